@@ -1,1 +1,1 @@
-// Gives the platform library a translation unit while a platform has no files of its own.
+// Gives a library a translation unit while it has no files of its own.
