@@ -1,0 +1,31 @@
+// Composing the command that opens the report in the user's web browser.
+//
+// The system's open command for web addresses (on Windows the default value of
+// HKEY_CLASSES_ROOT "http\shell\open\command") is a command line with a
+// placeholder for the address. The report path replaces, in this order of
+// preference, the quoted placeholder "%1" (from its opening quote), the bare
+// placeholder %1, or the command's last option (from the character before its
+// last "-"); with none of these the path is appended. Whatever followed the
+// insertion point is dropped. The path is written in double quotes, with a
+// blank in front unless the command already has one there. Without a
+// registered command the program "explorer" is used.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zav {
+
+// Commands and paths are handled in buffers of 1024 bytes.
+inline constexpr std::size_t kBrowserCommandMax = 1023;
+inline constexpr std::string_view kFallbackBrowser = "explorer";
+
+// The command that opens `path`. `registered` is the registered open command,
+// or nullopt when it could not be read. Returns nullopt when the result would
+// not fit kBrowserCommandMax characters.
+std::optional<std::string> ComposeBrowserCommand(std::optional<std::string_view> registered,
+                                                 std::string_view path);
+
+} // namespace zav

@@ -1,0 +1,59 @@
+#include "report/browser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kProgram = "\"C:\\B\\browser.exe\"";
+const std::string kReport = "C:\\Data\\run.html";
+const std::string kQuotedReport = "\"" + kReport + "\"";
+
+std::string Compose(std::optional<std::string> registered, const std::string& path = kReport) {
+    auto command = zav::ComposeBrowserCommand(
+        registered ? std::optional<std::string_view>(*registered) : std::nullopt, path);
+    EXPECT_TRUE(command.has_value());
+    return command.value_or("");
+}
+
+TEST(BrowserCommand, ReplacesPlaceholdersAndLastOption) {
+    // Quoted placeholder: replaced from its opening quote, no second blank.
+    EXPECT_EQ(Compose(kProgram + " -- \"%1\""), kProgram + " -- " + kQuotedReport);
+    // Bare placeholder: what follows it is dropped.
+    EXPECT_EQ(Compose(kProgram + " %1 -extra"), kProgram + " " + kQuotedReport);
+    // No placeholder: the last option goes, from the blank before it.
+    EXPECT_EQ(Compose(kProgram + " -nohome"), kProgram + " " + kQuotedReport);
+    // Neither placeholder nor option: appended.
+    EXPECT_EQ(Compose(kProgram), kProgram + " " + kQuotedReport);
+    // The quoted placeholder wins over an earlier bare one and over options.
+    EXPECT_EQ(Compose("b.exe -a %1x \"%1\" -z"), "b.exe -a %1x " + kQuotedReport);
+}
+
+TEST(BrowserCommand, FallsBackToExplorerWithoutRegisteredCommand) {
+    EXPECT_EQ(Compose(std::nullopt), "explorer " + kQuotedReport);
+}
+
+TEST(BrowserCommand, EdgePositionsOfTheInsertionPoint) {
+    // An empty registered value: insertion at the start counts as not after a blank.
+    EXPECT_EQ(Compose(std::string()), " " + kQuotedReport);
+    // A command whose only "-" is its first character is treated as having none.
+    EXPECT_EQ(Compose("-x"), "-x " + kQuotedReport);
+    // A placeholder at the very start.
+    EXPECT_EQ(Compose("%1"), " " + kQuotedReport);
+    // The last "-" after two blanks: the second blank is the insertion point
+    // and, being preceded by a blank, gets no second one.
+    EXPECT_EQ(Compose("b.exe  -x"), "b.exe " + kQuotedReport);
+}
+
+TEST(BrowserCommand, RefusesCommandsThatDoNotFit) {
+    std::string longPath(1000, 'p');
+    EXPECT_FALSE(zav::ComposeBrowserCommand(std::string_view("b.exe -x"), longPath + longPath));
+    std::string fits(zav::kBrowserCommandMax - 3, 'p'); // blank and two quotes
+    auto command = zav::ComposeBrowserCommand(std::string_view(), fits);
+    ASSERT_TRUE(command.has_value());
+    EXPECT_EQ(command->size(), zav::kBrowserCommandMax);
+    EXPECT_FALSE(zav::ComposeBrowserCommand(std::string_view(), fits + "p"));
+}
+
+} // namespace
