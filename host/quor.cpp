@@ -56,11 +56,16 @@ struct QuorStore {
 
 namespace {
 
-std::mutex gStoresLock;
+// The named stores. Never destroyed: the exit handler and a thread that
+// outlives main may still use a store while static objects are torn down.
+struct StoreList {
+    std::mutex lock;
+    std::map<std::string, std::unique_ptr<QuorStore>, std::less<>> byName;
+};
 
-std::map<std::string, std::unique_ptr<QuorStore>, std::less<>>& Stores() {
-    static std::map<std::string, std::unique_ptr<QuorStore>, std::less<>> stores;
-    return stores;
+StoreList& Stores() {
+    static StoreList* const list = new StoreList;
+    return *list;
 }
 
 // Copies text into buf, cut to size - 1 bytes and always terminated. Returns the
@@ -136,11 +141,11 @@ bool ValidName(const char* name) {
 HQUOR OpenStore(const char* name) {
     if (!ValidName(name))
         return nullptr;
-    std::lock_guard<std::mutex> guard(gStoresLock);
-    auto& stores = Stores();
-    auto it = stores.find(std::string_view(name));
-    if (it == stores.end())
-        it = stores.emplace(name, std::make_unique<QuorStore>()).first;
+    StoreList& stores = Stores();
+    std::lock_guard<std::mutex> guard(stores.lock);
+    auto it = stores.byName.find(std::string_view(name));
+    if (it == stores.byName.end())
+        it = stores.byName.emplace(name, std::make_unique<QuorStore>()).first;
     return it->second.get();
 }
 
