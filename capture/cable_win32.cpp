@@ -75,7 +75,8 @@ class D2xx {
     FtListDevices list_ = nullptr;
 };
 
-// The device's COM port number; false when it cannot be opened or asked.
+// The device's COM port number; false when it cannot be opened or asked, or
+// when it has no COM port (the driver then answers -1).
 bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int index, int& port) {
     FtHandle device = nullptr;
     if (open(index, &device) != kFtOk)
@@ -83,7 +84,7 @@ bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int inde
     LONG number = -1;
     FtStatus status = getPort(device, &number);
     close(device);
-    if (status != kFtOk)
+    if (status != kFtOk || number < 1)
         return false;
     port = static_cast<int>(number);
     return true;
