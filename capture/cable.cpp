@@ -41,8 +41,8 @@ int StoreCableTable(HQUOR store, HTABLE table) {
 std::string ChoosePort1(HQUOR store, RememberedValue& remembered) {
     std::string text;
     if (remembered.Read(text) && !text.empty() &&
-        quorTableFindField(store, kPortsField, text.c_str(), static_cast<int>(text.size()), 0,
-                           0) != -1) {
+        quorTableFindField(store, kPortsField, text.c_str(), static_cast<int>(text.size()), 0, 0) !=
+            -1) {
         quorSetString(store, kPort1Field, text.c_str());
         return text;
     }
@@ -66,7 +66,9 @@ bool ReadCableModel(HQUOR store, CableLine& line) {
     return true;
 }
 
-HTABLE CreatePortTable() { return tableCreate(2, 0); }
+HTABLE CreatePortTable() {
+    return tableCreate(2, 0);
+}
 
 void SetPortTableHeadings(HTABLE table) {
     static const char kHeadings[] = "Port1\0Description\0"; // 19 bytes with the last NUL

@@ -29,12 +29,14 @@ int ScanPorts(HQUOR store, const char* field);
 // table; 0 when the driver could be asked, -1 when not.
 int AddCableDescriptions(HTABLE table);
 
-inline constexpr std::string_view kBusyCableText = "In Use";     // cable listing
+inline constexpr std::string_view kBusyCableText = "In Use";         // cable listing
 inline constexpr std::string_view kBusyDeviceText = "Device In Use"; // port list
 inline constexpr int kDescriptionSize = 64; // an FTDI device description, NUL included
 
 // D2XX statuses that mean "the device is busy" when listing descriptions.
-constexpr bool IsBusyListStatus(unsigned long status) { return status == 1 || status == 3; }
+constexpr bool IsBusyListStatus(unsigned long status) {
+    return status == 1 || status == 3;
+}
 
 // ---- pieces shared by the platforms -------------------------------------
 

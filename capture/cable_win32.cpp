@@ -28,9 +28,7 @@ using Description = std::array<char, kDescriptionSize>;
 
 class D2xx {
   public:
-    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) {
-        list_ = Find<FtListDevices>("FT_ListDevices");
-    }
+    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) { list_ = Find<FtListDevices>("FT_ListDevices"); }
     ~D2xx() {
         if (module_ != nullptr)
             FreeLibrary(module_);

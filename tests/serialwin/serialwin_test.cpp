@@ -97,9 +97,7 @@ class SerialWin : public ::testing::Test {
         if (store_ != nullptr)
             quorClose(store_);
     }
-    void Devices(const std::string& lines) {
-        std::ofstream(config_, std::ios::binary) << lines;
-    }
+    void Devices(const std::string& lines) { std::ofstream(config_, std::ios::binary) << lines; }
     void Mode(int port, const char* mode) {
         std::ofstream(Dir() + "mode" + std::to_string(port), std::ios::binary) << mode << "\n";
     }
@@ -139,7 +137,7 @@ TEST_F(SerialWin, DriverWithoutEntryPointsIsNotUsed) {
         HMODULE pinned = LoadLibraryA((ExeDir() + variant + "\\ftd2xx.dll").c_str());
         ASSERT_NE(pinned, nullptr);
         EXPECT_EQ(zav::FindPrintCable(store_), -1);
-        EXPECT_EQ(quorTableRowCount(store_, "Ports"), 0);
+        EXPECT_EQ(Rows(store_, "Ports"), "");
         FreeLibrary(pinned);
     }
     EXPECT_EQ(zav::FindPrintCable(store_), 1); // the full driver beside the program
@@ -169,13 +167,14 @@ TEST_F(SerialWin, RememberedPortOutsideTheCablesGetsNoHandshake) {
 TEST_F(SerialWin, OnlyFreeDevicesNamedLikeTheCableCount) {
     std::string trace = Dir() + "trace.txt";
     std::remove(trace.c_str());
-    Devices("trace " + trace + "\n"
-            "device 9 3 0 ZAV Print\n"     // busy: "In Use"
-            "device 12 1 0 ZAV Print\n"    // busy as well
-            "device 4 0 0 ZAV Printer\n"   // another FTDI product
-            "device -1 0 0 ZAV Print\n"    // driver without a COM port
-            "device 11 0 18 ZAV Print\n"   // cannot be opened
-            "device 7 0 0 zav print\n"     // case does not matter
+    Devices("trace " + trace +
+            "\n"
+            "device 9 3 0 ZAV Print\n"   // busy: "In Use"
+            "device 12 1 0 ZAV Print\n"  // busy as well
+            "device 4 0 0 ZAV Printer\n" // another FTDI product
+            "device -1 0 0 ZAV Print\n"  // driver without a COM port
+            "device 11 0 18 ZAV Print\n" // cannot be opened
+            "device 7 0 0 zav print\n"   // case does not matter
             "device 5 0 0 ZAV Print\n");
     EXPECT_EQ(zav::FindPrintCable(store_), 1);
     EXPECT_EQ(Rows(store_, "Ports"), "Com7,Com5"); // device-index order
@@ -222,16 +221,16 @@ TEST_F(SerialWin, ModelOnlyFromAGoodReply) {
 
 // ---- the port ------------------------------------------------------------
 
-TEST_F(SerialWin, PortIsExclusiveAndNeedsADevice) {
-    void* first = nullptr;
-    ASSERT_EQ(zav::OpenCommPort(9, 921600, 0, &first), 0);
-    void* second = reinterpret_cast<void*>(1);
-    EXPECT_EQ(zav::OpenCommPort(9, 921600, 0, &second), zav::kCommOpenFailed);
-    EXPECT_EQ(second, reinterpret_cast<void*>(1)); // nothing stored on failure
-    CloseHandle(first);
-    EXPECT_EQ(zav::OpenCommPort(0, 921600, 0, &second), zav::kCommOpenFailed);
-    EXPECT_EQ(zav::OpenCommPort(9, 921600, 0, &first), 0); // released again
-    CloseHandle(first);
+TEST_F(SerialWin, PortHeldElsewhereOrAbsentDoesNotOpen) {
+    void* h = reinterpret_cast<void*>(1);
+    EXPECT_EQ(zav::OpenCommPort(6, 921600, 0, &h), zav::kCommOpenFailed); // held by another program
+    EXPECT_EQ(zav::OpenCommPort(0, 921600, 0, &h), zav::kCommOpenFailed);
+    EXPECT_EQ(zav::OpenCommPort(44, 921600, 0, &h), zav::kCommOpenFailed);
+    EXPECT_EQ(h, reinterpret_cast<void*>(1)); // nothing stored on failure
+    ASSERT_EQ(zav::OpenCommPort(9, 921600, 0, &h), 0);
+    CloseHandle(h);
+    ASSERT_EQ(zav::OpenCommPort(9, 921600, 0, &h), 0); // and released again
+    CloseHandle(h);
 }
 
 TEST_F(SerialWin, LogOnlyWhenAskedWithItsExactLines) {
@@ -257,7 +256,7 @@ TEST_F(SerialWin, LogOnlyWhenAskedWithItsExactLines) {
 
 TEST_F(SerialWin, OpeningEmptiesWhatTheDeviceSentBefore) {
     HANDLE farEnd = CreateFileA((Dir() + "far12").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(farEnd, INVALID_HANDLE_VALUE);
     DWORD n = 0;
     ASSERT_TRUE(WriteFile(farEnd, "stale bytes", 11, &n, nullptr));
@@ -287,9 +286,9 @@ std::string Description(HQUOR store, const char* port) {
 
 TEST_F(SerialWin, ScanListsPortsWithTheirDeviceDescriptions) {
     Devices("device 5 0 0 ZAV Print\n"
-            "device 7 3 0 ZAV Print\n"   // busy but can be opened
-            "device 12 0 18 FT232R\n"    // cannot be opened
-            "device 31 0 0 FT232R\n");   // no such port
+            "device 7 3 0 ZAV Print\n" // busy but can be opened
+            "device 12 0 18 FT232R\n"  // cannot be opened
+            "device 31 0 0 FT232R\n"); // no such port
     EXPECT_EQ(zav::ScanPorts(store_, "ports"), 0);
     EXPECT_EQ(Description(store_, "Com5"), "ZAV Print");
     EXPECT_EQ(Description(store_, "Com7"), "Device In Use");
@@ -299,7 +298,8 @@ TEST_F(SerialWin, ScanListsPortsWithTheirDeviceDescriptions) {
     char heading[32];
     ASSERT_GE(quorTableGetHeading(store_, "ports", 1, heading, sizeof heading), 0);
     EXPECT_STREQ(heading, "Description");
-    EXPECT_EQ(quorTableRowCount(store_, "Ports"), 0); // the cable table is another field
+    EXPECT_EQ(Description(store_, "Com6"), "(no row)"); // held by another program
+    EXPECT_EQ(Rows(store_, "Ports"), "");               // the cable table is another field
 }
 
 TEST_F(SerialWin, DescriptionsGoToTheWholePortNameOnly) {

@@ -17,6 +17,8 @@
 //   --pause MS         extra pause between bursts (default 0)
 //   --disconnect-after N  bytes sent before the hang-up (default half)
 //   --sessions N       exit after N printouts or "wdr" (default: run until killed)
+//   --exclusive        hold the --port terminal exclusively (TIOCEXCL), so that
+//                      others cannot open it: a port busy in another program
 //
 // Every command arrives as text with its NUL: "\r\r", "model\r", "wdr\r".
 // The answer to "model\r" is its echo with CR LF (7 bytes), "VOVEzera", the
@@ -25,6 +27,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,17 +46,19 @@ constexpr long kLineLimit = 92160; // 921600 baud, 8N1
 
 struct Options {
     std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile;
-    bool example = false;
+    bool example = false, exclusive = false;
     long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1;
 };
 
 volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 int Usage() {
     std::fprintf(stderr, "usage: zavsim (--port PATH | --pty LINK) [--mode M] [--mode-file PATH]\n"
                          "  [--model TEXT] [--print FILE | --example] [--rate N] [--burst N]\n"
-                         "  [--pause MS] [--disconnect-after N] [--sessions N]\n");
+                         "  [--pause MS] [--disconnect-after N] [--sessions N] [--exclusive]\n");
     return 2;
 }
 
@@ -75,19 +80,34 @@ bool Parse(int argc, char** argv, Options& o) {
             return end != s.c_str() && *end == '\0';
         };
         bool ok = true;
-        if (a == "--port") ok = next(o.port);
-        else if (a == "--pty") ok = next(o.ptyLink);
-        else if (a == "--mode") ok = next(o.mode);
-        else if (a == "--mode-file") ok = next(o.modeFile);
-        else if (a == "--model") ok = next(o.model);
-        else if (a == "--print") ok = next(o.printFile);
-        else if (a == "--example") o.example = true;
-        else if (a == "--rate") ok = number(o.rate) && o.rate > 0 && o.rate <= kLineLimit;
-        else if (a == "--burst") ok = number(o.burst) && o.burst > 0;
-        else if (a == "--pause") ok = number(o.pauseMs) && o.pauseMs >= 0;
-        else if (a == "--disconnect-after") ok = number(o.disconnectAfter);
-        else if (a == "--sessions") ok = number(o.sessions);
-        else ok = false;
+        if (a == "--port")
+            ok = next(o.port);
+        else if (a == "--pty")
+            ok = next(o.ptyLink);
+        else if (a == "--mode")
+            ok = next(o.mode);
+        else if (a == "--mode-file")
+            ok = next(o.modeFile);
+        else if (a == "--model")
+            ok = next(o.model);
+        else if (a == "--print")
+            ok = next(o.printFile);
+        else if (a == "--example")
+            o.example = true;
+        else if (a == "--exclusive")
+            o.exclusive = true;
+        else if (a == "--rate")
+            ok = number(o.rate) && o.rate > 0 && o.rate <= kLineLimit;
+        else if (a == "--burst")
+            ok = number(o.burst) && o.burst > 0;
+        else if (a == "--pause")
+            ok = number(o.pauseMs) && o.pauseMs >= 0;
+        else if (a == "--disconnect-after")
+            ok = number(o.disconnectAfter);
+        else if (a == "--sessions")
+            ok = number(o.sessions);
+        else
+            ok = false;
         if (!ok)
             return false;
     }
@@ -150,7 +170,8 @@ bool Print(int fd, const Options& o, const std::string& stream, bool disconnect)
         if (!WriteAll(fd, stream.data() + sent, n))
             return false;
         sent += n;
-        auto due = start + std::chrono::microseconds(static_cast<long long>(sent) * 1000000 / o.rate);
+        auto due =
+            start + std::chrono::microseconds(static_cast<long long>(sent) * 1000000 / o.rate);
         std::this_thread::sleep_until(due);
         if (o.pauseMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(o.pauseMs));
@@ -173,6 +194,8 @@ int OpenLine(const Options& o, int& keepSlave) {
             cfmakeraw(&t);
             tcsetattr(fd, TCSANOW, &t);
         }
+        if (o.exclusive && ioctl(fd, TIOCEXCL) != 0)
+            std::perror("TIOCEXCL");
         return fd;
     }
     int master = posix_openpt(O_RDWR | O_NOCTTY);
