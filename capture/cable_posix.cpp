@@ -96,8 +96,9 @@ std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots) {
         ports.push_back(std::move(info));
     }
     closedir(dir);
-    std::sort(ports.begin(), ports.end(),
-              [](const SerialPortInfo& a, const SerialPortInfo& b) { return NaturalLess(a.name, b.name); });
+    std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
+        return NaturalLess(a.name, b.name);
+    });
     return ports;
 }
 
@@ -133,7 +134,8 @@ int FindPrintCable(HQUOR store) {
 int AddCableDescriptionsIn(HTABLE table, const SerialRoots& roots) {
     char cell[PATH_MAX];
     for (int row = 0, rows = tableRowCount(table); row < rows; ++row) {
-        if (tableGetField(table, row, 0, cell, sizeof cell) < 0 || std::strchr(cell, '/') != nullptr)
+        if (tableGetField(table, row, 0, cell, sizeof cell) < 0 ||
+            std::strchr(cell, '/') != nullptr)
             continue;
         std::string product = ProductOf(roots.sys, cell);
         if (!product.empty())
@@ -142,7 +144,9 @@ int AddCableDescriptionsIn(HTABLE table, const SerialRoots& roots) {
     return 0;
 }
 
-int AddCableDescriptions(HTABLE table) { return AddCableDescriptionsIn(table, SerialRoots{}); }
+int AddCableDescriptions(HTABLE table) {
+    return AddCableDescriptionsIn(table, SerialRoots{});
+}
 
 int ScanPortsIn(HQUOR store, const char* field, const SerialRoots& roots) {
     TableHolder ports(CreatePortTable());
@@ -155,6 +159,8 @@ int ScanPortsIn(HQUOR store, const char* field, const SerialRoots& roots) {
     return 0;
 }
 
-int ScanPorts(HQUOR store, const char* field) { return ScanPortsIn(store, field, SerialRoots{}); }
+int ScanPorts(HQUOR store, const char* field) {
+    return ScanPortsIn(store, field, SerialRoots{});
+}
 
 } // namespace zav

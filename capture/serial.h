@@ -63,7 +63,7 @@ class SerialPort {
     // Bytes waiting in the receive queue; 0 when the poll fails.
     std::size_t BytesWaiting();
     // One read of at most size bytes without waiting for more than is there;
-    // the count read, or -1 when the read failed.
+    // the count read, or -1 when the read failed or the device went away.
     long Read(void* buffer, std::size_t size);
 
   private:

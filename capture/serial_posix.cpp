@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,20 +12,31 @@ namespace {
 
 speed_t SpeedCode(int baud) {
     switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
     }
 }
 
 // A terminal without modem lines (a pty, some adapters) answers these.
-bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+bool NoModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
 
 } // namespace
 
@@ -124,8 +136,15 @@ long SerialPort::Read(void* buffer, std::size_t size) {
         return -1;
     for (;;) {
         ssize_t n = read(static_cast<int>(handle_), buffer, size);
-        if (n >= 0)
+        if (n > 0)
             return static_cast<long>(n);
+        if (n == 0) {
+            // Nothing there, or the device is gone: a hung-up line reads
+            // empty for ever, so tell the two apart.
+            pollfd p{static_cast<int>(handle_), POLLIN, 0};
+            bool gone = poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            return gone ? -1 : 0;
+        }
         if (errno == EINTR)
             continue;
         return errno == EAGAIN ? 0 : -1;

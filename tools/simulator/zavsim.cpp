@@ -11,7 +11,7 @@
 //   --mode-file PATH   read the mode from this file before every answer
 //   --model TEXT       model text after "VOVEzera" (default "-ZP1000A")
 //   --print FILE       after "wdr\r", send this capture stream
-//   --example          after "wdr\r", send a small built-in printout
+//   --example          after "wdr\r", send the example printout (3 pages)
 //   --rate N           bytes per second while printing (at most 92160)
 //   --burst N          bytes per burst (default 512); a pause follows each
 //   --pause MS         extra pause between bursts (default 0)
@@ -39,6 +39,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "printout.h"
 
 namespace {
 
@@ -112,19 +114,6 @@ bool Parse(int argc, char** argv, Options& o) {
             return false;
     }
     return o.port.empty() != o.ptyLink.empty();
-}
-
-// A short printout: a title line, a bit image and a form feed.
-std::string ExamplePrintout() {
-    std::string s = "\x1b@ZAV Print example\r\n";
-    s += "\x1b*";
-    s += '\0';
-    s += '\x40';
-    s += '\0'; // 64 columns of 8 dots
-    for (int i = 0; i < 64; ++i)
-        s += static_cast<char>(i % 2 ? 0xAA : 0x55);
-    s += "\r\nend of printout\r\n\f";
-    return s;
 }
 
 std::string CurrentMode(const Options& o) {
@@ -238,7 +227,11 @@ int main(int argc, char** argv) {
         }
         stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     } else if (o.example) {
-        stream = ExamplePrintout();
+        {
+            std::vector<std::uint8_t> example =
+                zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+            stream.assign(example.begin(), example.end());
+        }
     }
 
     struct sigaction sa {};
