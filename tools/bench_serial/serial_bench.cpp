@@ -2,7 +2,6 @@
 // answers, one that stays silent and one whose model reply is too short. The
 // handshake should take well under 0.25 s with an answering cable, and a
 // silent one should cost at most about 0.2 s.
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
