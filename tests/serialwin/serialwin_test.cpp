@@ -237,6 +237,12 @@ TEST_F(SerialWin, LogOnlyWhenAskedWithItsExactLines) {
     std::string log = ExeDir() + "MonDbg.txt";
     std::remove(log.c_str());
     void* h = nullptr;
+    // A log that cannot be made fails the open before the port is tried.
+    ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
+    EXPECT_EQ(zav::OpenCommPort(12, 921600, 1, &h), zav::kCommLogFailed);
+    EXPECT_EQ(h, nullptr);
+    RemoveDirectoryA(log.c_str());
+
     ASSERT_EQ(zav::OpenCommPort(12, 921600, 0, &h), 0); // two digits open like one
     CloseHandle(h);
     EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES);
