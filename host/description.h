@@ -21,16 +21,16 @@ inline constexpr std::uint16_t kDescriptionFormat = 11;
 
 enum ItemType : std::uint16_t {
     kItemButton = 1,
-    kItemField = 2,  // edit or static control
-    kItemTable = 3,  // list box
+    kItemField = 2, // edit or static control
+    kItemTable = 3, // list box
     kItemCheckBox = 4,
 };
 
 enum NameKind : std::uint16_t {
-    kNameField = 1,     // value-store field name
-    kNameCallback = 2,  // exported callback, "=Name arg" or "Name"
-    kNameLiteral = 3,   // text shown unchanged
-    kNameAction = 7,    // "Return", "Stay"/"stay"
+    kNameField = 1,    // value-store field name
+    kNameCallback = 2, // exported callback, "=Name arg" or "Name"
+    kNameLiteral = 3,  // text shown unchanged
+    kNameAction = 7,   // "Return", "Stay"/"stay"
 };
 
 struct DescriptionAttribute {
@@ -60,6 +60,8 @@ struct DialogDescription {
 // refused.
 bool ParseDialogDescription(const unsigned char* data, std::size_t size, DialogDescription& out);
 
+// The record's bytes; empty when the description cannot be written (a text
+// with a NUL inside, more than 65535 items or attributes).
 std::vector<unsigned char> SerializeDialogDescription(const DialogDescription& description);
 
 } // namespace zav

@@ -5,6 +5,8 @@
 // Each store has its own mutex; watchers are called after the lock is released.
 #include "host/quor.h"
 
+#include "host/ascii.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -86,24 +88,10 @@ bool LookupKey(const char* text, int length, std::string_view& key) {
     return true;
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
 int FindRow(const QuorTable& table, std::string_view key, bool ignoreCase) {
     for (std::size_t r = 0; r < table.rows.size(); ++r) {
         const std::string& cell = table.rows[r][0];
-        if (ignoreCase ? EqualIgnoringCase(cell, key) : cell == key)
+        if (ignoreCase ? zav::EqualIgnoringCase(cell, key) : cell == key)
             return static_cast<int>(r);
     }
     return -1;
