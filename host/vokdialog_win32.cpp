@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "host/description.h"
+#include "host/trel.h"
 #include "host/vok.h"
 #include "host/vokbind.h"
-#include "host/trel.h"
 
 using zav::DescriptionItem;
 
@@ -28,8 +28,8 @@ namespace {
 constexpr const char* kDialogClass = "vokDialog";
 constexpr std::uint32_t kMagic = 0x564F4B44; // "VOKD"
 constexpr int kTextMax = 1024;
-constexpr UINT kMsgRefresh = WM_APP + 0x56;   // wParam: item index
-constexpr UINT kMsgAccess = WM_APP + 0x57;    // wParam: item index, lParam: access
+constexpr UINT kMsgRefresh = WM_APP + 0x56; // wParam: item index
+constexpr UINT kMsgAccess = WM_APP + 0x57;  // wParam: item index, lParam: access
 
 struct VokItem {
     DescriptionItem desc;
@@ -263,8 +263,8 @@ void WriteToStore(VokDialog* d, int index) {
         value = CheckedValue(item, SendMessageA(item.wnd, BM_GETCHECK, 0, 0) == BST_CHECKED);
     } else if (item.callback) {
         char buf[kTextMax] = {};
-        const intptr_t n = CallItem(d, index, VOK_GETVALUE, sizeof buf - 1,
-                                    reinterpret_cast<intptr_t>(buf));
+        const intptr_t n =
+            CallItem(d, index, VOK_GETVALUE, sizeof buf - 1, reinterpret_cast<intptr_t>(buf));
         buf[std::clamp<intptr_t>(n, 0, sizeof buf - 1)] = '\0';
         value = buf;
     } else {
@@ -277,8 +277,8 @@ void WriteToStore(VokDialog* d, int index) {
 void WriteFields(VokDialog* d, const zav::FieldList& list) {
     for (std::size_t i = 0; i < d->items.size(); ++i) {
         const VokItem& item = d->items[i];
-        if (list.all || std::find(list.names.begin(), list.names.end(), item.field) !=
-                            list.names.end())
+        if (list.all ||
+            std::find(list.names.begin(), list.names.end(), item.field) != list.names.end())
             WriteToStore(d, static_cast<int>(i));
     }
 }
@@ -296,8 +296,8 @@ std::string DialogTitle(VokDialog* d) {
 void RunCommand(VokDialog* d, const zav::ButtonCommand& command) {
     switch (command.kind) {
     case zav::CommandKind::Call: {
-        auto proc = reinterpret_cast<VokProcedure>(
-            reinterpret_cast<void*>(FindExport(command.target)));
+        auto proc =
+            reinterpret_cast<VokProcedure>(reinterpret_cast<void*>(FindExport(command.target)));
         if (proc)
             proc(d->wnd, 0, 0, 0, d->store);
         break;
@@ -435,8 +435,7 @@ void BindItems(VokDialog* d, const zav::DialogDescription& desc) {
             item.field = di.name;
         item.callbackText = zav::ItemCallbackText(di);
         item.callback = FindExport(zav::SplitCallbackText(item.callbackText).name);
-        item.readOnly = di.Find(zav::kKeyReadOnly) != nullptr &&
-                        *di.Find(zav::kKeyReadOnly) != "0";
+        item.readOnly = di.Find(zav::kKeyReadOnly) != nullptr && *di.Find(zav::kKeyReadOnly) != "0";
         const std::string* kind = di.Find(zav::kKeyControlKind);
         item.multiLine = kind && *kind == "1";
         if (di.itemType == zav::kItemButton)
@@ -478,6 +477,19 @@ void SavePlacement(VokDialog* d) {
     RECT r{};
     if (GetWindowRect(d->wnd, &r))
         trelSetDialogPos(d->presentation, d->name.c_str(), r.left, r.top);
+}
+
+// Clears WS_VISIBLE in a copy of a dialog template (DLGTEMPLATEEX or DLGTEMPLATE).
+void ClearVisibleStyle(std::vector<unsigned char>& tmpl) {
+    const bool extended =
+        tmpl.size() >= 4 && tmpl[0] == 1 && tmpl[1] == 0 && tmpl[2] == 0xFF && tmpl[3] == 0xFF;
+    const std::size_t at = extended ? 12 : 0;
+    if (tmpl.size() < at + 4)
+        return;
+    DWORD style;
+    std::memcpy(&style, tmpl.data() + at, sizeof style);
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    std::memcpy(tmpl.data() + at, &style, sizeof style);
 }
 
 int RunModal(VokDialog* d) {
@@ -552,10 +564,16 @@ int vokDoDialog(VokWnd parent, const char* name, HQUOR presentation, HQUOR store
     d->accel = LoadModuleAccelerators();
 
     int result = -1;
+    // The parent is disabled first, as for any modal dialog, and the dialog is
+    // created hidden, so it appears only once it stands where it belongs.
     const bool parentWasEnabled = d->parent && IsWindowEnabled(d->parent);
-    HWND wnd = CreateDialogIndirectParamA(
-        ModuleInstance(), reinterpret_cast<LPCDLGTEMPLATEA>(tmpl), d->parent, DialogProc,
-        reinterpret_cast<LPARAM>(d));
+    if (parentWasEnabled)
+        EnableWindow(d->parent, FALSE);
+    std::vector<unsigned char> hidden(tmpl, tmpl + tmplSize);
+    ClearVisibleStyle(hidden);
+    HWND wnd = CreateDialogIndirectParamA(ModuleInstance(),
+                                          reinterpret_cast<LPCDLGTEMPLATEA>(hidden.data()),
+                                          d->parent, DialogProc, reinterpret_cast<LPARAM>(d));
     if (wnd) {
         BindItems(d, desc);
         {
@@ -569,8 +587,6 @@ int vokDoDialog(VokWnd parent, const char* name, HQUOR presentation, HQUOR store
                 ShowFromStore(d, static_cast<int>(i));
         }
         PlaceDialog(d);
-        if (parentWasEnabled)
-            EnableWindow(d->parent, FALSE);
         ShowWindow(wnd, SW_SHOW);
         UpdateWindow(wnd);
         quorWatch(store, OnStoreChange, d);

@@ -63,28 +63,27 @@ TEST(VokBind, FieldListsOfKey13) {
 
 TEST(VokBind, ButtonsOfTheMainDialogs) {
     // "Close": a callback, a farewell, no action word: it ends the dialog.
-    ButtonPlan close =
-        PlanButton(Button(2, kNameCallback, "CB_Cancel",
-                          {{kKeyCommand, "Message? Have a nice day"}, {0, ""}}));
+    ButtonPlan close = PlanButton(Button(2, kNameCallback, "CB_Cancel",
+                                         {{kKeyCommand, "Message? Have a nice day"}, {0, ""}}));
     EXPECT_EQ(close.callback, "CB_Cancel");
     EXPECT_EQ(close.command.kind, CommandKind::Message);
     EXPECT_TRUE(close.ends);
     EXPECT_FALSE(close.fields.all);
 
     // "Start": a field tag with a key-7 "Stay".
-    ButtonPlan start = PlanButton(Button(
-        1011, kNameField, "Start",
-        {{kKeyAction, "Stay"},
-         {kKeyWriteFields, "CaptureFolder CaptureFilename Port1 (*)"},
-         {kKeyCommand, "Call =DP_Capture_Start"}}));
+    ButtonPlan start =
+        PlanButton(Button(1011, kNameField, "Start",
+                          {{kKeyAction, "Stay"},
+                           {kKeyWriteFields, "CaptureFolder CaptureFilename Port1 (*)"},
+                           {kKeyCommand, "Call =DP_Capture_Start"}}));
     EXPECT_TRUE(start.callback.empty());
     EXPECT_TRUE(start.fields.all);
     EXPECT_EQ(start.command.target, "DP_Capture_Start");
     EXPECT_FALSE(start.ends);
 
     // "...": callback with an argument-free name, stays.
-    ButtonPlan browse = PlanButton(
-        Button(1, kNameCallback, "=CB_BrowseFolder", {{kKeyAction, "Stay"}, {kKeyWriteFields, "(*)"}}));
+    ButtonPlan browse = PlanButton(Button(1, kNameCallback, "=CB_BrowseFolder",
+                                          {{kKeyAction, "Stay"}, {kKeyWriteFields, "(*)"}}));
     EXPECT_EQ(browse.callback, "CB_BrowseFolder");
     EXPECT_FALSE(browse.ends);
 
