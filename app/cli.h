@@ -1,0 +1,11 @@
+// Subcommands of the Linux command-line program "zavprint". Each takes the
+// words after its own name and returns the process exit status.
+#pragma once
+
+namespace zav::cli {
+
+// zavprint [render] FILE...: renders each capture file into its page bitmap.
+int RunRender(int argc, char** argv);
+void PrintRenderHelp();
+
+} // namespace zav::cli

@@ -1,0 +1,29 @@
+#include "render/stdio_file.h"
+
+#include <new>
+
+namespace zav {
+
+ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out) {
+    out = FileBytes{};
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return ReadWholeResult::ShortRead;
+    const long end = std::ftell(file);
+    if (end <= 0 || std::fseek(file, 0, SEEK_SET) != 0)
+        return ReadWholeResult::ShortRead;
+    // Something that opens but cannot be read (a folder on POSIX) may report
+    // any size at all: make sure a byte arrives before asking for the block.
+    if (std::fgetc(file) == EOF || std::fseek(file, 0, SEEK_SET) != 0)
+        return ReadWholeResult::ShortRead;
+    const auto size = static_cast<std::size_t>(end);
+    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
+    if (!block)
+        return ReadWholeResult::NoMemory;
+    if (std::fread(block.get(), 1, size, file) != size)
+        return ReadWholeResult::ShortRead;
+    out.data = std::move(block);
+    out.size = size;
+    return ReadWholeResult::Ok;
+}
+
+} // namespace zav

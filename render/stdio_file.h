@@ -1,0 +1,45 @@
+// Small RAII helpers around C stdio byte streams.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace zav {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f)
+            std::fclose(f);
+    }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+inline UniqueFile OpenFile(const char* path, const char* mode) {
+    return UniqueFile(std::fopen(path, mode));
+}
+
+// Closes the file and tells whether everything written to it reached the disk.
+inline bool CloseFile(UniqueFile& file) {
+    std::FILE* f = file.release();
+    if (!f)
+        return false;
+    const bool hadError = std::ferror(f) != 0;
+    return std::fclose(f) == 0 && !hadError;
+}
+
+enum class ReadWholeResult { Ok, NoMemory, ShortRead };
+
+// A whole file held in one heap block.
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+};
+
+// Reads an open file from its start to its end with one read into one block.
+// An empty file, a size that cannot be found and a read that stops early all
+// count as ShortRead; NoMemory when the block cannot be had.
+ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out);
+
+} // namespace zav
