@@ -4,6 +4,8 @@
 //
 //   wait TITLE [MS]        wait for a visible window with that title; it becomes current
 //   gone TITLE [MS]        wait until no visible window has that title
+//   waitfor TEXT [MS]      wait for a visible window with a control showing TEXT
+//                          (a message box); it becomes current
 //   settext ID TEXT        put TEXT into the control
 //   text ID                print the control's text
 //   expect ID TEXT [MS]    wait until the control shows TEXT
@@ -51,6 +53,40 @@ HWND FindVisible(const char* title) {
     return args.found;
 }
 
+struct FindTextArgs {
+    const char* text;
+    HWND found;
+};
+
+BOOL CALLBACK ChildHasText(HWND child, LPARAM lp) {
+    auto* args = reinterpret_cast<FindTextArgs*>(lp);
+    char text[1024] = {};
+    if (GetWindowTextA(child, text, sizeof text) && std::strcmp(text, args->text) == 0) {
+        args->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindByChildText(HWND wnd, LPARAM lp) {
+    auto* args = reinterpret_cast<FindTextArgs*>(lp);
+    if (!IsWindowVisible(wnd))
+        return TRUE;
+    FindTextArgs child{args->text, nullptr};
+    EnumChildWindows(wnd, ChildHasText, reinterpret_cast<LPARAM>(&child));
+    if (child.found) {
+        args->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindWithText(const char* text) {
+    FindTextArgs args{text, nullptr};
+    EnumWindows(FindByChildText, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
+
 template <class F> bool WaitFor(F condition, int ms) {
     const DWORD start = GetTickCount();
     while (!condition()) {
@@ -84,12 +120,13 @@ bool SaveShot(HWND wnd, const char* path) {
     const int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 0)
         return false;
-    HDC src = GetWindowDC(wnd);
+    // The screen holds the caption too; a window's own DC may lack it.
+    HDC src = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(src);
     HBITMAP bmp = CreateCompatibleBitmap(src, w, h);
     HGDIOBJ old = SelectObject(mem, bmp);
     // What the window shows on screen; PrintWindow as a fallback.
-    bool ok = BitBlt(mem, 0, 0, w, h, src, 0, 0, SRCCOPY) != FALSE;
+    bool ok = BitBlt(mem, 0, 0, w, h, src, r.left, r.top, SRCCOPY) != FALSE;
     if (!ok)
         ok = PrintWindow(wnd, mem, 0) != FALSE;
     SelectObject(mem, old);
@@ -108,7 +145,7 @@ bool SaveShot(HWND wnd, const char* path) {
                        reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS) == h;
     DeleteObject(bmp);
     DeleteDC(mem);
-    ReleaseDC(wnd, src);
+    ReleaseDC(nullptr, src);
     if (!ok)
         return false;
     BITMAPFILEHEADER bfh{};
@@ -148,6 +185,14 @@ int main(int argc, char** argv) {
             const int ms = isNumber(i + 2) ? waitMs(i + 2) : kDefaultWaitMs;
             if (!WaitFor([&] { return (g_current = FindVisible(title)) != nullptr; }, ms))
                 return Fail(std::string("no window \"") + title + "\"");
+            i += isNumber(i + 2) ? 3 : 2;
+            continue;
+        }
+        if (cmd == "waitfor") {
+            const char* text = arg(i + 1);
+            const int ms = isNumber(i + 2) ? waitMs(i + 2) : kDefaultWaitMs;
+            if (!WaitFor([&] { return (g_current = FindWithText(text)) != nullptr; }, ms))
+                return Fail(std::string("no window showing \"") + text + "\"");
             i += isNumber(i + 2) ? 3 : 2;
             continue;
         }
@@ -206,8 +251,13 @@ int main(int argc, char** argv) {
             } else if (cmd == "list") {
                 const int n = static_cast<int>(SendMessageA(ctl, LB_GETCOUNT, 0, 0));
                 for (int r = 0; r < n; ++r) {
-                    char buf[512] = {};
-                    SendMessageA(ctl, LB_GETTEXT, r, reinterpret_cast<LPARAM>(buf));
+                    // Wide: a list box in another process answers that one
+                    // whole under Wine.
+                    wchar_t wide[512] = {};
+                    if (SendMessageW(ctl, LB_GETTEXTLEN, r, 0) < 511)
+                        SendMessageW(ctl, LB_GETTEXT, r, reinterpret_cast<LPARAM>(wide));
+                    char buf[1024] = {};
+                    WideCharToMultiByte(CP_ACP, 0, wide, -1, buf, sizeof buf, nullptr, nullptr);
                     std::printf("%s\n", buf);
                 }
                 i += 2;
