@@ -1,0 +1,31 @@
+// The main procedure of the Windows program: the registry, the renderer, the
+// cable search and the dialog engine behind RunMainProcedure.
+#include "app/mainproc.h"
+
+#include "app/message.h"
+#include "app/settings.h"
+#include "app/system.h"
+#include "capture/cable.h"
+#include "host/vok.h"
+#include "render/renderer.h"
+#include "resources/resource.h"
+
+namespace zav {
+
+namespace {
+
+void RefuseSystem(VokWnd base) {
+    vokDoMessageFmtEx(base, 0, IDS_APP_TITLE, IDS_UNSUPPORTED_SYSTEM);
+}
+
+} // namespace
+
+int MainProcedure(VokWnd base, int argc, const char* const* argv, HQUOR presentation, HQUOR store) {
+    static constexpr MainProcedureCalls kCalls{
+        LoadSettings, SaveSettings,   RenderCaptureFile, IsSupportedSystem,
+        RefuseSystem, FindPrintCable, vokDoDialog,
+    };
+    return RunMainProcedure(kCalls, base, argc, argv, presentation, store);
+}
+
+} // namespace zav

@@ -1,0 +1,222 @@
+#include "capture/cable.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/system.h"
+#include "capture/serial.h"
+
+namespace zav {
+namespace {
+
+// The FTDI D2XX driver, loaded for one call and released with it.
+using FtStatus = ULONG;
+using FtHandle = PVOID;
+using FtListDevices = FtStatus(WINAPI*)(PVOID, PVOID, DWORD);
+using FtOpen = FtStatus(WINAPI*)(int, FtHandle*);
+using FtClose = FtStatus(WINAPI*)(FtHandle);
+using FtGetComPortNumber = FtStatus(WINAPI*)(FtHandle, LPLONG);
+
+constexpr FtStatus kFtOk = 0;
+constexpr DWORD kListNumberOnly = 0x80000000;
+constexpr DWORD kListByIndexDescription = 0x40000002; // FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION
+
+using Description = std::array<char, kDescriptionSize>;
+
+class D2xx {
+  public:
+    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) { list_ = Find<FtListDevices>("FT_ListDevices"); }
+    ~D2xx() {
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+    }
+    D2xx(const D2xx&) = delete;
+    D2xx& operator=(const D2xx&) = delete;
+
+    // The library is there and can list devices.
+    bool CanList() const { return list_ != nullptr; }
+
+    template <typename Fn> Fn Find(const char* name) const {
+        if (module_ == nullptr)
+            return nullptr;
+        FARPROC proc = GetProcAddress(module_, name);
+        return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+    }
+
+    // One description per device, a busy device getting `busy`. False when the
+    // count or a listing failed.
+    bool ListDescriptions(std::vector<Description>& out, std::string_view busy) const {
+        DWORD count = 0;
+        if (list_(&count, nullptr, kListNumberOnly) != kFtOk)
+            return false;
+        out.assign(count, Description{});
+        for (DWORD index = 0; index < count; ++index) {
+            Description& text = out[index];
+            FtStatus status = list_(reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(index)),
+                                    text.data(), kListByIndexDescription);
+            if (IsBusyListStatus(status)) {
+                text.fill('\0');
+                std::memcpy(text.data(), busy.data(), busy.size());
+            } else if (status != kFtOk) {
+                return false;
+            }
+            text.back() = '\0'; // the driver's text may fill the buffer
+        }
+        return true;
+    }
+
+  private:
+    HMODULE module_;
+    FtListDevices list_ = nullptr;
+};
+
+// The device's COM port number; false when it cannot be opened or asked, or
+// when it has no COM port (the driver then answers -1).
+bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int index, int& port) {
+    FtHandle device = nullptr;
+    if (open(index, &device) != kFtOk)
+        return false;
+    LONG number = -1;
+    FtStatus status = getPort(device, &number);
+    close(device);
+    if (status != kFtOk || number < 1)
+        return false;
+    port = static_cast<int>(number);
+    return true;
+}
+
+constexpr char kSettingsKey[] = "Software\\Tellimar\\VOVEzera\\Settings";
+
+// The registry value "Port1" beside the other settings.
+class RegistryPort1 : public RememberedValue {
+  public:
+    RegistryPort1() {
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, const_cast<char*>(""),
+                            REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                            &key_, nullptr) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~RegistryPort1() override {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    RegistryPort1(const RegistryPort1&) = delete;
+    RegistryPort1& operator=(const RegistryPort1&) = delete;
+
+    bool Read(std::string& text) override {
+        char buffer[8] = {};
+        DWORD size = sizeof buffer;
+        DWORD type = 0;
+        if (key_ == nullptr ||
+            RegQueryValueExA(key_, "Port1", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                             &size) != ERROR_SUCCESS)
+            return false;
+        buffer[sizeof buffer - 1] = '\0';
+        text = buffer;
+        return true;
+    }
+    void Write(const std::string& text) override {
+        if (key_ != nullptr)
+            RegSetValueExA(key_, "Port1", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1));
+    }
+
+  private:
+    HKEY key_ = nullptr;
+};
+
+} // namespace
+
+int FindPrintCable(HQUOR store) {
+    TableHolder cables(CreateCableTable());
+    D2xx driver;
+    if (!driver.CanList())
+        return -1;
+    std::vector<Description> descriptions;
+    if (!driver.ListDescriptions(descriptions, kBusyCableText))
+        return -1;
+
+    auto open = driver.Find<FtOpen>("FT_Open");
+    auto close = driver.Find<FtClose>("FT_Close");
+    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
+    // A driver without the usual line controls is not one this program knows.
+    bool usable = open != nullptr && close != nullptr && getPort != nullptr &&
+                  driver.Find<FARPROC>("FT_SetDtr") != nullptr &&
+                  driver.Find<FARPROC>("FT_ClrDtr") != nullptr &&
+                  driver.Find<FARPROC>("FT_ClrRts") != nullptr &&
+                  driver.Find<FARPROC>("FT_GetModemStatus") != nullptr &&
+                  driver.Find<FARPROC>("FT_SetEventNotification") != nullptr;
+    for (std::size_t index = 0; usable && index < descriptions.size(); ++index) {
+        int port = 0;
+        if (IsCableDescription(descriptions[index].data()) &&
+            DevicePort(open, getPort, close, static_cast<int>(index), port))
+            AppendRow(cables.get(), PortText(port));
+    }
+    int result = StoreCableTable(store, cables.get());
+
+    std::string port1;
+    {
+        RegistryPort1 remembered;
+        port1 = ChoosePort1(store, remembered);
+    }
+    if (!port1.empty()) {
+        SerialPort line;
+        if (line.Open(PortNumberFromText(port1), kCableBaudRate, 0) == kCommOk) {
+            SerialCableLine cable(line);
+            ReadCableModel(store, cable);
+        }
+    }
+    return result;
+}
+
+int AddCableDescriptions(HTABLE table) {
+    D2xx driver;
+    if (!driver.CanList())
+        return -1;
+    std::vector<Description> descriptions;
+    if (!driver.ListDescriptions(descriptions, kBusyDeviceText))
+        return -1;
+    if (descriptions.empty())
+        return 0;
+    auto open = driver.Find<FtOpen>("FT_Open");
+    auto close = driver.Find<FtClose>("FT_Close");
+    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
+    if (open == nullptr || close == nullptr || getPort == nullptr)
+        return -1;
+    for (std::size_t index = 0; index < descriptions.size(); ++index) {
+        int port = 0;
+        if (DevicePort(open, getPort, close, static_cast<int>(index), port))
+            SetPortDescription(table, port, descriptions[index].data());
+    }
+    return 0;
+}
+
+int ScanPorts(HQUOR store, const char* field) {
+    TableHolder ports(CreatePortTable());
+    // Let the status text paint before the scan holds the thread.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    for (int port = 1; port <= 255; ++port) {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\\\.\\Com%d", port);
+        HANDLE h = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            AppendRow(ports.get(), name + 4);
+        }
+    }
+    SetPortTableHeadings(ports.get());
+    if (IsSupportedSystem())
+        AddCableDescriptions(ports.get());
+    quorSetTable(store, field, ports.get());
+    return 0;
+}
+
+} // namespace zav

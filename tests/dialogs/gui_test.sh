@@ -1,0 +1,131 @@
+#!/bin/sh
+# The four dialogs of RUDIRAVU.exe under Wine, worked through guidriver:
+#   gui_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll SHOTS-DIR
+# The fake ftd2xx.dll beside the program reports the devices that the file
+# named by ZAV_FTD2XX_CONFIG lists; COM5 is a pty. Screenshots of the dialogs
+# go to SHOTS-DIR. Every wait is bounded and everything started here is
+# stopped here.
+set -u
+prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 shots=$6
+work=$(mktemp -d /tmp/zavdialogs.XXXXXX)
+pids=""
+apppid=""
+status=0
+key='HKCU\Software\Tellimar\VOVEzera\Settings'
+
+cleanup() {
+    [ -n "$apppid" ] && kill "$apppid" 2>/dev/null
+    for p in $pids; do kill "$p" 2>/dev/null; done
+    for p in $apppid $pids; do wait "$p" 2>/dev/null; done
+    [ -L "$prefix/dosdevices/com5" ] && rm -f "$prefix/dosdevices/com5"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+wine() { timeout 60 "$winerun" "$prefix" "$@"; }
+drive() { timeout 90 "$winerun" "$prefix" "$driver" "$@"; }
+fail() {
+    echo "FAIL: $*" >&2
+    status=1
+}
+# Writes the fake driver's device list.
+devices() { printf '%s\n' "$@" >"$work/ftd2xx.cfg"; }
+
+start_app() {
+    "$winerun" "$prefix" "$work/RUDIRAVU.exe" &
+    apppid=$!
+}
+# Waits (at most 20 s) for the program to end by itself.
+app_ended() {
+    n=0
+    while kill -0 "$apppid" 2>/dev/null; do
+        n=$((n + 1))
+        if [ $n -gt 100 ]; then
+            kill "$apppid" 2>/dev/null
+            wait "$apppid" 2>/dev/null
+            apppid=""
+            return 1
+        fi
+        sleep 0.2
+    done
+    wait "$apppid" 2>/dev/null
+    apppid=""
+    return 0
+}
+reg_get() {
+    wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$1 *REG_SZ *//p"
+}
+reg_set() { wine reg add "$key" /v "$1" /d "$2" /f >/dev/null 2>&1; }
+
+mkdir -p "$shots"
+wine "$driver" sleep 1 || { echo "Wine does not start" >&2; exit 1; }
+# No window manager runs under Xvfb: let Wine draw the captions itself so the
+# screenshots show them.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+cp "$app" "$ftd2xx" "$work/"
+socat "pty,raw,echo=0,link=$work/com5" "pty,raw,echo=0,link=$work/far5" &
+pids="$pids $!"
+n=0
+while [ ! -e "$work/com5" ]; do
+    n=$((n + 1))
+    [ $n -gt 100 ] && { echo "socat made no pty" >&2; exit 1; }
+    sleep 0.05
+done
+ln -sfn "$work/com5" "$prefix/dosdevices/com5"
+ZAV_FTD2XX_CONFIG="Z:$(printf '%s' "$work/ftd2xx.cfg" | tr / '\\')"
+export ZAV_FTD2XX_CONFIG
+
+notfound="ZAV Print cable not found or in use"
+farewell="Thank you for using ZAV Print Utility. Have a nice day and goodbye."
+
+echo "== no cable, Retry once the cable is there, the main dialog, About, Close"
+reg_set CaptureFolder 'C:\old'
+reg_set CaptureFilename old
+reg_set SingleFile 1
+devices "count 0"
+start_app
+drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" \
+    shot "$shots/cablenotfound.bmp" || fail "the cable-not-found dialog did not appear"
+devices "device 5 0 0 ZAV Print"
+drive wait "ZAV Print Utility" click 4 \
+    waitfor "Single file" 30000 expect 1001 'C:\old' expect 1002 old \
+    settext 1001 'C:\captures' settext 1002 run1 click 1007 sleep 300 \
+    shot "$shots/vovezera.bmp" || fail "Retry did not lead to the main dialog"
+checked=$(drive waitfor "Single file" checked 1007 | tr -d '\r')
+[ "$checked" = 0 ] || fail "the check box did not clear: $checked"
+drive waitfor "Single file" menu 1010 wait "About ZAV Print Utility" \
+    expect 1001 "ZAV Print Utility" expect 1003 Version sleep 300 \
+    shot "$shots/about.bmp" click 2 gone "About ZAV Print Utility" ||
+    fail "the menu's About did not open and close the About dialog"
+drive waitfor "Single file" click 2 waitfor "$farewell" click 1 ||
+    fail "Close did not say goodbye"
+app_ended || fail "the program did not end after Close"
+[ "$(reg_get CaptureFolder)" = 'C:\captures' ] || fail "CaptureFolder: $(reg_get CaptureFolder)"
+[ "$(reg_get CaptureFilename)" = run1 ] || fail "CaptureFilename: $(reg_get CaptureFilename)"
+[ "$(reg_get SingleFile)" = 0 ] || fail "SingleFile: $(reg_get SingleFile)"
+
+echo "== the port list from the cable-not-found dialog"
+devices "count 0"
+start_app
+drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" || fail "no cable-not-found dialog"
+devices "device 5 0 0 ZAV Print"
+rows=$(drive wait "ZAV Print Utility" click 1020 wait Ports 60000 expect 1001 "" 60000 \
+    list 1021 shot "$shots/portlist.bmp" click 2 gone Ports | tr -d '\r')
+echo "$rows"
+printf '%s\n' "$rows" | grep -qx 'Com5     ZAV Print' || fail "the port list lacks Com5 with its cable"
+app_ended || fail "the program did not end after the port list"
+
+echo "== Close leaves the program"
+devices "count 0"
+start_app
+drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" click 1 ||
+    fail "no cable-not-found dialog"
+app_ended || fail "the program did not end after Close"
+
+for f in "$shots"/*.bmp; do
+    [ -f "$f" ] && command -v convert >/dev/null && convert "$f" "${f%.bmp}.png" 2>/dev/null
+done
+[ $status = 0 ] && echo "all dialog checks passed"
+exit $status
