@@ -249,7 +249,7 @@ int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onP
         // name from an earlier capture goes too, as an empty page would.
         if (split.out.file)
             ok = split.EndPage();
-        else if (split.NamePage())
+        else if (split.NamePage() && IsRegularFile(split.out.path))
             std::remove(split.out.path);
     }
     if (!ok && split.out.file) {

@@ -11,6 +11,11 @@ bool IsSameFile(const char* a, const char* b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+bool IsRegularFile(const char* path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
 bool RawWouldBeOverwritten(const char* rawPath, std::string_view stem) {
     std::string name;
     for (const char* extension : {".cpt", ".tmp", ".$$$", ".bmp"}) {

@@ -11,6 +11,9 @@ namespace zav {
 // its ".bmp" page bitmap), so that writing them would destroy the recording.
 bool RawWouldBeOverwritten(const char* rawPath, std::string_view stem);
 
+// True when `path` names an existing plain file (not a folder).
+bool IsRegularFile(const char* path);
+
 // True when both paths name one existing file.
 bool IsSameFile(const char* a, const char* b);
 
