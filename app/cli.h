@@ -8,4 +8,9 @@ namespace zav::cli {
 int RunRender(int argc, char** argv);
 void PrintRenderHelp();
 
+// zavprint finish RAW [--folder DIR] --name NAME [--single-file]: turns a raw
+// recording into capture files, page bitmaps and the report; RAW is kept.
+int RunFinish(int argc, char** argv);
+void PrintFinishHelp();
+
 } // namespace zav::cli
