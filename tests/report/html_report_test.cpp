@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -16,7 +17,8 @@ class HtmlReportTest : public ::testing::Test {
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("zav_report_" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(std::random_device{}()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
