@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,52 +61,37 @@ bool GrowTo(long long needed) {
     return true;
 }
 
-// Text and attribute values: the characters that HTML gives a meaning.
-std::string EscapeHtml(std::string_view in) {
+struct Substitute {
+    char from;
+    const char* to;
+};
+
+std::string Replace(std::string_view in, std::initializer_list<Substitute> table) {
     std::string out;
     out.reserve(in.size());
     for (char c : in) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
+        const Substitute* hit = nullptr;
+        for (const Substitute& s : table) {
+            if (s.from == c)
+                hit = &s;
         }
+        if (hit)
+            out += hit->to;
+        else
+            out += c;
     }
     return out;
+}
+
+// Text and attribute values: the characters that HTML gives a meaning.
+std::string EscapeHtml(std::string_view in) {
+    return Replace(in, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}});
 }
 
 // An image source is a relative address: '%', '#' and '?' would change what
 // it points at, so they are percent-encoded before the HTML escaping.
 std::string ImageSource(std::string_view name) {
-    std::string encoded;
-    encoded.reserve(name.size());
-    for (char c : name) {
-        switch (c) {
-        case '%':
-            encoded += "%25";
-            break;
-        case '#':
-            encoded += "%23";
-            break;
-        case '?':
-            encoded += "%3F";
-            break;
-        default:
-            encoded += c;
-        }
-    }
-    return EscapeHtml(encoded);
+    return EscapeHtml(Replace(name, {{'%', "%25"}, {'#', "%23"}, {'?', "%3F"}}));
 }
 
 std::size_t DecimalDigits(unsigned value) {
