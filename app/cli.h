@@ -12,5 +12,9 @@ void PrintRenderHelp();
 // descriptions, marks the print cable and shows the model text it answers.
 int RunPorts(int argc, char** argv);
 void PrintPortsHelp();
+// zavprint finish RAW [--folder DIR] --name NAME [--single-file]: turns a raw
+// recording into capture files, page bitmaps and the report; RAW is kept.
+int RunFinish(int argc, char** argv);
+void PrintFinishHelp();
 
 } // namespace zav::cli

@@ -16,6 +16,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"render", zav::cli::RunRender, zav::cli::PrintRenderHelp},
     {"ports", zav::cli::RunPorts, zav::cli::PrintPortsHelp},
+    {"finish", zav::cli::RunFinish, zav::cli::PrintFinishHelp},
 };
 
 void PrintHelp() {
