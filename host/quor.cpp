@@ -7,6 +7,8 @@
 
 #include "host/ascii.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -15,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 struct QuorTable {
@@ -32,14 +35,14 @@ struct Field {
     std::shared_ptr<const QuorTable> table;
 };
 
-// A watcher stays alive while a notification runs; quorUnwatch marks it
-// inactive and then waits on `calling` for a call in progress on another
-// thread to finish (recursive, so a watcher may unwatch itself).
+// A watcher stays alive while a notification runs. No lock is held during a
+// call; instead `callers` lists the threads inside one, and quorUnwatch waits
+// until no other thread is (its own call may unwatch itself).
 struct Watcher {
     QuorWatchFn fn = nullptr;
     void* ctx = nullptr;
     bool active = true;
-    std::recursive_mutex calling;
+    std::vector<std::thread::id> callers;
 };
 
 } // namespace
@@ -48,15 +51,21 @@ struct QuorStore {
     std::mutex lock;
     std::map<std::string, Field, std::less<>> fields;
     std::vector<std::shared_ptr<Watcher>> watchers;
+    std::condition_variable callDone; // a watcher call ended (with `lock`)
 };
 
 namespace {
 
-std::mutex gStoresLock;
+// The named stores. Never destroyed: the exit handler and a thread that
+// outlives main may still use a store while static objects are torn down.
+struct StoreList {
+    std::mutex lock;
+    std::map<std::string, std::unique_ptr<QuorStore>, std::less<>> byName;
+};
 
-std::map<std::string, std::unique_ptr<QuorStore>, std::less<>>& Stores() {
-    static std::map<std::string, std::unique_ptr<QuorStore>, std::less<>> stores;
-    return stores;
+StoreList& Stores() {
+    static StoreList* const list = new StoreList;
+    return *list;
 }
 
 // Copies text into buf, cut to size - 1 bytes and always terminated. Returns the
@@ -132,11 +141,11 @@ bool ValidName(const char* name) {
 HQUOR OpenStore(const char* name) {
     if (!ValidName(name))
         return nullptr;
-    std::lock_guard<std::mutex> guard(gStoresLock);
-    auto& stores = Stores();
-    auto it = stores.find(std::string_view(name));
-    if (it == stores.end())
-        it = stores.emplace(name, std::make_unique<QuorStore>()).first;
+    StoreList& stores = Stores();
+    std::lock_guard<std::mutex> guard(stores.lock);
+    auto it = stores.byName.find(std::string_view(name));
+    if (it == stores.byName.end())
+        it = stores.byName.emplace(name, std::make_unique<QuorStore>()).first;
     return it->second.get();
 }
 
@@ -147,15 +156,21 @@ void Notify(HQUOR store, const char* field) {
         std::lock_guard<std::mutex> guard(store->lock);
         watchers = store->watchers;
     }
+    const std::thread::id self = std::this_thread::get_id();
     for (const auto& w : watchers) {
-        std::lock_guard<std::recursive_mutex> calling(w->calling);
-        bool active;
         {
             std::lock_guard<std::mutex> guard(store->lock);
-            active = w->active;
+            if (!w->active)
+                continue;
+            w->callers.push_back(self);
         }
-        if (active)
-            w->fn(w->ctx, store, field);
+        w->fn(w->ctx, store, field);
+        {
+            std::lock_guard<std::mutex> guard(store->lock);
+            auto it = std::find(w->callers.begin(), w->callers.end(), self);
+            w->callers.erase(it);
+        }
+        store->callDone.notify_all();
     }
 }
 
@@ -356,22 +371,20 @@ int quorWatch(HQUOR store, QuorWatchFn fn, void* ctx) {
 int quorUnwatch(HQUOR store, QuorWatchFn fn, void* ctx) {
     if (!store || !fn)
         return -1;
-    std::shared_ptr<Watcher> removed;
-    {
-        std::lock_guard<std::mutex> guard(store->lock);
-        for (auto it = store->watchers.begin(); it != store->watchers.end(); ++it) {
-            if ((*it)->fn == fn && (*it)->ctx == ctx) {
-                removed = *it;
-                removed->active = false;
-                store->watchers.erase(it);
-                break;
-            }
-        }
-    }
-    if (!removed)
+    std::unique_lock<std::mutex> guard(store->lock);
+    auto it = std::find_if(store->watchers.begin(), store->watchers.end(),
+                           [&](const auto& w) { return w->fn == fn && w->ctx == ctx; });
+    if (it == store->watchers.end())
         return -1;
-    // A notification running on another thread finishes before ctx may go.
-    std::lock_guard<std::recursive_mutex> wait(removed->calling);
+    std::shared_ptr<Watcher> removed = *it;
+    removed->active = false;
+    store->watchers.erase(it);
+    // A call running on another thread finishes before ctx may go.
+    const std::thread::id self = std::this_thread::get_id();
+    store->callDone.wait(guard, [&] {
+        return std::all_of(removed->callers.begin(), removed->callers.end(),
+                           [&](std::thread::id id) { return id == self; });
+    });
     return 0;
 }
 

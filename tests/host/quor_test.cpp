@@ -278,6 +278,37 @@ TEST(QuorStore, ConcurrentWritersAndWatchers) {
     quorUnwatch(s, Count, &calls);
 }
 
+// Watchers run outside the store's lock: they may write the store themselves,
+// on two threads at once.
+void Echo(void* ctx, HQUOR store, const char* field) {
+    if (std::strcmp(field, "_Status") == 0)
+        quorSetNumeric(store, static_cast<const char*>(ctx), 1);
+}
+
+TEST(QuorWatch, WatchersThatWriteDoNotDeadlock) {
+    HQUOR s = Open("test:echo");
+    char first[] = "EchoA";
+    char second[] = "EchoB";
+    quorWatch(s, Echo, first);
+    quorWatch(s, Echo, second);
+    std::atomic<int> ready{0};
+    auto writer = [&] {
+        ++ready;
+        while (ready < 2)
+            std::this_thread::yield();
+        for (int i = 0; i < 2000; ++i)
+            quorSetString(s, "_Status", "x");
+    };
+    std::thread a(writer);
+    std::thread b(writer);
+    a.join();
+    b.join();
+    EXPECT_EQ(quorGetNumeric(s, "EchoA"), 1);
+    EXPECT_EQ(quorGetNumeric(s, "EchoB"), 1);
+    quorUnwatch(s, Echo, first);
+    quorUnwatch(s, Echo, second);
+}
+
 // quorUnwatch waits for a call in progress on another thread, so the watcher's
 // context may be freed as soon as it returns.
 struct Slow {
