@@ -8,4 +8,9 @@ namespace zav::cli {
 int RunRender(int argc, char** argv);
 void PrintRenderHelp();
 
+// zavprint ports [--sysfs DIR] [--dev DIR]: lists the serial ports with their
+// descriptions, marks the print cable and shows the model text it answers.
+int RunPorts(int argc, char** argv);
+void PrintPortsHelp();
+
 } // namespace zav::cli

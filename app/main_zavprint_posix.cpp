@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"render", zav::cli::RunRender, zav::cli::PrintRenderHelp},
+    {"ports", zav::cli::RunPorts, zav::cli::PrintPortsHelp},
 };
 
 void PrintHelp() {

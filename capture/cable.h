@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/handshake.h"
 #include "host/quor.h"
@@ -29,12 +30,14 @@ int ScanPorts(HQUOR store, const char* field);
 // table; 0 when the driver could be asked, -1 when not.
 int AddCableDescriptions(HTABLE table);
 
-inline constexpr std::string_view kBusyCableText = "In Use";     // cable listing
+inline constexpr std::string_view kBusyCableText = "In Use";         // cable listing
 inline constexpr std::string_view kBusyDeviceText = "Device In Use"; // port list
 inline constexpr int kDescriptionSize = 64; // an FTDI device description, NUL included
 
 // D2XX statuses that mean "the device is busy" when listing descriptions.
-constexpr bool IsBusyListStatus(unsigned long status) { return status == 1 || status == 3; }
+constexpr bool IsBusyListStatus(unsigned long status) {
+    return status == 1 || status == 3;
+}
 
 // ---- pieces shared by the platforms -------------------------------------
 
@@ -90,5 +93,41 @@ void SetPortTableHeadings(HTABLE table);
 // Sets column 1 of the row of port "com<port>" (whole text, any case) to the
 // description; false when the table has no such row.
 bool SetPortDescription(HTABLE table, int port, const char* description);
+
+#ifndef _WIN32
+// ---- Linux: serial devices found through sysfs --------------------------
+//
+// A port is a terminal in <sys>/class/tty with a device behind it (legacy
+// ttyS ports whose "type" reads 0 have no hardware and are left out). Its
+// description is the USB product string of the device it hangs off; the
+// print cable is a ttyUSB or ttyACM port whose product is "ZAV Print" (any
+// case). Port texts are the device names ("ttyUSB0"), opened in <dev>.
+
+struct SerialRoots {
+    std::string sys = "/sys";
+    std::string dev = "/dev";
+};
+
+struct SerialPortInfo {
+    std::string name;        // "ttyUSB0"
+    std::string description; // USB product string, empty when none
+    bool cable = false;
+};
+
+// Every serial port, sorted by name (ttyUSB2 before ttyUSB10).
+std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots);
+
+// FindPrintCable over the given roots: the cables are the ports that
+// ListSerialPorts marks, in its order.
+int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& remembered);
+
+// The handshake on one device; false (and `model` untouched) when the port
+// cannot be opened or the cable gives no good reply.
+bool ReadModelFrom(const std::string& device, std::string& model);
+
+// ScanPorts and AddCableDescriptions over the given roots.
+int ScanPortsIn(HQUOR store, const char* field, const SerialRoots& roots);
+int AddCableDescriptionsIn(HTABLE table, const SerialRoots& roots);
+#endif
 
 } // namespace zav

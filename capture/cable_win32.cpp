@@ -28,9 +28,7 @@ using Description = std::array<char, kDescriptionSize>;
 
 class D2xx {
   public:
-    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) {
-        list_ = Find<FtListDevices>("FT_ListDevices");
-    }
+    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) { list_ = Find<FtListDevices>("FT_ListDevices"); }
     ~D2xx() {
         if (module_ != nullptr)
             FreeLibrary(module_);
@@ -75,7 +73,8 @@ class D2xx {
     FtListDevices list_ = nullptr;
 };
 
-// The device's COM port number; false when it cannot be opened or asked.
+// The device's COM port number; false when it cannot be opened or asked, or
+// when it has no COM port (the driver then answers -1).
 bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int index, int& port) {
     FtHandle device = nullptr;
     if (open(index, &device) != kFtOk)
@@ -83,7 +82,7 @@ bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int inde
     LONG number = -1;
     FtStatus status = getPort(device, &number);
     close(device);
-    if (status != kFtOk)
+    if (status != kFtOk || number < 1)
         return false;
     port = static_cast<int>(number);
     return true;

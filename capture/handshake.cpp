@@ -1,5 +1,7 @@
 #include "capture/handshake.h"
 
+#include "host/ascii.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -67,14 +69,7 @@ bool ModelFromReply(const unsigned char* reply, std::size_t size, std::string& m
 }
 
 bool IsCableDescription(std::string_view description) {
-    if (description.size() != kCableDescription.size())
-        return false;
-    for (std::size_t i = 0; i < description.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(description[i])) !=
-            std::tolower(static_cast<unsigned char>(kCableDescription[i])))
-            return false;
-    }
-    return true;
+    return EqualIgnoringCase(description, kCableDescription);
 }
 
 int PortNumberFromText(std::string_view text) {

@@ -16,15 +16,15 @@ namespace zav {
 // Result codes of opening a port: 0 or the step that failed.
 enum CommResult : int {
     kCommOk = 0,
-    kCommLogFailed = -101,     // the diagnostic log cannot be created
-    kCommOpenFailed = -102,    // the device cannot be opened (absent or held by another)
-    kCommMaskFailed = -103,    // event mask
-    kCommQueuesFailed = -104,  // queue sizes
-    kCommPurgeFailed = -105,   // emptying the queues
+    kCommLogFailed = -101,    // the diagnostic log cannot be created
+    kCommOpenFailed = -102,   // the device cannot be opened (absent or held by another)
+    kCommMaskFailed = -103,   // event mask
+    kCommQueuesFailed = -104, // queue sizes
+    kCommPurgeFailed = -105,  // emptying the queues
     kCommTimeoutsFailed = -106,
     kCommGetStateFailed = -107,
     kCommSetStateFailed = -108,
-    kCommModemFailed = -109,   // modem-status test
+    kCommModemFailed = -109, // modem-status test
 };
 
 // Option bits of opening a port.
@@ -54,14 +54,16 @@ class SerialPort {
     int Open(const char* device, int baud);
 #endif
     void Close();
-    bool IsOpen() const { return handle_ != kClosed; }
+    bool IsOpen() const {
+        return handle_ != kClosed;
+    }
 
     // One synchronous write of all bytes; false when it failed or fell short.
     bool Write(const void* data, std::size_t size);
     // Bytes waiting in the receive queue; 0 when the poll fails.
     std::size_t BytesWaiting();
     // One read of at most size bytes without waiting for more than is there;
-    // the count read, or -1 when the read failed.
+    // the count read, or -1 when the read failed or the device went away.
     long Read(void* buffer, std::size_t size);
 
   private:

@@ -153,8 +153,8 @@ std::size_t SerialPort::BytesWaiting() {
 
 long SerialPort::Read(void* buffer, std::size_t size) {
     DWORD got = 0;
-    if (!IsOpen() ||
-        !ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(size), &got, nullptr))
+    if (!IsOpen() || !ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(size),
+                               &got, nullptr))
         return -1;
     return static_cast<long>(got);
 }

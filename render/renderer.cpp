@@ -116,7 +116,8 @@ bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t ra
                           std::FILE* rowFile, std::uint32_t& rows) {
     rows = 0;
     const std::size_t rowBytes = rasterWidth / 8;
-    std::vector<std::uint8_t> band(kBandRows * rowBytes, 0);
+    // One spare byte keeps the block real when the raster is 0 dots wide.
+    std::vector<std::uint8_t> band(kBandRows * rowBytes + 1, 0);
     std::uint8_t* const bandRow0 = band.data();
     unsigned spacing = kInitialLineSpacing;
     // A BMP counts its rows and its size in 32 bits.

@@ -198,3 +198,34 @@ TEST(Raster, CutOffBitImageDrawsTheColumnsThatArrived) {
 }
 
 } // namespace
+
+namespace {
+
+// Whatever an instrument sends, rendering ends with a whole bitmap or -3.
+TEST(Raster, ArbitraryBytesNeverFault) {
+    const std::uint8_t alphabet[] = {0x1B, 'K',  'J',  '3',  'C',  '@', '2',  0x00, 0x0A,
+                                     0x0C, 0x0D, 0x09, 0xFF, 0x80, 'A', 0x01, 0x02};
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    ScratchDir dir;
+    for (int round = 0; round < 150; ++round) {
+        Bytes capture(next() % 400);
+        for (auto& b : capture)
+            b = (next() % 4 == 0) ? static_cast<std::uint8_t>(next())
+                                  : alphabet[next() % sizeof alphabet];
+        Page page;
+        const int result = RenderBytes(dir, capture, &page);
+        ASSERT_TRUE(result == 0 || result == zav::kRenderCannotRead) << round << ": " << result;
+        if (result == 0) {
+            EXPECT_EQ(page.bytesOnDisk, page.fileSize) << round;
+            EXPECT_EQ(page.rows.size(), static_cast<std::size_t>(page.height)) << round;
+        }
+    }
+}
+
+} // namespace

@@ -58,7 +58,8 @@ Config Load() {
         } else if (std::strcmp(word, "device") == 0) {
             Device d;
             int n = 0;
-            if (std::sscanf(rest, "%ld %lu %lu %n", &d.com, &d.listStatus, &d.openStatus, &n) >= 3) {
+            if (std::sscanf(rest, "%ld %lu %lu %n", &d.com, &d.listStatus, &d.openStatus, &n) >=
+                3) {
                 d.description = rest + n;
                 config.devices.push_back(d);
             }
@@ -79,7 +80,9 @@ Config Load() {
 }
 
 // A handle is the device index plus one.
-int IndexOf(PVOID handle) { return static_cast<int>(reinterpret_cast<ULONG_PTR>(handle)) - 1; }
+int IndexOf(PVOID handle) {
+    return static_cast<int>(reinterpret_cast<ULONG_PTR>(handle)) - 1;
+}
 
 } // namespace
 
@@ -142,12 +145,20 @@ FAKE_EXPORT ULONG WINAPI FT_GetComPortNumber(PVOID handle, LONG* port) {
 }
 
 #ifndef FAKE_LACK_LINE_CONTROL
-FAKE_EXPORT ULONG WINAPI FT_SetDtr(PVOID) { return 0; }
+FAKE_EXPORT ULONG WINAPI FT_SetDtr(PVOID) {
+    return 0;
+}
 #endif
-FAKE_EXPORT ULONG WINAPI FT_ClrDtr(PVOID) { return 0; }
-FAKE_EXPORT ULONG WINAPI FT_ClrRts(PVOID) { return 0; }
+FAKE_EXPORT ULONG WINAPI FT_ClrDtr(PVOID) {
+    return 0;
+}
+FAKE_EXPORT ULONG WINAPI FT_ClrRts(PVOID) {
+    return 0;
+}
 FAKE_EXPORT ULONG WINAPI FT_GetModemStatus(PVOID, ULONG* status) {
     *status = 0;
     return 0;
 }
-FAKE_EXPORT ULONG WINAPI FT_SetEventNotification(PVOID, DWORD, PVOID) { return 0; }
+FAKE_EXPORT ULONG WINAPI FT_SetEventNotification(PVOID, DWORD, PVOID) {
+    return 0;
+}

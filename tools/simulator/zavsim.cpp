@@ -11,12 +11,14 @@
 //   --mode-file PATH   read the mode from this file before every answer
 //   --model TEXT       model text after "VOVEzera" (default "-ZP1000A")
 //   --print FILE       after "wdr\r", send this capture stream
-//   --example          after "wdr\r", send a small built-in printout
+//   --example          after "wdr\r", send the example printout (3 pages)
 //   --rate N           bytes per second while printing (at most 92160)
 //   --burst N          bytes per burst (default 512); a pause follows each
 //   --pause MS         extra pause between bursts (default 0)
 //   --disconnect-after N  bytes sent before the hang-up (default half)
 //   --sessions N       exit after N printouts or "wdr" (default: run until killed)
+//   --exclusive        hold the --port terminal exclusively (TIOCEXCL), so that
+//                      others cannot open it: a port busy in another program
 //
 // Every command arrives as text with its NUL: "\r\r", "model\r", "wdr\r".
 // The answer to "model\r" is its echo with CR LF (7 bytes), "VOVEzera", the
@@ -25,6 +27,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,23 +40,27 @@
 #include <thread>
 #include <vector>
 
+#include "printout.h"
+
 namespace {
 
 constexpr long kLineLimit = 92160; // 921600 baud, 8N1
 
 struct Options {
     std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile;
-    bool example = false;
+    bool example = false, exclusive = false;
     long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1;
 };
 
 volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 int Usage() {
     std::fprintf(stderr, "usage: zavsim (--port PATH | --pty LINK) [--mode M] [--mode-file PATH]\n"
                          "  [--model TEXT] [--print FILE | --example] [--rate N] [--burst N]\n"
-                         "  [--pause MS] [--disconnect-after N] [--sessions N]\n");
+                         "  [--pause MS] [--disconnect-after N] [--sessions N] [--exclusive]\n");
     return 2;
 }
 
@@ -75,36 +82,38 @@ bool Parse(int argc, char** argv, Options& o) {
             return end != s.c_str() && *end == '\0';
         };
         bool ok = true;
-        if (a == "--port") ok = next(o.port);
-        else if (a == "--pty") ok = next(o.ptyLink);
-        else if (a == "--mode") ok = next(o.mode);
-        else if (a == "--mode-file") ok = next(o.modeFile);
-        else if (a == "--model") ok = next(o.model);
-        else if (a == "--print") ok = next(o.printFile);
-        else if (a == "--example") o.example = true;
-        else if (a == "--rate") ok = number(o.rate) && o.rate > 0 && o.rate <= kLineLimit;
-        else if (a == "--burst") ok = number(o.burst) && o.burst > 0;
-        else if (a == "--pause") ok = number(o.pauseMs) && o.pauseMs >= 0;
-        else if (a == "--disconnect-after") ok = number(o.disconnectAfter);
-        else if (a == "--sessions") ok = number(o.sessions);
-        else ok = false;
+        if (a == "--port")
+            ok = next(o.port);
+        else if (a == "--pty")
+            ok = next(o.ptyLink);
+        else if (a == "--mode")
+            ok = next(o.mode);
+        else if (a == "--mode-file")
+            ok = next(o.modeFile);
+        else if (a == "--model")
+            ok = next(o.model);
+        else if (a == "--print")
+            ok = next(o.printFile);
+        else if (a == "--example")
+            o.example = true;
+        else if (a == "--exclusive")
+            o.exclusive = true;
+        else if (a == "--rate")
+            ok = number(o.rate) && o.rate > 0 && o.rate <= kLineLimit;
+        else if (a == "--burst")
+            ok = number(o.burst) && o.burst > 0;
+        else if (a == "--pause")
+            ok = number(o.pauseMs) && o.pauseMs >= 0;
+        else if (a == "--disconnect-after")
+            ok = number(o.disconnectAfter);
+        else if (a == "--sessions")
+            ok = number(o.sessions);
+        else
+            ok = false;
         if (!ok)
             return false;
     }
     return o.port.empty() != o.ptyLink.empty();
-}
-
-// A short printout: a title line, a bit image and a form feed.
-std::string ExamplePrintout() {
-    std::string s = "\x1b@ZAV Print example\r\n";
-    s += "\x1b*";
-    s += '\0';
-    s += '\x40';
-    s += '\0'; // 64 columns of 8 dots
-    for (int i = 0; i < 64; ++i)
-        s += static_cast<char>(i % 2 ? 0xAA : 0x55);
-    s += "\r\nend of printout\r\n\f";
-    return s;
 }
 
 std::string CurrentMode(const Options& o) {
@@ -150,7 +159,8 @@ bool Print(int fd, const Options& o, const std::string& stream, bool disconnect)
         if (!WriteAll(fd, stream.data() + sent, n))
             return false;
         sent += n;
-        auto due = start + std::chrono::microseconds(static_cast<long long>(sent) * 1000000 / o.rate);
+        auto due =
+            start + std::chrono::microseconds(static_cast<long long>(sent) * 1000000 / o.rate);
         std::this_thread::sleep_until(due);
         if (o.pauseMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(o.pauseMs));
@@ -173,6 +183,8 @@ int OpenLine(const Options& o, int& keepSlave) {
             cfmakeraw(&t);
             tcsetattr(fd, TCSANOW, &t);
         }
+        if (o.exclusive && ioctl(fd, TIOCEXCL) != 0)
+            std::perror("TIOCEXCL");
         return fd;
     }
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -215,7 +227,11 @@ int main(int argc, char** argv) {
         }
         stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     } else if (o.example) {
-        stream = ExamplePrintout();
+        {
+            std::vector<std::uint8_t> example =
+                zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+            stream.assign(example.begin(), example.end());
+        }
     }
 
     struct sigaction sa {};

@@ -1,0 +1,166 @@
+#include "capture/cable.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "capture/serial.h"
+#include "host/ascii.h"
+
+namespace zav {
+namespace {
+
+std::string FirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+// The USB product string of the device a tty hangs off: the first "product"
+// file from the tty's device folder upwards (ttyUSB: two levels up, through
+// the interface; ttyACM: one), never above the sysfs root.
+std::string ProductOf(const std::string& sysRoot, const std::string& name) {
+    std::string root = RealPath(sysRoot);
+    std::string dir = RealPath(sysRoot + "/class/tty/" + name + "/device");
+    if (root.empty() || dir.empty())
+        return {};
+    for (int level = 0; level < 4 && dir.size() > root.size() && dir.starts_with(root); ++level) {
+        if (Exists(dir + "/product"))
+            return FirstLine(dir + "/product");
+        dir.erase(dir.find_last_of('/'));
+    }
+    return {};
+}
+
+bool IsUsbSerialName(std::string_view name) {
+    return name.starts_with("ttyUSB") || name.starts_with("ttyACM");
+}
+
+// Orders names by their text, numbers by value: ttyUSB2 before ttyUSB10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = a.find_first_of("0123456789"), j = b.find_first_of("0123456789");
+    std::string_view stemA(a.data(), i == std::string::npos ? a.size() : i);
+    std::string_view stemB(b.data(), j == std::string::npos ? b.size() : j);
+    if (stemA != stemB)
+        return stemA < stemB;
+    long x = i == std::string::npos ? -1 : std::strtol(a.c_str() + i, nullptr, 10);
+    long y = j == std::string::npos ? -1 : std::strtol(b.c_str() + j, nullptr, 10);
+    return x != y ? x < y : a < b;
+}
+
+// Keeps nothing between runs: Linux has no registry value for the choice.
+class NothingRemembered : public RememberedValue {
+  public:
+    bool Read(std::string&) override { return false; }
+    void Write(const std::string&) override {}
+};
+
+} // namespace
+
+std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots) {
+    std::vector<SerialPortInfo> ports;
+    std::string classDir = roots.sys + "/class/tty";
+    DIR* dir = opendir(classDir.c_str());
+    if (dir == nullptr)
+        return ports;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == ".." || !Exists(classDir + "/" + name + "/device"))
+            continue;
+        // A legacy port slot without hardware.
+        if (name.starts_with("ttyS") && FirstLine(classDir + "/" + name + "/type") == "0")
+            continue;
+        SerialPortInfo info;
+        info.name = name;
+        info.description = ProductOf(roots.sys, name);
+        info.cable = IsUsbSerialName(name) && IsCableDescription(info.description);
+        ports.push_back(std::move(info));
+    }
+    closedir(dir);
+    std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
+        return NaturalLess(a.name, b.name);
+    });
+    return ports;
+}
+
+bool ReadModelFrom(const std::string& device, std::string& model) {
+    SerialPort port;
+    if (port.Open(device.c_str(), kCableBaudRate) != kCommOk)
+        return false;
+    SerialCableLine line(port);
+    return RunCableHandshake(line, model);
+}
+
+int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& remembered) {
+    TableHolder cables(CreateCableTable());
+    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
+        if (port.cable)
+            AppendRow(cables.get(), port.name);
+    }
+    int result = StoreCableTable(store, cables.get());
+    std::string port1 = ChoosePort1(store, remembered);
+    std::string model;
+    // A port text is a device name; anything with a separator is no such name.
+    if (!port1.empty() && port1.find('/') == std::string::npos &&
+        ReadModelFrom(roots.dev + "/" + port1, model))
+        quorSetString(store, "Model", model.c_str());
+    return result;
+}
+
+int FindPrintCable(HQUOR store) {
+    NothingRemembered remembered;
+    return FindPrintCableIn(store, SerialRoots{}, remembered);
+}
+
+int AddCableDescriptionsIn(HTABLE table, const SerialRoots& roots) {
+    char cell[PATH_MAX];
+    for (int row = 0, rows = tableRowCount(table); row < rows; ++row) {
+        if (tableGetField(table, row, 0, cell, sizeof cell) < 0 ||
+            std::strchr(cell, '/') != nullptr)
+            continue;
+        std::string product = ProductOf(roots.sys, cell);
+        if (!product.empty())
+            tableSetField(table, row, 1, product.c_str());
+    }
+    return 0;
+}
+
+int AddCableDescriptions(HTABLE table) {
+    return AddCableDescriptionsIn(table, SerialRoots{});
+}
+
+int ScanPortsIn(HQUOR store, const char* field, const SerialRoots& roots) {
+    TableHolder ports(CreatePortTable());
+    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
+        std::string row = port.name + '\0' + port.description + '\0';
+        tableSetRow(ports.get(), TABLE_ROW_APPEND, row.data(), static_cast<int>(row.size()));
+    }
+    SetPortTableHeadings(ports.get());
+    quorSetTable(store, field, ports.get());
+    return 0;
+}
+
+int ScanPorts(HQUOR store, const char* field) {
+    return ScanPortsIn(store, field, SerialRoots{});
+}
+
+} // namespace zav
