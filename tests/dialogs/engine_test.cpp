@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/quor.h"
+#include "host/trel.h"
 #include "host/vok.h"
 
 namespace {
@@ -78,7 +79,8 @@ void Click(HWND dlg, int id) {
 
 // Runs the dialog on this thread and the driver beside it. Whatever the
 // driver does, the dialog is closed at the end so the test cannot hang.
-int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& driver) {
+int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& driver,
+              HQUOR presentation = quorOpen("EngineTestPresentation")) {
     std::atomic<bool> done{false};
     std::thread t([&] {
         HWND dlg = WaitForDialog("Engine Test");
@@ -92,7 +94,7 @@ int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& dr
             }
         }
     });
-    const int result = vokDoDialog(nullptr, name, quorOpen("EngineTestPresentation"), store);
+    const int result = vokDoDialog(nullptr, name, presentation, store);
     t.join();
     return result;
 }
@@ -266,4 +268,31 @@ TEST(DialogEngine, MissingOrBrokenResourcesFail) {
     EXPECT_EQ(vokDoDialog(nullptr, "=NoSuchDialog", nullptr, store), -1);
     EXPECT_EQ(vokDoDialog(nullptr, "=Broken", nullptr, store), -1);
     EXPECT_EQ(vokDialogFromWindow(GetDesktopWindow()), nullptr);
+}
+
+TEST(DialogEngine, OpensWhereItWasLeft) {
+    HQUOR store = FreshStore("EnginePlace");
+    HQUOR presentation = quorOpen("EnginePlacePresentation");
+    trelSetDialogPos(presentation, "=EngineTest", 40, 30);
+    RECT shown{};
+    const int result = RunDialog(
+        "=EngineTest", store,
+        [&](HWND dlg) {
+            GetWindowRect(dlg, &shown);
+            SetWindowPos(dlg, nullptr, 90, 70, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            WaitFor([&] {
+                RECT r{};
+                GetWindowRect(dlg, &r);
+                return r.left == 90;
+            });
+            Click(dlg, 107);
+        },
+        presentation);
+    EXPECT_EQ(result, 107);
+    EXPECT_EQ(shown.left, 40);
+    EXPECT_EQ(shown.top, 30);
+    int x = 0, y = 0;
+    ASSERT_EQ(trelGetDialogPos(presentation, "ENGINETEST", &x, &y), 1);
+    EXPECT_EQ(x, 90);
+    EXPECT_EQ(y, 70);
 }
