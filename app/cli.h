@@ -17,4 +17,12 @@ void PrintPortsHelp();
 int RunFinish(int argc, char** argv);
 void PrintFinishHelp();
 
+// zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
+// [--single-file | --pages] [--idle-stop SECONDS]: one capture session.
+int RunCapture(int argc, char** argv);
+void PrintCaptureHelp();
+// zavprint view [--folder DIR] [--name NAME]: opens the report in the browser.
+int RunView(int argc, char** argv);
+void PrintViewHelp();
+
 } // namespace zav::cli

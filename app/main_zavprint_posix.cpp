@@ -17,6 +17,8 @@ constexpr Command kCommands[] = {
     {"render", zav::cli::RunRender, zav::cli::PrintRenderHelp},
     {"ports", zav::cli::RunPorts, zav::cli::PrintPortsHelp},
     {"finish", zav::cli::RunFinish, zav::cli::PrintFinishHelp},
+    {"capture", zav::cli::RunCapture, zav::cli::PrintCaptureHelp},
+    {"view", zav::cli::RunView, zav::cli::PrintViewHelp},
 };
 
 void PrintHelp() {

@@ -87,4 +87,19 @@ class SerialCableLine : public CableLine {
     SerialPort& port_;
 };
 
+// An open port together with its line view, for code that owns both (the
+// capture session).
+class SerialLine : public CableLine {
+  public:
+    SerialPort& Port() { return port_; }
+    bool Write(const void* data, std::size_t size) override { return line_.Write(data, size); }
+    std::size_t BytesWaiting() override { return line_.BytesWaiting(); }
+    long Read(void* buffer, std::size_t size) override { return line_.Read(buffer, size); }
+    void SleepMs(int milliseconds) override { line_.SleepMs(milliseconds); }
+
+  private:
+    SerialPort port_;
+    SerialCableLine line_{port_};
+};
+
 } // namespace zav

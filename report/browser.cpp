@@ -33,4 +33,52 @@ std::optional<std::string> ComposeBrowserCommand(std::optional<std::string_view>
     return result;
 }
 
+std::vector<std::string> SplitCommandWords(std::string_view command) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (char c : command) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+std::vector<std::string> BrowserArguments(std::string_view command, std::string_view path) {
+    if (command.find("%1") == std::string_view::npos) {
+        std::vector<std::string> words = SplitCommandWords(command);
+        if (!words.empty())
+            words.emplace_back(path);
+        return words;
+    }
+    // Compose around a stand-in that no command holds, then put the path in
+    // place of the stand-in word by word.
+    constexpr std::string_view kStandIn = "\x01";
+    std::optional<std::string> composed = ComposeBrowserCommand(command, kStandIn);
+    if (!composed)
+        return {};
+    std::vector<std::string> words = SplitCommandWords(*composed);
+    // The program itself must come from the command, never from the path.
+    if (words.empty() || words.front().empty() || words.front().find(kStandIn) != std::string::npos)
+        return {};
+    for (std::string& word : words) {
+        for (std::size_t at = word.find(kStandIn); at != std::string::npos;
+             at = word.find(kStandIn, at + path.size()))
+            word.replace(at, kStandIn.size(), path);
+    }
+    return words;
+}
+
 } // namespace zav

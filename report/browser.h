@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zav {
 
@@ -27,5 +28,16 @@ inline constexpr std::string_view kFallbackBrowser = "explorer";
 // not fit kBrowserCommandMax characters.
 std::optional<std::string> ComposeBrowserCommand(std::optional<std::string_view> registered,
                                                  std::string_view path);
+
+// Splits a command line into words at blanks; double quotes group blanks into
+// a word and are removed. Nothing else is special (no escapes, no variables).
+std::vector<std::string> SplitCommandWords(std::string_view command);
+
+// The program and arguments that open `path` with an open command that has
+// the placeholder %1 (quoted or bare), composed by the rule above; without a
+// placeholder the path is added as the last argument. The path always arrives
+// as one argument of its own, whatever characters it holds: it is never split
+// or read as part of the command. Empty when the command has no word.
+std::vector<std::string> BrowserArguments(std::string_view command, std::string_view path);
 
 } // namespace zav

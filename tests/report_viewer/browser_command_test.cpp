@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -54,6 +55,23 @@ TEST(BrowserCommand, RefusesCommandsThatDoNotFit) {
     ASSERT_TRUE(command.has_value());
     EXPECT_EQ(command->size(), zav::kBrowserCommandMax);
     EXPECT_FALSE(zav::ComposeBrowserCommand(std::string_view(), fits + "p"));
+}
+
+// The desktop's open command run without a shell: the path is one argument
+// whatever it holds, and only the command's own words can name the program.
+TEST(BrowserArguments, PathStaysOneArgumentAndNeverBecomesTheProgram) {
+    using Words = std::vector<std::string>;
+    const std::string nasty = "/tmp/a b/\"$(rm -rf x)\" 'q';run.html";
+    EXPECT_EQ(zav::BrowserArguments("firefox-esr", nasty), (Words{"firefox-esr", nasty}));
+    EXPECT_EQ(zav::BrowserArguments("\"/opt/my browser/b\" --new-tab", nasty),
+              (Words{"/opt/my browser/b", "--new-tab", nasty}));
+    // Placeholders follow the composition rule: what follows them is dropped.
+    EXPECT_EQ(zav::BrowserArguments("b --x \"%1\" --later", nasty), (Words{"b", "--x", nasty}));
+    EXPECT_EQ(zav::BrowserArguments("b --url=%1", nasty), (Words{"b", "--url=", nasty}));
+    // No program of its own: nothing is run.
+    EXPECT_TRUE(zav::BrowserArguments("%1", nasty).empty());
+    EXPECT_TRUE(zav::BrowserArguments("\"%1\" -x", nasty).empty());
+    EXPECT_TRUE(zav::BrowserArguments("   ", nasty).empty());
 }
 
 } // namespace

@@ -17,6 +17,8 @@
 //   --pause MS         extra pause between bursts (default 0)
 //   --disconnect-after N  bytes sent before the hang-up (default half)
 //   --sessions N       exit after N printouts or "wdr" (default: run until killed)
+//   --trigger PATH     print when PATH appears (it is removed then), not after
+//                      "wdr\r": a printout started by hand at the instrument
 //   --exclusive        hold the --port terminal exclusively (TIOCEXCL), so that
 //                      others cannot open it: a port busy in another program
 //
@@ -47,7 +49,7 @@ namespace {
 constexpr long kLineLimit = 92160; // 921600 baud, 8N1
 
 struct Options {
-    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile;
+    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile, trigger;
     bool example = false, exclusive = false;
     long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1;
 };
@@ -60,7 +62,8 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr, "usage: zavsim (--port PATH | --pty LINK) [--mode M] [--mode-file PATH]\n"
                          "  [--model TEXT] [--print FILE | --example] [--rate N] [--burst N]\n"
-                         "  [--pause MS] [--disconnect-after N] [--sessions N] [--exclusive]\n");
+                         "  [--pause MS] [--disconnect-after N] [--sessions N] [--trigger PATH]\n"
+                         "  [--exclusive]\n");
     return 2;
 }
 
@@ -94,6 +97,8 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = next(o.model);
         else if (a == "--print")
             ok = next(o.printFile);
+        else if (a == "--trigger")
+            ok = next(o.trigger);
         else if (a == "--example")
             o.example = true;
         else if (a == "--exclusive")
@@ -249,6 +254,12 @@ int main(int argc, char** argv) {
     long sessions = 0;
     int status = 0;
     while (!g_stop && (o.sessions < 0 || sessions < o.sessions)) {
+        if (!o.trigger.empty() && unlink(o.trigger.c_str()) == 0) {
+            ++sessions;
+            if (!stream.empty() && !Print(fd, o, stream, CurrentMode(o) == "disconnect"))
+                break;
+            continue;
+        }
         pollfd p{fd, POLLIN, 0};
         int ready = poll(&p, 1, 100);
         if (ready <= 0)
@@ -277,7 +288,7 @@ int main(int argc, char** argv) {
                 if (mode == "short")
                     reply.resize(10);
                 WriteAll(fd, reply.data(), reply.size());
-            } else if (command == "wdr\r") {
+            } else if (command == "wdr\r" && o.trigger.empty()) {
                 ++sessions;
                 if (!stream.empty() && !Print(fd, o, stream, mode == "disconnect")) {
                     g_stop = 1;

@@ -1,0 +1,28 @@
+// The capture settings of the command-line program, remembered between runs
+// in a small text file: one "Name=value" line each for "CaptureFolder",
+// "CaptureFilename" and "SingleFile" (0 or 1).
+#pragma once
+
+#include <string>
+
+namespace zav {
+
+struct CaptureSettings {
+    std::string folder; // empty: the current folder
+    std::string name;
+    bool singleFile = false;
+};
+
+// $XDG_CONFIG_HOME/zavprint/capture.conf, or ~/.config/zavprint/capture.conf
+// when XDG_CONFIG_HOME is unset or not absolute; empty when neither is known.
+std::string CaptureSettingsPath();
+
+// Reads the values the file has into `settings`, leaving the others as they
+// are; false when the file cannot be read.
+bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings);
+
+// Writes the file (and its folder) whole, through a temporary file; false when
+// it cannot be written or a value holds a line break.
+bool SaveCaptureSettings(const std::string& path, const CaptureSettings& settings);
+
+} // namespace zav

@@ -1,0 +1,47 @@
+// The View button: opens the current capture's report in the browser that
+// Windows has registered for web addresses.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/exports.h"
+#include "capture/capture_files.h"
+#include "host/quor.h"
+#include "host/vok.h"
+#include "report/browser.h"
+#include "report/viewer.h"
+
+namespace zav {
+
+bool OpenInBrowser(const char* path) {
+    char command[kPathBufferSize];
+    command[0] = '\0';
+    LONG size = sizeof command;
+    std::optional<std::string_view> registered;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", command, &size) ==
+        ERROR_SUCCESS) {
+        command[sizeof command - 1] = '\0';
+        registered = command;
+    }
+    std::optional<std::string> line = ComposeBrowserCommand(registered, path);
+    if (!line)
+        return false;
+    WinExec(line->c_str(), SW_SHOW);
+    return true;
+}
+
+} // namespace zav
+
+ZAV_EXPORT int DP_View(VokWnd, std::intptr_t, std::intptr_t, std::intptr_t, HQUOR store) {
+    char folder[zav::kPathBufferSize] = "";
+    char name[zav::kPathBufferSize] = "";
+    char base[zav::kPathBufferSize];
+    quorGetString(store, "CaptureFolder", folder, sizeof folder);
+    quorGetString(store, "CaptureFilename", name, sizeof name);
+    if (zav::MakeBasePath(folder, name, base, sizeof base) == zav::kFinishOk)
+        zav::OpenInBrowser((std::string(base) + ".html").c_str());
+    return 1;
+}
