@@ -127,9 +127,13 @@ class StatusPrinter {
         pending_ = true;
         last_ = text;
     }
-    void Flush() {
+    // The last status, when it was held back.
+    void ShowPending() {
         if (pending_ && last_ != shown_)
             Show(last_, true);
+    }
+    void Flush() {
+        ShowPending();
         if (tty_)
             std::printf("\n");
     }
@@ -270,6 +274,7 @@ int RunCapture(int argc, char** argv) {
         }
         if (args.idleStop > 0 && env.Bytes() > 0 && !g_stop.load() &&
             NowMs() - env.LastDataMs() >= static_cast<long long>(args.idleStop * 1000)) {
+            printer.ShowPending();
             printer.Show("No more data: stopping", true);
             g_stop.store(1);
             stopAnnounced = true;
@@ -280,6 +285,7 @@ int RunCapture(int argc, char** argv) {
             printer.Show(text);
         }
         if (g_stop.load() && !stopAnnounced && !done.load()) {
+            printer.ShowPending();
             printer.Show("Stopping; making the pages...", true);
             stopAnnounced = true;
         }

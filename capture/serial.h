@@ -60,7 +60,8 @@ class SerialPort {
 
     // One synchronous write of all bytes; false when it failed or fell short.
     bool Write(const void* data, std::size_t size);
-    // Bytes waiting in the receive queue; 0 when the poll fails.
+    // Bytes waiting in the receive queue. A line that hung up or cannot be
+    // polled any more reports 1, so that the next Read returns its failure.
     std::size_t BytesWaiting();
     // One read of at most size bytes without waiting for more than is there;
     // the count read, or -1 when the read failed or the device went away.

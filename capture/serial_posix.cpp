@@ -126,9 +126,17 @@ bool SerialPort::Write(const void* data, std::size_t size) {
 
 std::size_t SerialPort::BytesWaiting() {
     int waiting = 0;
-    if (!IsOpen() || ioctl(static_cast<int>(handle_), FIONREAD, &waiting) != 0 || waiting < 0)
+    if (!IsOpen())
         return 0;
-    return static_cast<std::size_t>(waiting);
+    const int fd = static_cast<int>(handle_);
+    if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
+        return static_cast<std::size_t>(waiting);
+    // A line that hung up or failed has nothing waiting for ever: report one
+    // byte so that the reader's next Read tells the failure.
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return 1;
+    return 0;
 }
 
 long SerialPort::Read(void* buffer, std::size_t size) {

@@ -146,8 +146,12 @@ bool SerialPort::Write(const void* data, std::size_t size) {
 std::size_t SerialPort::BytesWaiting() {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!IsOpen() || !ClearCommError(reinterpret_cast<HANDLE>(handle_), &errors, &status))
+    if (!IsOpen())
         return 0;
+    // A port that cannot be polled any more (the cable was pulled) reports one
+    // byte, so that the reader's next ReadFile tells the failure.
+    if (!ClearCommError(reinterpret_cast<HANDLE>(handle_), &errors, &status))
+        return 1;
     return status.cbInQue;
 }
 

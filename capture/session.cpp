@@ -12,7 +12,8 @@ namespace zav {
 
 namespace {
 
-constexpr int kPortTextSize = 32;
+// "Com%d" on Windows; a device path on Linux.
+constexpr int kPortTextSize = static_cast<int>(kPathBufferSize);
 
 std::string StoreText(HQUOR store, const char* field, int size) {
     std::string text(static_cast<std::size_t>(size), '\0');

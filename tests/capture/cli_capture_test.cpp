@@ -1,0 +1,237 @@
+// "zavprint capture" on a pseudo-terminal with the instrument simulator at its
+// far end: what the simulator prints arrives whole in the capture files, and
+// every way of stopping leaves the pages and the report.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture_test_support.h"
+#include "printout.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = zavtest::fs;
+
+std::string Example() {
+    std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+    return std::string(bytes.begin(), bytes.end());
+}
+
+::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
+    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                         << " were expected; first difference at " << at;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, int in, const std::string& outPath,
+            const std::string& config) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (in >= 0)
+            dup2(in, 0);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits at most `limit` for the process; kills it when it does not end.
+int WaitFor(pid_t& pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            pid = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class CliCapture : public zavtest::CaptureFolderTest {
+  protected:
+    void SetUp() override {
+        CaptureFolderTest::SetUp();
+        std::signal(SIGPIPE, SIG_IGN); // a capture that ended early fails the write instead
+    }
+    void TearDown() override {
+        for (pid_t* pid : {&capture_, &sim_}) {
+            if (*pid > 0) {
+                kill(*pid, SIGKILL);
+                waitpid(*pid, nullptr, 0);
+            }
+        }
+        if (input_ >= 0)
+            close(input_);
+        CaptureFolderTest::TearDown();
+    }
+
+    void StartSimulator(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {ZAVSIM_PATH, "--pty",       Path("line"),
+                                         "--trigger", Path("print"), "--example"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim_ = Spawn(args, -1, Path("sim.out"), Path("cfg"));
+        for (int i = 0; i < 250 && !fs::exists(Path("line")); ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(fs::exists(Path("line"))) << "the simulator made no line";
+    }
+
+    void StartCapture(std::vector<std::string> extra) {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        std::vector<std::string> args = {ZAVPRINT_PATH, "capture"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        capture_ = Spawn(args, pipeFds[0], Path("capture.out"), Path("cfg"));
+        close(pipeFds[0]);
+        input_ = pipeFds[1];
+        // The port is open once the session waits for the printout.
+        for (int i = 0; i < 250 && Output().find("Waiting for printout") == std::string::npos; ++i)
+            std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(200ms);
+    }
+
+    void Print() { Write(Path("print"), ""); }
+    void PressEnter() { ASSERT_EQ(write(input_, "\n", 1), 1); }
+    int Finish(std::chrono::milliseconds limit = 15s) { return WaitFor(capture_, limit); }
+    std::string Output() { return Read(Path("capture.out")); }
+
+    std::string Pages(const std::string& name, int* count) {
+        std::string all;
+        *count = 0;
+        for (int page = 1;; ++page) {
+            char file[64];
+            std::snprintf(file, sizeof file, "%s%03d.cpt", name.c_str(), page);
+            if (!fs::exists(Path(file)))
+                break;
+            all += Read(Path(file));
+            ++*count;
+        }
+        return all;
+    }
+    int ReportImages(const std::string& name) {
+        const std::string html = Read(Path(name + ".html"));
+        int n = 0;
+        for (auto at = html.find("<img"); at != std::string::npos; at = html.find("<img", at + 1))
+            ++n;
+        return n;
+    }
+
+    pid_t sim_ = -1, capture_ = -1;
+    int input_ = -1;
+};
+
+TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
+    StartSimulator();
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "run", "--pages"});
+    Print();
+    std::this_thread::sleep_for(1s);
+    PressEnter();
+    ASSERT_EQ(Finish(), 0) << Output();
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages("run", &pages), Example()));
+    EXPECT_EQ(pages, 3);
+    EXPECT_EQ(ReportImages("run"), 3);
+    const std::string out = Output();
+    for (const char* page : {"run001", "run002", "run003"}) {
+        EXPECT_NE(
+            out.find(Path(std::string(page) + ".cpt") + " -> " + Path(std::string(page) + ".bmp")),
+            std::string::npos)
+            << out;
+    }
+    EXPECT_NE(out.find("report: " + Path("run.html")), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(Path("run.tmp")));
+
+    // Folder and name come back from the last run; the mode is remembered too.
+    StartCapture({"--port", Path("line"), "--single-file"});
+    Print();
+    std::this_thread::sleep_for(1s);
+    PressEnter();
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), Example()));
+    EXPECT_TRUE(fs::exists(Path("run.bmp")));
+    EXPECT_EQ(ReportImages("run"), 1);
+    const std::string settings = Read(Path("cfg/zavprint/capture.conf"));
+    EXPECT_NE(settings.find("CaptureFolder=" + dir_.string() + "\n"), std::string::npos);
+    EXPECT_NE(settings.find("CaptureFilename=run\n"), std::string::npos);
+    EXPECT_NE(settings.find("SingleFile=1\n"), std::string::npos) << settings;
+}
+
+// Pauses shorter than the idle time do not end the recording; the quiet after
+// the printout does.
+TEST_F(CliCapture, IdleStopWaitsForTheEndOfAPrintoutWithPauses) {
+    StartSimulator({"--burst", "2048", "--pause", "400"});
+    StartCapture(
+        {"--port", Path("line"), "--folder", dir_.string(), "--name", "idle", "--idle-stop", "1"});
+    std::this_thread::sleep_for(1500ms); // no data yet: no stop
+    Print();
+    ASSERT_EQ(Finish(), 0) << Output();
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages("idle", &pages), Example()));
+    EXPECT_NE(Output().find("No more data"), std::string::npos) << Output();
+}
+
+TEST_F(CliCapture, TerminationSignalStopsLikeStop) {
+    StartSimulator();
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "sig"});
+    Print();
+    std::this_thread::sleep_for(1s);
+    kill(capture_, SIGTERM);
+    ASSERT_EQ(Finish(), 0) << Output();
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages("sig", &pages), Example()));
+
+    // Stopped with nothing received: the empty report.
+    StartCapture({"--port", Path("line"), "--name", "none"});
+    kill(capture_, SIGINT);
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_EQ(ReportImages("none"), 0);
+    EXPECT_TRUE(fs::exists(Path("none.html")));
+    EXPECT_FALSE(fs::exists(Path("none001.cpt")));
+}
+
+TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
+    // The cable goes away in the middle of the printout.
+    StartSimulator({"--mode", "disconnect", "--disconnect-after", "5000", "--rate", "20000"});
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "cut"});
+    Print();
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_NE(Output().find("Cannot read data from queue"), std::string::npos) << Output();
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages("cut", &pages), Example().substr(0, 5000)));
+    EXPECT_EQ(ReportImages("cut"), pages);
+
+    // No such device.
+    StartCapture({"--port", Path("nothing"), "--name", "gone"});
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_NE(Output().find("Cannot open com port"), std::string::npos) << Output();
+    EXPECT_EQ(ReportImages("gone"), 0);
+}
+
+} // namespace
