@@ -3,7 +3,8 @@
 namespace zav {
 namespace {
 
-constexpr int kChunkOk = -1;
+constexpr int kChunkOk = -1;    // bytes were read and written
+constexpr int kChunkEmpty = -2; // the read gave nothing
 
 // Reads what is waiting (at most one queue) and appends it to the recording.
 int ReadBurstChunk(CableLine& port, std::size_t waiting, std::FILE* recording,
@@ -14,7 +15,7 @@ int ReadBurstChunk(CableLine& port, std::size_t waiting, std::FILE* recording,
     if (got < 0)
         return kReadLoopReadFailed;
     if (got == 0)
-        return kChunkOk;
+        return kChunkEmpty;
     std::size_t size = static_cast<std::size_t>(got);
     std::size_t written = std::fwrite(buffer, 1, size, recording);
     if (written != size || std::fflush(recording) != 0) {
@@ -43,9 +44,10 @@ int RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& s
         do {
             if (waiting > 0) {
                 int result = ReadBurstChunk(port, waiting, recording, progress, state);
-                if (result != kChunkOk)
+                if (result == kChunkOk)
+                    idleMs = 0; // only data keeps a burst going
+                else if (result != kChunkEmpty)
                     return result;
-                idleMs = 0;
             }
             port.SleepMs(kBurstPollMs);
             idleMs += kBurstPollMs;

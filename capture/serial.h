@@ -72,6 +72,8 @@ class SerialPort {
     std::intptr_t handle_ = kClosed; // HANDLE on Windows, file descriptor elsewhere
 #ifndef _WIN32
     void* saved_ = nullptr; // the device's settings before Open
+#else
+    bool pollFailed_ = false; // the last ClearCommError failed
 #endif
 };
 

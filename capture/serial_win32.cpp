@@ -150,7 +150,8 @@ std::size_t SerialPort::BytesWaiting() {
         return 0;
     // A port that cannot be polled any more (the cable was pulled) reports one
     // byte, so that the reader's next ReadFile tells the failure.
-    if (!ClearCommError(reinterpret_cast<HANDLE>(handle_), &errors, &status))
+    pollFailed_ = !ClearCommError(reinterpret_cast<HANDLE>(handle_), &errors, &status);
+    if (pollFailed_)
         return 1;
     return status.cbInQue;
 }
@@ -159,6 +160,9 @@ long SerialPort::Read(void* buffer, std::size_t size) {
     DWORD got = 0;
     if (!IsOpen() || !ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(size),
                                &got, nullptr))
+        return -1;
+    // Nothing from a port that could not be polled: it is gone.
+    if (got == 0 && pollFailed_)
         return -1;
     return static_cast<long>(got);
 }

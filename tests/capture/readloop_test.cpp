@@ -173,4 +173,28 @@ TEST(ReadLoop, WriteFailureEndsTheRecording) {
     EXPECT_EQ(zav::RunReadLoop(port, full.get(), stop, {}, state), zav::kReadLoopWriteFailed);
 }
 
+// A driver that keeps claiming a byte but gives none must not hold a burst
+// open for ever: Stop still ends the loop.
+TEST(ReadLoop, EmptyReadsDoNotKeepABurstGoing) {
+    struct Claiming : zav::CableLine {
+        std::atomic<int>* stop = nullptr;
+        long nowMs = 0;
+        bool Write(const void*, std::size_t) override { return true; }
+        std::size_t BytesWaiting() override { return 1; }
+        long Read(void*, std::size_t) override { return 0; }
+        void SleepMs(int ms) override {
+            nowMs += ms;
+            if (nowMs >= 1000)
+                stop->store(1);
+            ASSERT_LT(nowMs, 100000) << "the loop ignores the stop flag";
+        }
+    } port;
+    std::atomic<int> stop{0};
+    port.stop = &stop;
+    File out(std::tmpfile());
+    zav::ReadLoopState state;
+    EXPECT_EQ(zav::RunReadLoop(port, out.get(), stop, {}, state), zav::kReadLoopStopped);
+    EXPECT_LE(port.nowMs, 1000 + zav::kBurstIdleEndMs + zav::kQuietPollMs);
+}
+
 } // namespace
