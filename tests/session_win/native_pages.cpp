@@ -1,0 +1,34 @@
+// Build-machine helper of the Windows session test:
+//   native_pages stream FILE      writes the 3-page example printout
+//   native_pages render FILE...   renders each capture file with the native
+//                                 renderer (its page bitmap goes beside it)
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "printout.h"
+#include "render/renderer.h"
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "stream") == 0) {
+        std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+        std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        return out ? 0 : 1;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "render") == 0) {
+        int failures = 0;
+        for (int i = 2; i < argc; ++i) {
+            const int result = zav::RenderCaptureFile(argv[i]);
+            if (result != zav::kRenderOk) {
+                std::fprintf(stderr, "%s: %s\n", argv[i], zav::RenderResultText(result));
+                ++failures;
+            }
+        }
+        return failures ? 1 : 0;
+    }
+    std::fprintf(stderr, "usage: native_pages stream FILE | render FILE...\n");
+    return 2;
+}

@@ -1,0 +1,240 @@
+#!/bin/sh
+# Capture sessions of RUDIRAVU.exe under Wine, worked through guidriver:
+#   session_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll ZAVSIM SHIM NATIVE
+# COM5 is one end of a socat pty pair; the simulator sits on the other end and
+# prints the 3-page example at the full line rate when the trigger file
+# appears. NATIVE writes the example and renders capture files natively.
+# The Wine server opens the devices; as root it would pass over another
+# program's exclusive hold, so Wine runs without CAP_SYS_ADMIN here. Every
+# wait is bounded and everything started here is stopped here.
+set -u
+prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 sim=$6 shim=$7 native=$8
+work=$(mktemp -d /tmp/zavsession.XXXXXX)
+out=$work/out
+socatpid="" simpid="" holderpid="" apppid=""
+status=0
+key='HKCU\Software\Tellimar\VOVEzera\Settings'
+main="Single file"
+
+run=""
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    run="setpriv --bounding-set -sys_admin"
+fi
+
+stop_pid() {
+    [ -n "$1" ] || return 0
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+cleanup() {
+    stop_pid "$apppid"
+    # Let the Wine server end before the ptys go (see tests/dialogs).
+    WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null
+    WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -w 2>/dev/null
+    stop_pid "$holderpid"
+    stop_pid "$simpid"
+    stop_pid "$socatpid"
+    [ -L "$prefix/dosdevices/com5" ] && rm -f "$prefix/dosdevices/com5"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+wine() { timeout 60 $run "$winerun" "$prefix" "$@"; }
+drive() { timeout 90 $run "$winerun" "$prefix" "$driver" "$@"; }
+fail() {
+    echo "FAIL: $*" >&2
+    status=1
+}
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+images() { grep -o '<img' "$1" 2>/dev/null | wc -l; }
+
+# The line: a fresh pty pair and the simulator behind it. Extra arguments go
+# to the simulator.
+line_up() {
+    stop_pid "$simpid"
+    stop_pid "$socatpid"
+    rm -f "$work/com5" "$work/far5"
+    socat "pty,raw,echo=0,link=$work/com5" "pty,raw,echo=0,link=$work/far5" &
+    socatpid=$!
+    n=0
+    while [ ! -e "$work/com5" ] || [ ! -e "$work/far5" ]; do
+        n=$((n + 1))
+        [ $n -gt 100 ] && { echo "socat made no ptys" >&2; exit 1; }
+        sleep 0.05
+    done
+    ln -sfn "$work/com5" "$prefix/dosdevices/com5"
+    "$sim" --port "$work/far5" --print "$work/stream.raw" --trigger "$work/print" \
+        --mode-file "$work/mode" "$@" &
+    simpid=$!
+}
+
+start_app() {
+    LD_PRELOAD="$shim" $run "$winerun" "$prefix" "$work/RUDIRAVU.exe" &
+    apppid=$!
+    drive wait "ZAV Print Utility" 60000 waitfor "$main" 60000 >/dev/null ||
+        { echo "the main dialog did not appear" >&2; exit 1; }
+}
+# Waits (at most 20 s) for the program to end by itself.
+app_ended() {
+    n=0
+    while kill -0 "$apppid" 2>/dev/null; do
+        n=$((n + 1))
+        if [ $n -gt 100 ]; then
+            stop_pid "$apppid"
+            apppid=""
+            return 1
+        fi
+        sleep 0.2
+    done
+    wait "$apppid" 2>/dev/null
+    apppid=""
+}
+# Waits (at most 30 s) until Start is available again.
+start_available() {
+    n=0
+    while [ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" != 1 ]; do
+        n=$((n + 1))
+        [ $n -gt 60 ] && return 1
+        sleep 0.5
+    done
+}
+status_text() { drive waitfor "$main" text 1003 | tr -d '\r'; }
+
+# One session: Start under NAME, the printout, Stop once all of it is in.
+record() {
+    drive waitfor "$main" settext 1002 "$1" click 1011 expect 1003 "Waiting for printout" \
+        >/dev/null || { fail "$1: Start did not wait for the printout"; return 1; }
+    sleep 0.5
+    touch "$work/print"
+    drive waitfor "$main" expect 1003 "Reading ($size)" 30000 click 1012 >/dev/null ||
+        fail "$1: not all $size bytes came: $(status_text)"
+    start_available || fail "$1: Start stayed unavailable"
+}
+# The page bitmap of each capture file named, against the native renderer's.
+same_bitmaps() {
+    rm -rf "$work/ref"
+    mkdir "$work/ref"
+    for f in "$@"; do cp "$out/$f.cpt" "$work/ref/"; done
+    (cd "$work/ref" && "$native" render *.cpt) || fail "the native renderer failed"
+    for f in "$@"; do
+        cmp -s "$out/$f.bmp" "$work/ref/$f.bmp" || fail "$f.bmp differs from the native rendering"
+    done
+}
+
+mkdir -p "$out"
+"$native" stream "$work/stream.raw" || exit 1
+size=$(wc -c <"$work/stream.raw")
+sum=$(md5sum <"$work/stream.raw" | cut -d' ' -f1)
+echo normal >"$work/mode"
+cp "$app" "$ftd2xx" "$work/"
+printf 'device 5 0 0 ZAV Print\n' >"$work/ftd2xx.cfg"
+ZAV_FTD2XX_CONFIG=$(winpath "$work/ftd2xx.cfg")
+export ZAV_FTD2XX_CONFIG
+
+# A server still running from an earlier program keeps its rights.
+WINEPREFIX="$prefix" timeout 60 /usr/lib/wine/wineserver -k 2>/dev/null
+WINEPREFIX="$prefix" timeout 60 /usr/lib/wine/wineserver -w 2>/dev/null
+wine "$driver" sleep 1 || { echo "Wine does not start" >&2; exit 1; }
+wine reg add "$key" /v CaptureFolder /d "$(winpath "$out")" /f >/dev/null 2>&1
+wine reg add "$key" /v CaptureFilename /d run /f >/dev/null 2>&1
+wine reg add "$key" /v SingleFile /d 0 /f >/dev/null 2>&1
+line_up
+start_app
+
+echo "== page mode at the full line rate: three pages, bitmaps and report"
+record pages
+got=$(cat "$out"/pages???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
+[ "$got" = "$sum" ] || fail "the page files do not hold the printout ($got, not $sum)"
+[ -f "$out/pages003.cpt" ] && [ ! -e "$out/pages004.cpt" ] || fail "not three page files"
+same_bitmaps pages001 pages002 pages003
+[ "$(images "$out/pages.html")" = 3 ] || fail "the report does not show three pages"
+[ ! -e "$out/pages.tmp" ] || fail "the temporary capture file stayed"
+[ -z "$(status_text)" ] || fail "Stop left the status: $(status_text)"
+
+echo "== single-file mode: one capture file"
+drive waitfor "$main" click 1007 >/dev/null
+record single
+got=$(md5sum <"$out/single.cpt" | cut -d' ' -f1)
+[ "$got" = "$sum" ] || fail "single.cpt does not hold the printout"
+[ ! -e "$out/single001.cpt" ] || fail "page files in single-file mode"
+same_bitmaps single
+[ "$(images "$out/single.html")" = 1 ] || fail "the single-file report does not show one page"
+
+echo "== Start and Stop with no data: the empty report in both modes"
+echo old >"$out/empty1.cpt"
+drive waitfor "$main" settext 1002 empty1 click 1011 expect 1003 "Waiting for printout" \
+    sleep 300 click 1012 >/dev/null
+start_available || fail "empty1: Start stayed unavailable"
+[ ! -e "$out/empty1.cpt" ] || fail "the old single capture file stayed"
+[ -f "$out/empty1.html" ] && [ "$(images "$out/empty1.html")" = 0 ] ||
+    fail "no empty report in single-file mode"
+drive waitfor "$main" click 1007 >/dev/null
+drive waitfor "$main" settext 1002 empty0 click 1011 expect 1003 "Waiting for printout" \
+    sleep 300 click 1012 >/dev/null
+start_available || fail "empty0: Start stayed unavailable"
+[ -f "$out/empty0.html" ] && [ "$(images "$out/empty0.html")" = 0 ] ||
+    fail "no empty report in page mode"
+[ ! -e "$out/empty0001.cpt" ] && [ ! -e "$out/empty0.tmp" ] || fail "page mode left files"
+
+echo "== an existing report: No starts nothing"
+echo old >"$out/exists.html"
+drive waitfor "$main" settext 1002 exists click 1011 \
+    waitfor "File $(winpath "$out/exists.html") already exists; overwrite?" 20000 click 7 \
+    >/dev/null || fail "no overwrite question"
+sleep 0.5
+[ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "Start went unavailable"
+[ "$(status_text)" != "Waiting for printout" ] || fail "a session started after No"
+[ "$(cat "$out/exists.html")" = old ] && [ ! -e "$out/exists.tmp" ] || fail "No changed files"
+
+echo "== a port held by another program"
+"$sim" --port "$work/com5" --exclusive --mode silent &
+holderpid=$!
+sleep 0.5
+drive waitfor "$main" settext 1002 busy click 1011 expect 1003 "Cannot open com port" 20000 \
+    >/dev/null || fail "a held port did not give \"Cannot open com port\": $(status_text)"
+start_available || fail "busy: Start stayed unavailable"
+[ "$(images "$out/busy.html")" = 0 ] || fail "no empty report for the held port"
+stop_pid "$holderpid"
+holderpid=""
+
+echo "== closing the dialog during a capture ends the session"
+line_up --rate 3000
+drive waitfor "$main" settext 1002 closed click 1011 expect 1003 "Waiting for printout" \
+    >/dev/null || fail "closed: Start did not wait"
+sleep 0.5
+touch "$work/print"
+sleep 1.5
+drive waitfor "$main" click 2 waitfor "Thread finished, result 0" 20000 click 1 \
+    waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." 20000 \
+    click 1 >/dev/null || fail "Close during a capture did not end the thread as told"
+app_ended || fail "the program did not end after Close"
+got=$(cat "$out"/closed???.cpt 2>/dev/null | wc -c)
+[ "$got" -gt 0 ] && cat "$out"/closed???.cpt | cmp -s -n "$got" - "$work/stream.raw" ||
+    fail "the bytes before Close are not the printout's first $got"
+
+echo "== the cable goes away in the middle of the printout"
+line_up --disconnect-after 6000
+echo disconnect >"$work/mode"
+start_app
+drive waitfor "$main" settext 1002 cut click 1011 expect 1003 "Waiting for printout" \
+    >/dev/null || fail "cut: Start did not wait"
+sleep 0.5
+touch "$work/print"
+# The simulator hangs up after 6000 bytes; the cable itself goes with the pty
+# pair (socat keeps COM5 up for as long as it runs).
+drive waitfor "$main" expect 1003 "Reading (6000)" 30000 >/dev/null || fail "cut: no data came"
+stop_pid "$socatpid"
+socatpid=""
+drive waitfor "$main" expect 1003 "Cannot read data from queue" 30000 >/dev/null ||
+    fail "a pulled cable did not give \"Cannot read data from queue\": $(status_text)"
+start_available || fail "cut: Start stayed unavailable"
+got=$(cat "$out"/cut???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
+want=$(head -c 6000 "$work/stream.raw" | md5sum | cut -d' ' -f1)
+[ "$got" = "$want" ] || fail "the 6000 bytes before the cut are not all in the page files"
+drive waitfor "$main" click 2 waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." \
+    20000 click 1 >/dev/null
+app_ended || fail "the program did not end after Close"
+
+[ $status = 0 ] && echo "all session checks passed"
+exit $status
