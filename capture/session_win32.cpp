@@ -79,12 +79,19 @@ DWORD WINAPI CaptureThread(LPVOID param) {
     return static_cast<DWORD>(result);
 }
 
-// Closes the handle of a thread that has ended; false while it still runs.
+constexpr DWORD kThreadExitWaitMs = 2000;
+
+// Closes the handle of a thread that is past its work (it only has to return);
+// false while it still records or makes pages.
 bool ForgetEndedThread() {
     if (!g_thread)
         return true;
-    if (WaitForSingleObject(g_thread, 0) == WAIT_TIMEOUT)
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(g_endLock);
+        if (!g_threadDone)
+            return false;
+    }
+    WaitForSingleObject(g_thread, kThreadExitWaitMs);
     CloseHandle(g_thread);
     g_thread = nullptr;
     return true;

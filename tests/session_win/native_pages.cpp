@@ -1,8 +1,9 @@
 // Build-machine helper of the Windows session test:
-//   native_pages stream FILE      writes the 3-page example printout
+//   native_pages stream FILE [N]  writes the example printout (3 pages, or N)
 //   native_pages render FILE...   renders each capture file with the native
 //                                 renderer (its page bitmap goes beside it)
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -11,8 +12,11 @@
 #include "render/renderer.h"
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "stream") == 0) {
-        std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "stream") == 0) {
+        zavtool::PrintoutOptions options;
+        if (argc == 4)
+            options.pages = std::atoi(argv[3]);
+        std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(options);
         std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
@@ -29,6 +33,6 @@ int main(int argc, char** argv) {
         }
         return failures ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: native_pages stream FILE | render FILE...\n");
+    std::fprintf(stderr, "usage: native_pages stream FILE [N] | render FILE...\n");
     return 2;
 }

@@ -124,6 +124,7 @@ same_bitmaps() {
 
 mkdir -p "$out"
 "$native" stream "$work/stream.raw" || exit 1
+"$native" stream "$work/long.raw" 40 || exit 1 # 1.7 s at the full line rate
 size=$(wc -c <"$work/stream.raw")
 sum=$(md5sum <"$work/stream.raw" | cut -d' ' -f1)
 echo normal >"$work/mode"
@@ -197,6 +198,22 @@ start_available || fail "busy: Start stayed unavailable"
 [ "$(images "$out/busy.html")" = 0 ] || fail "no empty report for the held port"
 stop_pid "$holderpid"
 holderpid=""
+
+echo "== Stop while the printout still flows: Start waits for the session's end"
+line_up --print "$work/long.raw"
+drive waitfor "$main" settext 1002 long click 1011 expect 1003 "Waiting for printout" \
+    >/dev/null || fail "long: Start did not wait"
+sleep 0.5
+touch "$work/print"
+sleep 0.5
+during=$(drive waitfor "$main" click 1012 sleep 700 enabled 1011 text 1003 | tr -d '\r' |
+    tr '\n' '/')
+[ "$during" = "0/Finishing pages.../" ] || fail "Stop during the flow: $during"
+start_available || fail "long: Start stayed unavailable"
+[ -z "$(status_text)" ] || fail "the finishing text stayed: $(status_text)"
+got=$(cat "$out"/long???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
+[ "$got" = "$(md5sum <"$work/long.raw" | cut -d' ' -f1)" ] ||
+    fail "the pages of the long printout do not hold all of it"
 
 echo "== closing the dialog during a capture ends the session"
 line_up --rate 3000
