@@ -51,6 +51,13 @@ class WindowsSessionEnv : public zav::CaptureSessionEnv {
         return line;
     }
     void SetStatus(const char* text) override { quorSetString(store_, "_Status", text); }
+    // Once Stop has said that the session is finishing, the byte count of the
+    // burst still coming in does not take that text away.
+    void OnProgress(long long bytes) override {
+        std::lock_guard<std::mutex> guard(g_endLock);
+        if (!g_finishingShown)
+            CaptureSessionEnv::OnProgress(bytes);
+    }
 
   private:
     HQUOR store_;
