@@ -234,4 +234,28 @@ TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
     EXPECT_EQ(ReportImages("gone"), 0);
 }
 
+// The report goes to $BROWSER as one argument, whatever its folder is called,
+// with no shell in between.
+TEST_F(CliCapture, ViewHandsTheReportToTheBrowserAsOneArgument) {
+    const std::string folder = Path("a b $(touch x) 'q\" ;");
+    fs::create_directories(folder);
+    Write(folder + "/run.html", "<html></html>");
+    const std::string browser = Path("browser.sh");
+    Write(browser, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >" +
+                       Path("args.new") + "\nmv " + Path("args.new") + " " + Path("args") + "\n");
+    fs::permissions(browser, fs::perms::owner_all);
+    setenv("BROWSER", (browser + " --new-window %s").c_str(), 1);
+    pid_t view = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "run"}, -1,
+                       Path("view.out"), Path("cfg"));
+    EXPECT_EQ(WaitFor(view, 10s), 0) << Read(Path("view.out"));
+    for (int i = 0; i < 250 && !fs::exists(Path("args")); ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Read(Path("args")), "--new-window\n" + folder + "/run.html\n");
+
+    pid_t missing = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "none"}, -1,
+                          Path("view.out"), Path("cfg"));
+    EXPECT_EQ(WaitFor(missing, 10s), 1);
+    unsetenv("BROWSER");
+}
+
 } // namespace
