@@ -354,7 +354,7 @@ void OnCommand(VokDialog* d, WPARAM wParam, LPARAM lParam) {
     }
     if (item.desc.itemType != zav::kItemButton)
         return;
-    // A disabled button can still be reached through its menu entry or Esc.
+    // A disabled button stays inert, also when Esc or an accelerator names it.
     if (item.wnd && !IsWindowEnabled(item.wnd))
         return;
     PressButton(d, index);
@@ -383,8 +383,8 @@ INT_PTR CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     VokDialog* d = vokDialogFromWindow(wnd);
-    if (!d)
-        return FALSE;
+    if (!d || d->ended)
+        return FALSE; // an ended dialog acts on nothing that is still queued
     switch (msg) {
     case WM_COMMAND:
         OnCommand(d, wParam, lParam);
@@ -633,10 +633,20 @@ std::intptr_t vokCtlDefProc(HVOKDLG d, int message, std::intptr_t v1, std::intpt
     case VOK_ATTACH:
         ShowFromStore(d, d->current);
         return 0;
-    case VOK_SETVALUE:
-        if (v2)
-            SetControlText(item, reinterpret_cast<const char*>(v2));
+    case VOK_SETVALUE: {
+        if (!v2 || !item.wnd)
+            return 0;
+        const char* text = reinterpret_cast<const char*>(v2);
+        if (item.desc.itemType == zav::kItemCheckBox) {
+            const bool checked = CheckedValue(item, true) == text;
+            SendMessageA(item.wnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        } else if (item.desc.itemType == zav::kItemTable) {
+            FillTable(d, item); // a table's value is the store's table
+        } else if (item.desc.itemType != zav::kItemButton) {
+            SetControlText(item, text);
+        }
         return 0;
+    }
     case VOK_GETVALUE: {
         const std::string text = WindowText(item.wnd);
         auto* buf = reinterpret_cast<char*>(v2);
@@ -739,15 +749,19 @@ int vokSetItem(HVOKDLG d, int index, const char* text, int length) {
     if (!d || !IsLive(d) || (index = ResolveIndex(d, index)) < 0)
         return -1;
     VokItem& item = d->items[static_cast<std::size_t>(index)];
+    // Only fields and check boxes keep a text in the store; a table's value is
+    // its table, a button's tag names no value.
+    const bool stored = !item.field.empty() && (item.desc.itemType == zav::kItemField ||
+                                                item.desc.itemType == zav::kItemCheckBox);
     if (GetCurrentThreadId() != d->thread) {
         // The store's watcher brings the text to the dialog thread.
-        if (item.field.empty())
+        if (!stored)
             return -1;
         quorSetString(d->store, item.field.c_str(), value.c_str());
         return 0;
     }
     guard.unlock();
-    if (!item.field.empty())
+    if (stored)
         quorSetString(d->store, item.field.c_str(), value.c_str());
     CallItem(d, index, VOK_SETVALUE, 0, reinterpret_cast<intptr_t>(value.c_str()));
     return 0;
