@@ -587,6 +587,11 @@ int vokDoDialog(VokWnd parent, const char* name, HQUOR presentation, HQUOR store
                 ShowFromStore(d, static_cast<int>(i));
         }
         PlaceDialog(d);
+        if (!d->parent || !IsWindowVisible(d->parent)) {
+            // Over the hidden base window: give the dialog its own taskbar button.
+            SetWindowLongPtrA(wnd, GWL_EXSTYLE,
+                              GetWindowLongPtrA(wnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        }
         ShowWindow(wnd, SW_SHOW);
         UpdateWindow(wnd);
         quorWatch(store, OnStoreChange, d);
