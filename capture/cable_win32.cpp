@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/system.h"
 #include "capture/serial.h"
 
 namespace zav {
@@ -212,7 +213,8 @@ int ScanPorts(HQUOR store, const char* field) {
         }
     }
     SetPortTableHeadings(ports.get());
-    AddCableDescriptions(ports.get());
+    if (IsSupportedSystem())
+        AddCableDescriptions(ports.get());
     quorSetTable(store, field, ports.get());
     return 0;
 }
