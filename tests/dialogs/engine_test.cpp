@@ -30,6 +30,7 @@ struct Seen {
     HWND procWindow = nullptr;
     HQUOR procStore = nullptr;
     std::string procSawName;
+    std::string statusWhileFilling;
 };
 Seen g_seen;
 
@@ -113,11 +114,22 @@ HQUOR FreshStore(const char* name) {
 extern "C" __declspec(dllexport) std::intptr_t
     TEST_FillRows(HVOKDLG d, int message, std::intptr_t v1, std::intptr_t v2) {
     if (message == VOK_ATTACH) {
+        // Like the port scan: a status text shows while the table fills.
+        const int status = vokGetIndexFromTag(d, "_Status");
+        vokSetItem(d, status, "Filling...", -1);
+        char shown[64] = {};
+        GetDlgItemTextA(static_cast<HWND>(vokGetInfo(d, VOK_INFO_WINDOW)), 102, shown,
+                        sizeof shown);
+        {
+            std::lock_guard<std::mutex> guard(g_seen.lock);
+            g_seen.statusWhileFilling = shown;
+        }
         HTABLE t = tableCreate(2, 0);
         tableSetRow(t, TABLE_ROW_APPEND, "Com5\0ZAV Print", 15);
         tableSetRow(t, TABLE_ROW_APPEND, "Com12", 6);
         quorSetTable(static_cast<HQUOR>(vokGetInfo(d, VOK_INFO_TABLE_STORE)), "rows", t);
         tableDestroy(t);
+        vokSetItem(d, status, "", -1);
     }
     return vokCtlDefProc(d, message, v1, v2);
 }
@@ -183,6 +195,10 @@ TEST(DialogEngine, ShowsStoreValuesAndKeepsEditsWhenClosed) {
     EXPECT_EQ(shown, "shown text");
     EXPECT_TRUE(isEngineDialog);
     EXPECT_TRUE(threadTextShown) << status;
+    {
+        std::lock_guard<std::mutex> guard(g_seen.lock);
+        EXPECT_EQ(g_seen.statusWhileFilling, "Filling...");
+    }
 
     char buf[64];
     quorGetString(store, "Name", buf, sizeof buf);
@@ -295,4 +311,20 @@ TEST(DialogEngine, OpensWhereItWasLeft) {
     ASSERT_EQ(trelGetDialogPos(presentation, "ENGINETEST", &x, &y), 1);
     EXPECT_EQ(x, 90);
     EXPECT_EQ(y, 70);
+}
+
+TEST(DialogEngine, AcceleratorsReachOnlyTheControlsThatCarryTheirCommand) {
+    HQUOR store = FreshStore("EngineKeys");
+    bool openAfterF6 = false;
+    const int result = RunDialog("EngineTest", store, [&](HWND dlg) {
+        HWND edit = GetDlgItem(dlg, 101);
+        PostMessageA(edit, WM_KEYDOWN, VK_F6, 0);
+        PostMessageA(edit, WM_KEYUP, VK_F6, 0xC0000000);
+        Sleep(300);
+        openAfterF6 = IsWindowVisible(dlg) != FALSE;
+        PostMessageA(edit, WM_KEYDOWN, VK_F5, 0);
+        PostMessageA(edit, WM_KEYUP, VK_F5, 0xC0000000);
+    });
+    EXPECT_TRUE(openAfterF6);
+    EXPECT_EQ(result, 107);
 }

@@ -114,6 +114,11 @@ app_ended || fail "the program did not end after Close"
 [ "$(reg_get CaptureFolder)" = 'C:\captures' ] || fail "CaptureFolder: $(reg_get CaptureFolder)"
 [ "$(reg_get CaptureFilename)" = run1 ] || fail "CaptureFilename: $(reg_get CaptureFilename)"
 [ "$(reg_get SingleFile)" = 0 ] || fail "SingleFile: $(reg_get SingleFile)"
+# Where the dialogs stood is kept for the next run.
+for name in VOVEZERA CABLENOTFOUND ABOUT; do
+    wine reg query "$key\\Positions" /v $name 2>/dev/null | tr -d '\r' |
+        grep -Eq "$name +REG_SZ +-?[0-9]+,-?[0-9]+" || fail "no saved position of $name"
+done
 
 echo "== the port list from the cable-not-found dialog"
 devices "count 0"
