@@ -13,4 +13,9 @@ void PrintRenderHelp();
 int RunPorts(int argc, char** argv);
 void PrintPortsHelp();
 
+// zavprint finish RAW [--folder DIR] --name NAME [--single-file]: turns a raw
+// recording into capture files, page bitmaps and the report; RAW is kept.
+int RunFinish(int argc, char** argv);
+void PrintFinishHelp();
+
 } // namespace zav::cli

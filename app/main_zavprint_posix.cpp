@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"render", zav::cli::RunRender, zav::cli::PrintRenderHelp},
+    {"finish", zav::cli::RunFinish, zav::cli::PrintFinishHelp},
     {"ports", zav::cli::RunPorts, zav::cli::PrintPortsHelp},
 };
 

@@ -1,0 +1,91 @@
+// File side of a capture session: the base path every file of one capture
+// derives from, and the finishing step that turns a raw recording into capture
+// files (one file, or one file per page cut at form feeds), their page bitmaps
+// and the HTML report.
+#pragma once
+
+#include "render/paths.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace zav {
+
+// Page files append up to 8 characters (a four-digit page number and ".cpt")
+// to the base path inside a kPathBufferSize buffer.
+inline constexpr std::size_t kMaxBasePathLength = kPathBufferSize - 1 - 8;
+
+// Results of MakeBasePath and FinishCapture.
+enum FinishResult : int {
+    kFinishOk = 0,
+    kFinishPathTooLong = -1,       // the base path (or a page file name) does not fit
+    kFinishNoName = -2,            // the capture file name is empty
+    kFinishCannotOpenRaw = -3,     // page mode: the raw recording cannot be opened
+    kFinishCannotReadRaw = -4,     // the raw recording could not be read to its end
+    kFinishCannotCreatePage = -5,  // a page capture file cannot be created
+    kFinishCannotWritePage = -6,   // a write to a page capture file failed
+    kFinishCannotStoreSingle = -7, // single-file mode: the capture file cannot be made
+    kFinishRawIsOutput = -8,       // the raw recording would be overwritten by an output file
+    kFinishReportFailed = -9       // everything but the report was made
+};
+
+// Forms the base path: `folder`, a separator unless the folder is empty or
+// already ends with one, then `name`. An empty folder means the current folder
+// (the base path is then just the name). Writes the terminated text to `out`.
+// Returns kFinishOk, kFinishNoName, or kFinishPathTooLong when the result is
+// longer than kMaxBasePathLength or does not fit `outSize` (nothing is cut).
+int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize);
+
+// Called with the path of each capture file as soon as it is complete.
+using PageCompleteFn = void (*)(const char* capturePath, void* context);
+
+// Page mode without rendering and report: copies the raw recording into base
+// path + "001.cpt", "002.cpt", ... cutting after every form feed (ESC and the
+// byte after it are copied without looking at them; ESC "K" with its count and
+// data is copied whole; a single byte left after a form feed is dropped). An
+// empty last page is not kept. `onPage` (may be null) is called for each page
+// kept, in order. `*pagesKept` receives the number of complete page files kept,
+// also on failure; `*failedFile` (may be null) the file that failed. The raw
+// recording is never changed or deleted here; a page file left incomplete by
+// a failure is removed.
+int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
+                   unsigned* pagesKept, std::string* failedFile = nullptr);
+
+struct FinishOptions {
+    bool singleFile = false; // one capture file (base path + ".cpt") instead of pages
+    bool keepRaw = false;    // leave the raw recording in place (never deleted or renamed)
+    // What to do with each complete capture file; null renders it
+    // (RenderCaptureFile), which writes its page bitmap beside it.
+    PageCompleteFn onCaptureFile = nullptr;
+    void* context = nullptr;
+};
+
+struct FinishOutcome {
+    std::vector<std::string> captureFiles; // capture files kept, in page order
+    unsigned pageCount = 0;                // the page count given to the report
+    bool reportWritten = false;
+    int reportResult = 0;   // WriteHtmlReport's result, when it ran
+    std::string reportPath; // base path + ".html"
+    std::string failedFile; // the file that could not be made or read, on failure
+};
+
+// The finishing step of a capture session: turns the raw recording at
+// `rawPath` into the capture files of `basePath`, has each rendered as soon as
+// it is complete, then writes the report (also for an empty recording).
+//
+// Single-file mode: base path + ".cpt" is replaced by the recording (renamed,
+// or copied when keepRaw); an empty recording gives no capture file.
+// Page mode: as SplitIntoPages. When the raw recording cannot be opened,
+// nothing is made (kFinishCannotOpenRaw).
+//
+// On a failure to create or write a capture file, the step stops, keeps the
+// raw recording whatever keepRaw says, writes the report for the pages that
+// were complete, and returns the failure. `outcome` may be null.
+int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
+                  FinishOutcome* outcome);
+
+// Plain-words text of a FinishResult, for messages to the user.
+const char* FinishResultText(int result);
+
+} // namespace zav

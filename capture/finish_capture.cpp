@@ -1,0 +1,120 @@
+#include "capture/capture_files.h"
+
+#include "capture/raw_guard.h"
+#include "render/renderer.h"
+#include "report/html_report.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace zav {
+
+namespace {
+
+struct Collector {
+    const FinishOptions* options;
+    FinishOutcome* outcome;
+};
+
+void OnCaptureFile(const char* path, void* context) {
+    auto* collect = static_cast<Collector*>(context);
+    collect->outcome->captureFiles.emplace_back(path);
+    if (collect->options->onCaptureFile)
+        collect->options->onCaptureFile(path, collect->options->context);
+    else
+        RenderCaptureFile(path);
+}
+
+// Size of the recording; 0 when there is none (it could not be created).
+std::uintmax_t RecordingSize(const char* path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
+// Single-file mode: the recording becomes base path + ".cpt".
+int FinishSingleFile(const char* rawPath, const std::string& base, const FinishOptions& options,
+                     Collector& collect) {
+    const std::string capture = base + ".cpt";
+    const bool rawIsCapture = IsSameFile(rawPath, capture.c_str());
+    // A recording that is kept where it lies must not be under a name the
+    // renderer writes (its work files and bitmap are named after the stem).
+    if (options.keepRaw && !rawIsCapture && RawWouldBeOverwritten(rawPath, base)) {
+        collect.outcome->failedFile = rawPath;
+        return kFinishRawIsOutput;
+    }
+    const std::uintmax_t size = RecordingSize(rawPath);
+    if (!rawIsCapture)
+        std::remove(capture.c_str());
+    if (size == 0) {
+        if (!options.keepRaw)
+            std::remove(rawPath);
+        return kFinishOk;
+    }
+    if (!rawIsCapture) {
+        bool stored = !options.keepRaw && std::rename(rawPath, capture.c_str()) == 0;
+        if (!stored) {
+            // Copy when the recording stays, or when it cannot be renamed
+            // (another drive); it is deleted only once the copy is whole.
+            std::error_code error;
+            stored = std::filesystem::copy_file(rawPath, capture, error) && !error;
+            if (!stored) {
+                std::remove(capture.c_str());
+                collect.outcome->failedFile = capture;
+                return kFinishCannotStoreSingle;
+            }
+            if (!options.keepRaw)
+                std::remove(rawPath);
+        }
+    }
+    collect.outcome->pageCount = 1;
+    OnCaptureFile(capture.c_str(), &collect);
+    return kFinishOk;
+}
+
+} // namespace
+
+int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
+                  FinishOutcome* outcome) {
+    FinishOutcome local;
+    FinishOutcome& out = outcome ? *outcome : local;
+    out = FinishOutcome{};
+    if (std::strlen(basePath) > kMaxBasePathLength)
+        return kFinishPathTooLong;
+    const std::string base = basePath;
+    out.reportPath = base + ".html";
+    if (IsSameFile(rawPath, out.reportPath.c_str())) {
+        out.failedFile = rawPath;
+        return kFinishRawIsOutput;
+    }
+
+    Collector collect{&options, &out};
+    int result = kFinishOk;
+    if (options.singleFile) {
+        result = FinishSingleFile(rawPath, base, options, collect);
+        if (result == kFinishRawIsOutput)
+            return result;
+    } else {
+        unsigned kept = 0;
+        result = SplitIntoPages(rawPath, basePath, OnCaptureFile, &collect, &kept, &out.failedFile);
+        if (result == kFinishCannotOpenRaw) {
+            out.failedFile = rawPath;
+            return result; // no recording: no page and no report
+        }
+        out.pageCount = kept;
+        // The recording goes only when every byte of it is in the pages.
+        if (result == kFinishOk && !options.keepRaw)
+            std::remove(rawPath);
+    }
+
+    out.reportResult = WriteHtmlReport(basePath, out.pageCount, options.singleFile);
+    out.reportWritten = out.reportResult == kReportOk;
+    if (result == kFinishOk && !out.reportWritten)
+        result = kFinishReportFailed;
+    return result;
+}
+
+} // namespace zav

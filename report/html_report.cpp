@@ -1,0 +1,289 @@
+#include "report/html_report.h"
+
+#include "render/paths.h"
+#include "render/stdio_file.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace zav {
+
+namespace {
+
+constexpr int kInitialCapacity = 4096;
+constexpr int kGrowthStep = 4096;
+constexpr int kHeadroom = 1024;
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+// The report text buffer: one per module, holding the last report until the
+// next one starts.
+struct ReportBuffer {
+    std::unique_ptr<char, FreeDeleter> text;
+    int length = 0;
+    int capacity = 0;
+    bool failed = false; // an append did not fit since the report started
+};
+
+ReportBuffer g_report;
+std::mutex g_reportMutex; // one report assembled at a time
+
+void ReleaseReportText() {
+    g_report.text.reset();
+    g_report.length = 0;
+    g_report.capacity = 0;
+    g_report.failed = false;
+}
+
+// Grows the block to at least `needed` bytes in whole growth steps.
+bool GrowTo(long long needed) {
+    long long capacity = g_report.capacity;
+    while (capacity < needed)
+        capacity += kGrowthStep;
+    if (capacity > INT_MAX)
+        return false;
+    char* grown = static_cast<char*>(std::realloc(g_report.text.get(), capacity));
+    if (!grown)
+        return false;
+    (void)g_report.text.release();
+    g_report.text.reset(grown);
+    g_report.capacity = static_cast<int>(capacity);
+    return true;
+}
+
+struct Substitute {
+    char from;
+    const char* to;
+};
+
+std::string Replace(std::string_view in, std::initializer_list<Substitute> table) {
+    std::string out;
+    out.reserve(in.size());
+    for (char c : in) {
+        const Substitute* hit = nullptr;
+        for (const Substitute& s : table) {
+            if (s.from == c)
+                hit = &s;
+        }
+        if (hit)
+            out += hit->to;
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Text and attribute values: the characters that HTML gives a meaning.
+std::string EscapeHtml(std::string_view in) {
+    return Replace(in, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}});
+}
+
+// An image source is a relative address: '%', '#' and '?' would change what
+// it points at, so they are percent-encoded before the HTML escaping.
+std::string ImageSource(std::string_view name) {
+    return EscapeHtml(Replace(name, {{'%', "%25"}, {'#', "%23"}, {'?', "%3F"}}));
+}
+
+std::size_t DecimalDigits(unsigned value) {
+    std::size_t digits = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+// Longest suffix that the writer appends to the base path for this report.
+std::size_t LongestSuffix(unsigned pageCount, bool singleFile) {
+    std::size_t longest = std::strlen(".html");
+    std::size_t page = 0;
+    if (pageCount == 1 && singleFile)
+        page = std::strlen(".bmp");
+    else if (pageCount >= 1)
+        page = std::max<std::size_t>(3, DecimalDigits(pageCount)) + std::strlen(".bmp");
+    return std::max(longest, page);
+}
+
+int EmitImageLines(const std::string& source, unsigned pageCount, bool singleFile) {
+    if (pageCount == 1) {
+        if (singleFile)
+            return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), "single page");
+        return HtmlImg(1, "border=1 src=\"%s001.bmp\" alt=\"%s\"", source.c_str(), "page #1");
+    }
+    std::string bitmap;
+    for (unsigned page = 1; page <= pageCount && pageCount >= 2; ++page) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%03u.bmp", page);
+        bitmap.assign(source).append(number);
+        if (HtmlImg(1, "border=1 src=\"%s\" alt=\"page %u\"", bitmap.c_str(), page) < 0)
+            return -1;
+        if (page != pageCount && HtmlP(1, "STYLE=page-break-before:always") < 0)
+            return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int ReportReserve() {
+    if (!g_report.text) {
+        g_report.text.reset(static_cast<char*>(std::malloc(kInitialCapacity)));
+        if (!g_report.text)
+            return kReportNoMemory;
+        g_report.capacity = kInitialCapacity;
+        g_report.length = 0;
+        g_report.text.get()[0] = '\0';
+    }
+    if (g_report.capacity - g_report.length < kHeadroom &&
+        !GrowTo(static_cast<long long>(g_report.capacity) + kGrowthStep))
+        return kReportNoMemory;
+    return kReportOk;
+}
+
+int ReportAppendV(const char* format, std::va_list args) {
+    if (ReportReserve() != kReportOk) {
+        g_report.failed = true;
+        return -1;
+    }
+    std::va_list first;
+    va_copy(first, args);
+    const std::size_t room = static_cast<std::size_t>(g_report.capacity - g_report.length);
+    const int n = std::vsnprintf(g_report.text.get() + g_report.length, room, format, first);
+    va_end(first);
+    if (n >= 0 && static_cast<std::size_t>(n) >= room) {
+        // A piece longer than the headroom: grow as far as it needs, then
+        // format it again. Never cut short.
+        if (!GrowTo(static_cast<long long>(g_report.length) + n + 1 + kHeadroom)) {
+            g_report.text.get()[g_report.length] = '\0';
+            g_report.failed = true;
+            return -1;
+        }
+        std::vsnprintf(g_report.text.get() + g_report.length,
+                       static_cast<std::size_t>(g_report.capacity - g_report.length), format, args);
+    }
+    if (n < 0) {
+        g_report.text.get()[g_report.length] = '\0';
+        g_report.failed = true;
+        return -1;
+    }
+    g_report.length += n;
+    return n;
+}
+
+int ReportAppend(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const int n = ReportAppendV(format, args);
+    va_end(args);
+    return n;
+}
+
+const char* ReportText() {
+    return g_report.text ? g_report.text.get() : "";
+}
+
+int ReportLength() {
+    return g_report.length;
+}
+
+int EmitTag(int lineBreak, const char* tag, const char* attrFormat, std::va_list args) {
+    const char* end = lineBreak == 1 ? ">\r\n" : ">";
+    if (!attrFormat || !*attrFormat)
+        return ReportAppend("<%s%s", tag, end);
+    const int open = ReportAppend("<%s ", tag);
+    if (open < 0)
+        return -1;
+    const int attributes = ReportAppendV(attrFormat, args);
+    if (attributes < 0)
+        return -1;
+    const int close = ReportAppend("%s", end);
+    if (close < 0)
+        return -1;
+    return open + attributes + close;
+}
+
+#define ZAV_TAG_EMITTER(name, tag)                                                                 \
+    int name(int lineBreak, const char* attrFormat, ...) {                                         \
+        std::va_list args;                                                                         \
+        va_start(args, attrFormat);                                                                \
+        const int n = EmitTag(lineBreak, tag, attrFormat, args);                                   \
+        va_end(args);                                                                              \
+        return n;                                                                                  \
+    }
+
+ZAV_TAG_EMITTER(HtmlHtml, "html")
+ZAV_TAG_EMITTER(HtmlHtmlEnd, "/html")
+ZAV_TAG_EMITTER(HtmlHead, "head")
+ZAV_TAG_EMITTER(HtmlHeadEnd, "/head")
+ZAV_TAG_EMITTER(HtmlBody, "body")
+ZAV_TAG_EMITTER(HtmlBodyEnd, "/body")
+ZAV_TAG_EMITTER(HtmlTitle, "title")
+ZAV_TAG_EMITTER(HtmlTitleEnd, "/title")
+ZAV_TAG_EMITTER(HtmlImg, "img")
+ZAV_TAG_EMITTER(HtmlP, "P")
+
+#undef ZAV_TAG_EMITTER
+
+int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
+    const std::string_view base = basePath ? basePath : "";
+    if (base.size() + LongestSuffix(pageCount, singleFile) + 1 > kPathBufferSize)
+        return kReportPathTooLong;
+    char reportPath[kPathBufferSize];
+    std::snprintf(reportPath, sizeof reportPath, "%.*s.html", static_cast<int>(base.size()),
+                  base.data());
+
+    const std::string_view baseName = base.substr(FileNameOffset(base));
+    const std::string title = EscapeHtml(baseName);
+    const std::string source = ImageSource(baseName);
+
+    std::lock_guard<std::mutex> lock(g_reportMutex);
+    ReleaseReportText();
+    HtmlHtml(1);
+    HtmlHead(1);
+    HtmlTitle(0);
+    ReportAppend("ZAV Print - %s", title.c_str());
+    HtmlTitleEnd(1);
+    HtmlHeadEnd(1);
+    HtmlBody(1);
+    EmitImageLines(source, pageCount, singleFile);
+    HtmlBodyEnd(1);
+    HtmlHtmlEnd(1);
+    if (g_report.failed)
+        return kReportNoMemory;
+
+    UniqueFile file = OpenFile(reportPath, "wb");
+    if (!file)
+        return kReportCannotCreate;
+    const std::size_t length = static_cast<std::size_t>(g_report.length);
+    const bool written = std::fwrite(g_report.text.get(), 1, length, file.get()) == length;
+    return CloseFile(file) && written ? kReportOk : kReportCannotWrite;
+}
+
+const char* ReportResultText(int result) {
+    switch (result) {
+    case kReportOk:
+        return "report written";
+    case kReportPathTooLong:
+        return "the report's file name is too long";
+    case kReportNoMemory:
+        return "not enough memory for the report";
+    case kReportCannotCreate:
+        return "the report file cannot be created";
+    case kReportCannotWrite:
+        return "the report file could not be written completely";
+    default:
+        return "unknown report result";
+    }
+}
+
+} // namespace zav

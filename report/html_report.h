@@ -1,0 +1,69 @@
+// HTML report: a small page beside the capture files that shows the page
+// bitmaps of one capture one below the other, with a print page break between
+// pages. The page is assembled in the report text buffer by the tag emitters
+// and written to disk in one piece, with CR LF line ends on every platform.
+#pragma once
+
+#include <cstdarg>
+
+#if defined(__GNUC__)
+#define ZAV_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define ZAV_PRINTF_FORMAT(fmt, first)
+#endif
+
+namespace zav {
+
+// Results of WriteHtmlReport and of the report text buffer.
+enum ReportResult : int {
+    kReportOk = 0,
+    kReportPathTooLong = -1,  // a name formed from the base path does not fit the name buffer
+    kReportNoMemory = -2,     // the report text buffer cannot be had or grown
+    kReportCannotCreate = -3, // the report file cannot be created; nothing was written
+    kReportCannotWrite = -4   // the report file was created but the write failed
+};
+
+// Writes base path + ".html" for a capture of `pageCount` page bitmaps.
+// `singleFile` tells that the capture was stored as one file (base path +
+// ".cpt", bitmap base path + ".bmp") rather than split into numbered pages.
+// Returns kReportOk or a failure code; the capture thread may ignore it.
+// One report at a time: the report text buffer is shared by the whole module,
+// and a second caller waits until the first report is written.
+int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
+
+// Plain-words text of a ReportResult, for messages to the user.
+const char* ReportResultText(int result);
+
+// The report text buffer. It holds the last report written until the next one
+// starts. These calls are for the report writer and its emitters; they do not
+// lock, so use them only inside one report's assembly.
+//
+// Makes sure the buffer exists and has at least 1024 free bytes.
+// Returns kReportOk or kReportNoMemory.
+int ReportReserve();
+// printf-style append at the end of the text; returns the number of bytes
+// appended, or -1 when the buffer cannot hold them (the buffer then stays as
+// it was and remembers the failure until the next report starts).
+int ReportAppend(const char* format, ...) ZAV_PRINTF_FORMAT(1, 2);
+int ReportAppendV(const char* format, std::va_list args);
+// The text assembled so far and its length in bytes (no terminator counted).
+const char* ReportText();
+int ReportLength();
+
+// The common rule of all tag emitters: "<tag>" or "<tag attributes>", followed
+// by CR LF only when `lineBreak` is exactly 1. An absent or empty attribute
+// format means no attributes. Returns the bytes appended or -1.
+int EmitTag(int lineBreak, const char* tag, const char* attrFormat, std::va_list args);
+
+int HtmlHtml(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlHtmlEnd(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlHead(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlHeadEnd(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlBody(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlBodyEnd(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlTitle(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlTitleEnd(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlImg(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+int HtmlP(int lineBreak, const char* attrFormat = nullptr, ...) ZAV_PRINTF_FORMAT(2, 3);
+
+} // namespace zav

@@ -1,0 +1,166 @@
+#include "capture/capture_files.h"
+
+#include "capture_test_support.h"
+
+#include <random>
+
+namespace {
+
+using zavtest::RecordPath;
+
+class SplitTest : public zavtest::CaptureFolderTest {
+  protected:
+    // Splits `recording` into pages of base "run" (in an emptied folder unless
+    // `fresh` is false); returns the page files' contents, checking that they
+    // were handed on in order and that no file beyond them exists.
+    std::vector<std::string> Split(const std::string& recording, int expected = zav::kFinishOk,
+                                   bool fresh = true) {
+        if (fresh) {
+            zavtest::fs::remove_all(dir_);
+            zavtest::fs::create_directories(dir_);
+        }
+        const std::string raw = Path("run.tmp");
+        Write(raw, recording);
+        std::vector<std::string> done;
+        unsigned kept = 99;
+        EXPECT_EQ(zav::SplitIntoPages(raw.c_str(), Path("run").c_str(), RecordPath, &done, &kept),
+                  expected);
+        EXPECT_EQ(kept, done.size());
+        std::vector<std::string> pages;
+        for (unsigned p = 1; p <= kept; ++p) {
+            char name[32];
+            std::snprintf(name, sizeof name, "run%03u.cpt", p);
+            EXPECT_EQ(done[p - 1], Path(name));
+            pages.push_back(Read(Path(name)));
+        }
+        char next[32];
+        std::snprintf(next, sizeof next, "run%03u.cpt", kept + 1);
+        if (expected == zav::kFinishOk && !zavtest::fs::is_directory(Path(next))) {
+            EXPECT_FALSE(zavtest::fs::exists(Path(next))) << next;
+        }
+        EXPECT_EQ(Read(raw), recording) << "the recording is never changed";
+        return pages;
+    }
+};
+
+using Pages = std::vector<std::string>;
+
+TEST_F(SplitTest, CutsAfterFormFeeds) {
+    EXPECT_EQ(Split("AB\fCD\f"), (Pages{"AB\f", "CD\f"}));
+    EXPECT_EQ(Split("AB\fCD"), (Pages{"AB\f", "CD"}));
+    // One byte after the last form feed is dropped; two are a page.
+    EXPECT_EQ(Split("AB\fX"), (Pages{"AB\f"}));
+    EXPECT_EQ(Split("AB\fXY"), (Pages{"AB\f", "XY"}));
+    EXPECT_EQ(Split("\f\f"), (Pages{"\f"}));
+    EXPECT_EQ(Split("\f\f\f"), (Pages{"\f", "\f"}));
+    EXPECT_EQ(Split("X"), (Pages{"X"}));
+}
+
+TEST_F(SplitTest, EscapeCommandsAreCopiedWithoutLooking) {
+    // Bit image whose count and data hold form feeds and ESC.
+    const std::string image = std::string("A\x1bK\x05\x00", 5) + "\x0c\x1b\x0c\x1bK" + "B\f";
+    EXPECT_EQ(Split(image + "C"), (Pages{image}));
+    const std::string countIsFormFeed = std::string("\x1bK\x0c\x00", 4) + std::string(12, '\f');
+    EXPECT_EQ(Split(countIsFormFeed + "\fZZ"), (Pages{countIsFormFeed + "\f", "ZZ"}));
+    // ESC followed by a form feed: the command byte, no page end.
+    EXPECT_EQ(Split("A\x1b\x0c"
+                    "B\fCD"),
+              (Pages{"A\x1b\x0c"
+                     "B\f",
+                     "CD"}));
+    // Parameters of other commands are ordinary bytes: 0x0C there ends a page.
+    EXPECT_EQ(Split("\x1b\x33\x0c"
+                    "AB"),
+              (Pages{"\x1b\x33\x0c", "AB"}));
+}
+
+TEST_F(SplitTest, RecordingEndingInsideACommandKeepsWhatArrived) {
+    for (const std::string& tail : {std::string("\x1b"), std::string("\x1bK"),
+                                    std::string("\x1bK\x05"), std::string("\x1bK\x05\x00", 4),
+                                    std::string("\x1bK\x05\x00"
+                                                "ab",
+                                                6)}) {
+        SCOPED_TRACE(tail.size());
+        EXPECT_EQ(Split("P1\fA" + tail), (Pages{"P1\f", "A" + tail}));
+    }
+}
+
+TEST_F(SplitTest, EmptyRecordingKeepsNoPageAndRemovesAStaleOne) {
+    Write(Path("run001.cpt"), "old");
+    EXPECT_EQ(Split("", zav::kFinishOk, false), Pages{});
+    Write(Path("run002.cpt"), "old");
+    EXPECT_EQ(Split("AB\f", zav::kFinishOk, false), (Pages{"AB\f"}));
+    Write(Path("run002.cpt"), "old");
+    EXPECT_EQ(Split("AB\fX", zav::kFinishOk, false), (Pages{"AB\f"}));
+}
+
+TEST_F(SplitTest, LongRecordingsSurviveBlockBoundaries) {
+    // Pages and bit images that straddle the reader's and writer's blocks.
+    std::string page(200000, 'x');
+    const std::string image = std::string("\x1bK\xff\xff", 4) + std::string(65535, '\f');
+    const std::string first = page + image + "\f";
+    EXPECT_EQ(Split(first + page + "\f" + "Q"), (Pages{first, page + "\f"}));
+    // The dropped byte right after a block boundary of the reader.
+    const std::string exact(64 * 1024 - 1, 'y');
+    EXPECT_EQ(Split(exact + "\f" + "Q"), (Pages{exact + "\f"}));
+    EXPECT_EQ(Split(exact + "\f" + "QR"), (Pages{exact + "\f", "QR"}));
+}
+
+TEST_F(SplitTest, PagesGiveBackTheRecording) {
+    std::mt19937 random(20261207);
+    const char interesting[] = {'\f', '\x1b', 'K', '\0', '\x01', 'a'};
+    for (int round = 0; round < 300; ++round) {
+        std::string recording;
+        const int length = std::uniform_int_distribution<int>(0, 200)(random);
+        for (int i = 0; i < length; ++i) {
+            const int pick = std::uniform_int_distribution<int>(0, 9)(random);
+            recording += pick < 6 ? interesting[pick] : static_cast<char>(random());
+        }
+        SCOPED_TRACE(round);
+        const Pages pages = Split(recording);
+        std::string joined;
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            ASSERT_FALSE(pages[i].empty());
+            if (i + 1 < pages.size()) {
+                ASSERT_EQ(pages[i].back(), '\f');
+            }
+            joined += pages[i];
+        }
+        if (joined != recording) {
+            // Only the single byte after a final form feed may be missing.
+            ASSERT_EQ(joined + recording.back(), recording);
+            ASSERT_FALSE(joined.empty());
+            ASSERT_EQ(joined.back(), '\f');
+        }
+    }
+}
+
+TEST_F(SplitTest, PageThatCannotBeCreatedStopsTheSplit) {
+    zavtest::fs::create_directory(Path("run002.cpt"));
+    EXPECT_EQ(Split("AB\fCD\fEF", zav::kFinishCannotCreatePage, false), (Pages{"AB\f"}));
+    EXPECT_FALSE(zavtest::fs::exists(Path("run003.cpt")));
+    // Nothing is wrong while the page that cannot be made would stay empty.
+    EXPECT_EQ(Split("AB\f", zav::kFinishOk, false), (Pages{"AB\f"}));
+    EXPECT_TRUE(zavtest::fs::is_directory(Path("run002.cpt"))) << "only stale files go";
+}
+
+TEST(BasePath, FromFolderAndName) {
+    char out[zav::kPathBufferSize];
+    const std::string sep(1, zav::kPreferredSeparator);
+    ASSERT_EQ(zav::MakeBasePath("data", "run", out, sizeof out), zav::kFinishOk);
+    EXPECT_STREQ(out, ("data" + sep + "run").c_str());
+    ASSERT_EQ(zav::MakeBasePath(("data" + sep).c_str(), "run", out, sizeof out), zav::kFinishOk);
+    EXPECT_STREQ(out, ("data" + sep + "run").c_str());
+    ASSERT_EQ(zav::MakeBasePath("", "run", out, sizeof out), zav::kFinishOk);
+    EXPECT_STREQ(out, "run");
+    EXPECT_EQ(zav::MakeBasePath("data", "", out, sizeof out), zav::kFinishNoName);
+
+    const std::string folder(1010, 'f');
+    EXPECT_EQ(zav::MakeBasePath(folder.c_str(), "abcd", out, sizeof out), zav::kFinishOk);
+    EXPECT_EQ(std::string(out).size(), zav::kMaxBasePathLength);
+    EXPECT_EQ(zav::MakeBasePath(folder.c_str(), "abcde", out, sizeof out), zav::kFinishPathTooLong);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(zav::MakeBasePath("data", "run", out, 8), zav::kFinishPathTooLong);
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+// "zavprint finish": pages and report are named on the way, the recording is
+// never touched, and any failure makes the exit status non-zero.
+#include "app/cli.h"
+
+#include "capture_test_support.h"
+
+namespace {
+
+class CliFinish : public zavtest::CaptureFolderTest {
+  protected:
+    int Run(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int status = zav::cli::RunFinish(static_cast<int>(argv.size()), argv.data());
+        out_ = testing::internal::GetCapturedStdout();
+        err_ = testing::internal::GetCapturedStderr();
+        return status;
+    }
+    bool Said(const std::string& text, const std::string& what) const {
+        return text.find(what) != std::string::npos;
+    }
+    std::string out_, err_;
+};
+
+TEST_F(CliFinish, KeepsTheRecordingAndNamesWhatItWrote) {
+    const std::string raw = Path("logger.bin");
+    const std::string recording = "ONE\r\n\fTWO\r\n\f";
+    Write(raw, recording);
+    EXPECT_EQ(Run({raw, "--folder", dir_.string(), "--name", "run"}), 0) << err_;
+    EXPECT_EQ(Read(raw), recording);
+    EXPECT_TRUE(Said(out_, Path("run001.cpt") + " -> " + Path("run001.bmp"))) << out_;
+    EXPECT_TRUE(Said(out_, Path("run002.cpt") + " -> " + Path("run002.bmp"))) << out_;
+    EXPECT_TRUE(Said(out_, "report: " + Path("run.html"))) << out_;
+
+    EXPECT_EQ(Run({raw, "--folder", dir_.string(), "--name", "one", "--single-file"}), 0) << err_;
+    EXPECT_EQ(Read(raw), recording);
+    EXPECT_EQ(Read(Path("one.cpt")), recording);
+    EXPECT_TRUE(Said(out_, "report: " + Path("one.html"))) << out_;
+}
+
+TEST_F(CliFinish, FailuresAreNamedAndTheRecordingStays) {
+    const std::string raw = Path("logger.bin");
+    Write(raw, "ONE\r\n\fTWO\r\n\fTHREE");
+    zavtest::fs::create_directory(Path("run002.cpt"));
+    EXPECT_EQ(Run({raw, "--folder", dir_.string(), "--name", "run"}), 1);
+    EXPECT_EQ(Read(raw), "ONE\r\n\fTWO\r\n\fTHREE");
+    EXPECT_TRUE(Said(out_, Path("run001.cpt"))) << out_;
+    EXPECT_TRUE(Said(err_, "cannot be created: " + Path("run002.cpt"))) << err_;
+    EXPECT_TRUE(Said(err_, raw + " is unchanged")) << err_;
+
+    EXPECT_EQ(Run({Path("missing.bin"), "--name", "run"}), 1);
+    EXPECT_EQ(Run({raw, "--folder", dir_.string()}), 2);
+    EXPECT_EQ(Run({raw, "--name", "run", "--bogus"}), 2);
+}
+
+} // namespace

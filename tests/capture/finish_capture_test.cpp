@@ -1,0 +1,141 @@
+#include "capture/capture_files.h"
+
+#include "capture_test_support.h"
+
+namespace {
+
+using zavtest::RecordPath;
+using zavtest::fs::exists;
+
+class FinishTest : public zavtest::CaptureFolderTest {
+  protected:
+    // A kept recording lies under a name of its own; a recording that the
+    // step may consume is the capture session's "run.tmp".
+    int Finish(const std::string& recording, bool singleFile, bool keepRaw = false) {
+        raw_ = Path(keepRaw ? "recording.raw" : "run.tmp");
+        Write(raw_, recording);
+        zav::FinishOptions options;
+        options.singleFile = singleFile;
+        options.keepRaw = keepRaw;
+        options.onCaptureFile = RecordPath;
+        options.context = &handed_;
+        handed_.clear();
+        return zav::FinishCapture(raw_.c_str(), Path("run").c_str(), options, &outcome_);
+    }
+    std::string Report(const std::string& images) const {
+        return "<html>\r\n<head>\r\n<title>ZAV Print - run</title>\r\n</head>\r\n<body>\r\n" +
+               images + "</body>\r\n</html>\r\n";
+    }
+
+    std::string raw_;
+    std::vector<std::string> handed_;
+    zav::FinishOutcome outcome_;
+};
+
+const std::string kSingle = "<img border=1 src=\"run.bmp\" alt=\"single page\">\r\n";
+
+TEST_F(FinishTest, SingleFileMode) {
+    ASSERT_EQ(Finish("AB\fCD\f", true), zav::kFinishOk);
+    EXPECT_FALSE(exists(raw_));
+    EXPECT_EQ(Read(Path("run.cpt")), "AB\fCD\f");
+    EXPECT_EQ(handed_, std::vector<std::string>{Path("run.cpt")});
+    EXPECT_EQ(outcome_.captureFiles, handed_);
+    EXPECT_EQ(Read(Path("run.html")), Report(kSingle));
+    EXPECT_TRUE(outcome_.reportWritten);
+    EXPECT_EQ(outcome_.reportPath, Path("run.html"));
+
+    // Keeping the recording copies it.
+    ASSERT_EQ(Finish("XY", true, true), zav::kFinishOk);
+    EXPECT_EQ(Read(raw_), "XY");
+    EXPECT_EQ(Read(Path("run.cpt")), "XY");
+
+    // An empty recording removes the old capture file and reports no page.
+    ASSERT_EQ(Finish("", true), zav::kFinishOk);
+    EXPECT_FALSE(exists(raw_));
+    EXPECT_FALSE(exists(Path("run.cpt")));
+    EXPECT_TRUE(handed_.empty());
+    EXPECT_EQ(Read(Path("run.html")), Report(""));
+
+    // No recording at all (it could not be created): still an empty report.
+    zavtest::fs::remove(Path("run.html"));
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {true}, nullptr),
+              zav::kFinishOk);
+    EXPECT_EQ(Read(Path("run.html")), Report(""));
+}
+
+TEST_F(FinishTest, PageMode) {
+    ASSERT_EQ(Finish("AB\fCD\fX", false), zav::kFinishOk);
+    EXPECT_FALSE(exists(raw_));
+    EXPECT_EQ(handed_, (std::vector<std::string>{Path("run001.cpt"), Path("run002.cpt")}));
+    EXPECT_EQ(outcome_.pageCount, 2u);
+    EXPECT_EQ(Read(Path("run.html")),
+              Report("<img border=1 src=\"run001.bmp\" alt=\"page 1\">\r\n"
+                     "<P STYLE=page-break-before:always>\r\n"
+                     "<img border=1 src=\"run002.bmp\" alt=\"page 2\">\r\n"));
+
+    ASSERT_EQ(Finish("", false, true), zav::kFinishOk);
+    EXPECT_TRUE(exists(raw_));
+    EXPECT_FALSE(exists(Path("run001.cpt")));
+    EXPECT_EQ(Read(Path("run.html")), Report(""));
+
+    // No recording: nothing is made, not even a report.
+    zavtest::fs::remove(raw_);
+    zavtest::fs::remove(Path("run.html"));
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {}, nullptr),
+              zav::kFinishCannotOpenRaw);
+    EXPECT_FALSE(exists(Path("run.html")));
+}
+
+TEST_F(FinishTest, PageThatCannotBeCreatedKeepsTheRecording) {
+    zavtest::fs::create_directory(Path("run002.cpt"));
+    EXPECT_EQ(Finish("AB\fCD\fEF", false), zav::kFinishCannotCreatePage);
+    EXPECT_EQ(Read(raw_), "AB\fCD\fEF");
+    EXPECT_EQ(outcome_.failedFile, Path("run002.cpt"));
+    EXPECT_EQ(handed_, std::vector<std::string>{Path("run001.cpt")});
+    // The report shows the pages that were made.
+    EXPECT_EQ(Read(Path("run.html")),
+              Report("<img border=1 src=\"run001.bmp\" alt=\"page #1\">\r\n"));
+}
+
+TEST_F(FinishTest, RecordingIsNeverOverwrittenByItsOwnOutput) {
+    // A recording named like the second page: refused before that page is
+    // made, and left as it was.
+    const std::string recording = "AB\fCD\fEF";
+    Write(Path("run002.cpt"), recording);
+    zav::FinishOptions keep;
+    keep.keepRaw = true;
+    keep.onCaptureFile = RecordPath;
+    keep.context = &handed_;
+    EXPECT_EQ(zav::FinishCapture(Path("run002.cpt").c_str(), Path("run").c_str(), keep, nullptr),
+              zav::kFinishRawIsOutput);
+    EXPECT_EQ(Read(Path("run002.cpt")), recording);
+
+    // Kept in single-file mode under the renderer's work-file name.
+    Write(Path("run.tmp"), recording);
+    keep.singleFile = true;
+    EXPECT_EQ(zav::FinishCapture(Path("run.tmp").c_str(), Path("run").c_str(), keep, nullptr),
+              zav::kFinishRawIsOutput);
+    EXPECT_EQ(Read(Path("run.tmp")), recording);
+
+    // The recording already is the single capture file: used where it lies.
+    Write(Path("run.cpt"), recording);
+    handed_.clear();
+    EXPECT_EQ(zav::FinishCapture(Path("run.cpt").c_str(), Path("run").c_str(), keep, nullptr),
+              zav::kFinishOk);
+    EXPECT_EQ(Read(Path("run.cpt")), recording);
+    EXPECT_EQ(handed_, std::vector<std::string>{Path("run.cpt")});
+}
+
+TEST_F(FinishTest, RendersEachPageBesideIt) {
+    // The default action renders: every kept page gets its bitmap.
+    raw_ = Path("run.tmp");
+    Write(raw_, "HELLO\r\n\fWORLD\r\n\f");
+    zav::FinishOutcome outcome;
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {}, &outcome), zav::kFinishOk);
+    ASSERT_EQ(outcome.captureFiles.size(), 2u);
+    EXPECT_TRUE(exists(Path("run001.bmp")));
+    EXPECT_TRUE(exists(Path("run002.bmp")));
+    EXPECT_FALSE(exists(Path("run003.cpt")));
+}
+
+} // namespace

@@ -1,0 +1,88 @@
+// Time from "recording complete" (the raw recording lies on disk) to "report
+// written" for the 100-page example printout: page splitting, rendering each
+// page as soon as it is complete, and the HTML report. The split alone and
+// single-file mode are measured beside it.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "capture/capture_files.h"
+#include "printout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Workspace {
+    fs::path dir;
+    std::string raw;
+    std::string base;
+    std::vector<std::uint8_t> recording;
+
+    explicit Workspace(int pages) {
+        dir = fs::temp_directory_path() / ("zav_finish_bench_" + std::to_string(pages));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        raw = (dir / "run.tmp").string();
+        base = (dir / "run").string();
+        zavtool::PrintoutOptions options;
+        options.pages = pages;
+        recording = zavtool::GeneratePrintout(options);
+    }
+    ~Workspace() { fs::remove_all(dir); }
+
+    // The capture thread's temporary file, as the read loop leaves it.
+    void Record() const {
+        std::ofstream out(raw, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(recording.data()),
+                  static_cast<std::streamsize>(recording.size()));
+    }
+};
+
+void NoRender(const char*, void*) {}
+
+void Finish(benchmark::State& state, bool singleFile, bool render) {
+    Workspace work(static_cast<int>(state.range(0)));
+    zav::FinishOptions options;
+    options.singleFile = singleFile;
+    if (!render)
+        options.onCaptureFile = NoRender;
+    zav::FinishOutcome outcome;
+    for (auto _ : state) {
+        state.PauseTiming();
+        work.Record();
+        state.ResumeTiming();
+        const int result =
+            zav::FinishCapture(work.raw.c_str(), work.base.c_str(), options, &outcome);
+        if (result != zav::kFinishOk) {
+            state.SkipWithError(zav::FinishResultText(result));
+            break;
+        }
+    }
+    state.counters["pages"] = outcome.pageCount;
+    state.counters["recording_MB"] = static_cast<double>(work.recording.size()) / 1e6;
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(work.recording.size()));
+}
+
+void BM_FinishPages(benchmark::State& state) {
+    Finish(state, false, true);
+}
+void BM_SplitOnly(benchmark::State& state) {
+    Finish(state, false, false);
+}
+void BM_FinishSingleFile(benchmark::State& state) {
+    Finish(state, true, true);
+}
+
+BENCHMARK(BM_FinishPages)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SplitOnly)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishSingleFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
