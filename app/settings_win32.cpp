@@ -1,24 +1,12 @@
 #include "app/settings.h"
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "host/regkey_win32.h"
 
 #include <cstring>
 
 namespace zav {
 
 namespace {
-
-struct RegKey {
-    HKEY key = nullptr;
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() {
-        if (key)
-            RegCloseKey(key);
-    }
-};
 
 bool OpenSettingsKey(REGSAM access, RegKey& reg) {
     return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, const_cast<char*>(""), 0, access,

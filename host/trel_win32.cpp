@@ -2,8 +2,7 @@
 // program's settings key.
 #include "host/trel.h"
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "host/regkey_win32.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,17 +10,6 @@
 namespace {
 
 constexpr char kPositionsKey[] = "Software\\Tellimar\\VOVEzera\\Settings\\Positions";
-
-struct RegKey {
-    HKEY key = nullptr;
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() {
-        if (key)
-            RegCloseKey(key);
-    }
-};
 
 // True when a display shows the point, so a dialog placed there can be seen.
 bool OnSomeDisplay(int x, int y) {
@@ -34,7 +22,7 @@ bool OnSomeDisplay(int x, int y) {
 int trelGetDialogXY(HQUOR presentation) {
     if (!presentation)
         return 0;
-    RegKey reg;
+    zav::RegKey reg;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kPositionsKey, 0, KEY_QUERY_VALUE, &reg.key) !=
         ERROR_SUCCESS)
         return 0;
@@ -65,7 +53,7 @@ int trelSaveDialogXY(HQUOR presentation) {
     int rows = presentation ? quorTableRowCount(presentation, zav::kDialogPosField) : -1;
     if (rows <= 0)
         return 0;
-    RegKey reg;
+    zav::RegKey reg;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kPositionsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         &reg.key, nullptr) != ERROR_SUCCESS)
         return 0;

@@ -17,11 +17,11 @@ using VokWnd = void*;       // a window handle (HWND on Windows)
 
 // Messages a field or button callback receives.
 enum VokMessage : int {
-    VOK_SETUP = 1,   // set the field up
-    VOK_RELEASE = 2, // release the field
-    VOK_ATTACH = 3,  // the field's window exists
-    VOK_REDRAW1 = 5, // redraw after the default processing
-    VOK_REDRAW2 = 6,
+    VOK_SETUP = 1,     // set the field up
+    VOK_RELEASE = 2,   // release the field
+    VOK_ATTACH = 3,    // the field's window exists
+    VOK_REDRAW1 = 5,   // redraw after the default processing: a store value reached the field
+    VOK_REDRAW2 = 6,   // redraw: the dialog became active
     VOK_SETVALUE = 22, // a value is handed to the field (second value: text)
     VOK_GETVALUE = 23, // the value is asked for (first: buffer size, second: buffer)
     VOK_ACTIVATE = 31, // the user activated the button
@@ -54,7 +54,12 @@ VokWnd vokCreateBaseWnd(int reserved1, int reserved2, HQUOR presentation);
 void vokDestroyBaseWnd(VokWnd window);
 
 // Runs the dialog "=NAME" modally over parent; returns the id of the button
-// that ended it, -1 on failure.
+// that ended it, -1 on failure. Callbacks get 1 for each item, 3 once the
+// dialog shows, 2 when it ends. A button writes its key-13 fields, calls its
+// callback with 31, runs its command ("Call =", "Stack ", "Message? ") and
+// then ends the dialog unless its action word is "Stay". However the dialog
+// ends, what the user entered in its editable fields is written to the store.
+// Close box and Esc act like button 2 (without one they end the dialog with 2).
 int vokDoDialog(VokWnd parent, const char* name, HQUOR presentation, HQUOR store);
 
 // Message boxes with the Win32 type values (0 OK, 4 Yes/No, 16 error icon);
@@ -76,7 +81,11 @@ int vokGetIndexFromHandle(HVOKDLG dlg);
 int vokGetItemInfo(HVOKDLG dlg, int index, int what);
 // what: 2 the field's callback text.
 int vokGetProperty(HVOKDLG dlg, int index, int what, char* buf, int size);
+// Both may be called from any thread: off the dialog's thread they only post
+// to it or write the store, never wait for it, and fail once the dialog ended.
+// vokSetAccess also greys the menu entry with the control's id.
 int vokSetAccess(HVOKDLG dlg, int index, int access);
+// Writes a field's or check box's value to the store and shows it (message 22).
 int vokSetItem(HVOKDLG dlg, int index, const char* text, int length);
 void* vokCtlMemAlloc(HVOKDLG dlg, int size);
 void* vokCtlMemRetrieve(HVOKDLG dlg);

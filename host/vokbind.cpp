@@ -1,6 +1,7 @@
 #include "host/vokbind.h"
 
 #include <cctype>
+#include <cstdlib>
 
 namespace zav {
 
@@ -129,6 +130,33 @@ std::string ItemCallbackText(const DescriptionItem& item) {
     if (const std::string* cb = item.Find(kKeyCallback))
         return *cb;
     return {};
+}
+
+ItemBinding BindItem(const DescriptionItem& item) {
+    ItemBinding b;
+    if (item.nameKind == kNameField)
+        b.field = item.name;
+    b.callbackText = ItemCallbackText(item);
+    b.callbackName = SplitCallbackText(b.callbackText).name;
+    if (const std::string* label = item.Find(kKeyLabel))
+        b.labelId = std::atoi(label->c_str());
+    const std::string* readOnly = item.Find(kKeyReadOnly);
+    b.readOnly = readOnly && *readOnly != "0";
+    const std::string* kind = item.Find(kKeyControlKind);
+    b.multiLine = kind && *kind == "1";
+    const bool staticText = kind && *kind == "2";
+    b.keepsText =
+        !b.field.empty() && (item.itemType == kItemField || item.itemType == kItemCheckBox);
+    // A display would only write back what it showed, perhaps an older value
+    // than another thread has just stored.
+    b.editable = b.keepsText && !b.readOnly && !staticText;
+    if (const std::string* v = item.Find(kKeyCheckedValue))
+        b.checkedValue = *v;
+    if (const std::string* v = item.Find(kKeyClearedValue))
+        b.clearedValue = *v;
+    if (item.itemType == kItemButton)
+        b.plan = PlanButton(item);
+    return b;
 }
 
 std::string FormatCell(std::string_view format, std::string_view cell) {

@@ -78,6 +78,26 @@ ButtonPlan PlanButton(const DescriptionItem& item);
 // attribute; empty when it has neither.
 std::string ItemCallbackText(const DescriptionItem& item);
 
+// How one item of a description meets the value store.
+struct ItemBinding {
+    std::string field;        // value-store field of an item named by one, else empty
+    std::string callbackText; // as the description gives it ("=BitmapFld vovezera.bmp")
+    std::string callbackName; // the export to look for ("BitmapFld")
+    int labelId = 0;          // key 9, 0 for none
+    bool readOnly = false;    // key 22: shows what the system writes
+    bool multiLine = false;   // key 10 "1"
+    // The item's value is a text in the store (a field or a check box named by
+    // a field); a table's value is its table, a button's tag names no value.
+    bool keepsText = false;
+    // The user's entry goes back to the store: a text-keeping item that is
+    // neither read-only (key 22) nor a static text (key 10 "2").
+    bool editable = false;
+    std::string checkedValue = "1"; // key 20
+    std::string clearedValue = "0"; // key 21
+    ButtonPlan plan;                // buttons only
+};
+ItemBinding BindItem(const DescriptionItem& item);
+
 // One cell formatted with a table's key-8 format. Only "%s" conversions with
 // an optional "-", width and precision are honoured ("%-7.7s"); "%%" gives
 // "%", anything else is copied as it stands, so a format can never read

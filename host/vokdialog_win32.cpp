@@ -33,15 +33,11 @@ constexpr UINT kMsgAccess = WM_APP + 0x57;  // wParam: item index, lParam: acces
 
 struct VokItem {
     DescriptionItem desc;
+    zav::ItemBinding bind;
     HWND wnd = nullptr;
     HWND label = nullptr;
-    std::string field; // value-store field of a field item, else empty
-    VokCallback callback = nullptr;
-    std::string callbackText;
-    zav::ButtonPlan plan; // buttons only
-    bool readOnly = false;
-    bool multiLine = false;
-    void* mem = nullptr; // vokCtlMemAlloc block
+    VokCallback callback = nullptr; // nullptr when the program lacks the export
+    void* mem = nullptr;            // vokCtlMemAlloc block
 };
 
 } // namespace
@@ -164,7 +160,7 @@ std::string WindowText(HWND wnd) {
 void SetControlText(VokItem& item, const std::string& text) {
     if (!item.wnd)
         return;
-    const std::string shown = zav::ControlText(text, item.multiLine);
+    const std::string shown = zav::ControlText(text, item.bind.multiLine);
     if (WindowText(item.wnd) != shown)
         SetWindowTextA(item.wnd, shown.c_str());
 }
@@ -176,15 +172,14 @@ std::string StoreText(VokDialog* d, const std::string& field) {
     return buf;
 }
 
-std::string CheckedValue(const VokItem& item, bool checked) {
-    const std::string* v = item.desc.Find(checked ? zav::kKeyCheckedValue : zav::kKeyClearedValue);
-    return v ? *v : (checked ? "1" : "0");
+const std::string& CheckedValue(const VokItem& item, bool checked) {
+    return checked ? item.bind.checkedValue : item.bind.clearedValue;
 }
 
 void FillTable(VokDialog* d, VokItem& item) {
     if (!item.wnd)
         return;
-    const char* field = item.field.c_str();
+    const char* field = item.bind.field.c_str();
     const std::string* fmt = item.desc.Find(zav::kKeyFormat);
     const int selected = static_cast<int>(SendMessageA(item.wnd, LB_GETCURSEL, 0, 0));
     SendMessageA(item.wnd, WM_SETREDRAW, FALSE, 0);
@@ -217,19 +212,19 @@ void ShowFromStore(VokDialog* d, int index) {
         SetControlText(item, item.desc.name);
         return;
     }
-    if (item.field.empty() || item.desc.itemType == zav::kItemButton)
+    if (item.bind.field.empty() || item.desc.itemType == zav::kItemButton)
         return;
     switch (item.desc.itemType) {
     case zav::kItemTable:
         FillTable(d, item);
         break;
     case zav::kItemCheckBox: {
-        const bool checked = StoreText(d, item.field) == CheckedValue(item, true);
+        const bool checked = StoreText(d, item.bind.field) == CheckedValue(item, true);
         SendMessageA(item.wnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
         break;
     }
     default:
-        SetControlText(item, StoreText(d, item.field));
+        SetControlText(item, StoreText(d, item.bind.field));
         break;
     }
 }
@@ -239,7 +234,7 @@ void ShowFromStore(VokDialog* d, int index) {
 void RefreshItem(VokDialog* d, int index) {
     VokItem& item = d->items[static_cast<std::size_t>(index)];
     if (item.callback && item.desc.itemType == zav::kItemField) {
-        const std::string text = StoreText(d, item.field);
+        const std::string text = StoreText(d, item.bind.field);
         CallItem(d, index, VOK_SETVALUE, 0, reinterpret_cast<intptr_t>(text.c_str()));
         CallItem(d, index, VOK_REDRAW1, 0, 0);
     } else {
@@ -247,16 +242,10 @@ void RefreshItem(VokDialog* d, int index) {
     }
 }
 
-bool IsWritable(const VokItem& item) {
-    if (item.field.empty() || item.readOnly || !item.wnd)
-        return false;
-    return item.desc.itemType == zav::kItemField || item.desc.itemType == zav::kItemCheckBox;
-}
-
 // Writes what the user entered into the item's field.
 void WriteToStore(VokDialog* d, int index) {
     VokItem& item = d->items[static_cast<std::size_t>(index)];
-    if (!IsWritable(item))
+    if (!item.bind.editable || !item.wnd)
         return;
     std::string value;
     if (item.desc.itemType == zav::kItemCheckBox) {
@@ -270,15 +259,16 @@ void WriteToStore(VokDialog* d, int index) {
     } else {
         value = WindowText(item.wnd);
     }
-    if (StoreText(d, item.field) != value || quorGetType(d->store, item.field.c_str()) == 0)
-        quorSetString(d->store, item.field.c_str(), value.c_str());
+    if (StoreText(d, item.bind.field) != value ||
+        quorGetType(d->store, item.bind.field.c_str()) == 0)
+        quorSetString(d->store, item.bind.field.c_str(), value.c_str());
 }
 
 void WriteFields(VokDialog* d, const zav::FieldList& list) {
     for (std::size_t i = 0; i < d->items.size(); ++i) {
         const VokItem& item = d->items[i];
         if (list.all ||
-            std::find(list.names.begin(), list.names.end(), item.field) != list.names.end())
+            std::find(list.names.begin(), list.names.end(), item.bind.field) != list.names.end())
             WriteToStore(d, static_cast<int>(i));
     }
 }
@@ -317,7 +307,7 @@ void RunCommand(VokDialog* d, const zav::ButtonCommand& command) {
 
 void PressButton(VokDialog* d, int index) {
     VokItem& item = d->items[static_cast<std::size_t>(index)];
-    const zav::ButtonPlan plan = item.plan; // the callback may not change it
+    const zav::ButtonPlan plan = item.bind.plan; // the callback may not change it
     WriteFields(d, plan.fields);
     if (item.callback)
         CallItem(d, index, VOK_ACTIVATE, 0, 0);
@@ -354,7 +344,7 @@ void OnCommand(VokDialog* d, WPARAM wParam, LPARAM lParam) {
     }
     if (item.desc.itemType != zav::kItemButton)
         return;
-    // A disabled button can still be reached through its menu entry or Esc.
+    // A disabled button stays inert, also when Esc or an accelerator names it.
     if (item.wnd && !IsWindowEnabled(item.wnd))
         return;
     PressButton(d, index);
@@ -383,8 +373,8 @@ INT_PTR CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     VokDialog* d = vokDialogFromWindow(wnd);
-    if (!d)
-        return FALSE;
+    if (!d || d->ended)
+        return FALSE; // an ended dialog acts on nothing that is still queued
     switch (msg) {
     case WM_COMMAND:
         OnCommand(d, wParam, lParam);
@@ -416,7 +406,7 @@ void OnStoreChange(void* ctx, HQUOR, const char* field) {
     if (!field)
         return;
     for (std::size_t i = 0; i < d->items.size(); ++i) {
-        if (!d->items[i].field.empty() && d->items[i].field == field)
+        if (!d->items[i].bind.field.empty() && d->items[i].bind.field == field)
             PostMessageA(d->wnd, kMsgRefresh, i, 0);
     }
 }
@@ -425,21 +415,11 @@ void BindItems(VokDialog* d, const zav::DialogDescription& desc) {
     for (const DescriptionItem& di : desc.items) {
         VokItem item;
         item.desc = di;
+        item.bind = zav::BindItem(di);
         item.wnd = GetDlgItem(d->wnd, di.controlId);
-        if (const std::string* label = di.Find(zav::kKeyLabel)) {
-            const int labelId = std::atoi(label->c_str());
-            if (labelId != 0)
-                item.label = GetDlgItem(d->wnd, labelId);
-        }
-        if (di.nameKind == zav::kNameField)
-            item.field = di.name;
-        item.callbackText = zav::ItemCallbackText(di);
-        item.callback = FindExport(zav::SplitCallbackText(item.callbackText).name);
-        item.readOnly = di.Find(zav::kKeyReadOnly) != nullptr && *di.Find(zav::kKeyReadOnly) != "0";
-        const std::string* kind = di.Find(zav::kKeyControlKind);
-        item.multiLine = kind && *kind == "1";
-        if (di.itemType == zav::kItemButton)
-            item.plan = zav::PlanButton(di);
+        if (item.bind.labelId != 0)
+            item.label = GetDlgItem(d->wnd, item.bind.labelId);
+        item.callback = FindExport(item.bind.callbackName);
         d->items.push_back(std::move(item));
     }
 }
@@ -587,6 +567,11 @@ int vokDoDialog(VokWnd parent, const char* name, HQUOR presentation, HQUOR store
                 ShowFromStore(d, static_cast<int>(i));
         }
         PlaceDialog(d);
+        if (!d->parent || !IsWindowVisible(d->parent)) {
+            // Over the hidden base window: give the dialog its own taskbar button.
+            SetWindowLongPtrA(wnd, GWL_EXSTYLE,
+                              GetWindowLongPtrA(wnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        }
         ShowWindow(wnd, SW_SHOW);
         UpdateWindow(wnd);
         quorWatch(store, OnStoreChange, d);
@@ -633,10 +618,20 @@ std::intptr_t vokCtlDefProc(HVOKDLG d, int message, std::intptr_t v1, std::intpt
     case VOK_ATTACH:
         ShowFromStore(d, d->current);
         return 0;
-    case VOK_SETVALUE:
-        if (v2)
-            SetControlText(item, reinterpret_cast<const char*>(v2));
+    case VOK_SETVALUE: {
+        if (!v2 || !item.wnd)
+            return 0;
+        const char* text = reinterpret_cast<const char*>(v2);
+        if (item.desc.itemType == zav::kItemCheckBox) {
+            const bool checked = CheckedValue(item, true) == text;
+            SendMessageA(item.wnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        } else if (item.desc.itemType == zav::kItemTable) {
+            FillTable(d, item); // a table's value is the store's table
+        } else if (item.desc.itemType != zav::kItemButton) {
+            SetControlText(item, text);
+        }
         return 0;
+    }
     case VOK_GETVALUE: {
         const std::string text = WindowText(item.wnd);
         auto* buf = reinterpret_cast<char*>(v2);
@@ -674,7 +669,7 @@ int vokGetIndexFromTag(HVOKDLG d, const char* tag) {
     if (!d || !tag)
         return -1;
     for (std::size_t i = 0; i < d->items.size(); ++i) {
-        if (d->items[i].field == tag)
+        if (d->items[i].bind.field == tag)
             return static_cast<int>(i);
     }
     return -1;
@@ -708,7 +703,7 @@ int vokGetProperty(HVOKDLG d, int index, int what, char* buf, int size) {
     buf[0] = '\0';
     if (what != 2)
         return -1;
-    const std::string& text = d->items[static_cast<std::size_t>(index)].callbackText;
+    const std::string& text = d->items[static_cast<std::size_t>(index)].bind.callbackText;
     const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(size) - 1);
     std::memcpy(buf, text.data(), n);
     buf[n] = '\0';
@@ -739,16 +734,17 @@ int vokSetItem(HVOKDLG d, int index, const char* text, int length) {
     if (!d || !IsLive(d) || (index = ResolveIndex(d, index)) < 0)
         return -1;
     VokItem& item = d->items[static_cast<std::size_t>(index)];
+    const bool stored = item.bind.keepsText;
     if (GetCurrentThreadId() != d->thread) {
         // The store's watcher brings the text to the dialog thread.
-        if (item.field.empty())
+        if (!stored)
             return -1;
-        quorSetString(d->store, item.field.c_str(), value.c_str());
+        quorSetString(d->store, item.bind.field.c_str(), value.c_str());
         return 0;
     }
     guard.unlock();
-    if (!item.field.empty())
-        quorSetString(d->store, item.field.c_str(), value.c_str());
+    if (stored)
+        quorSetString(d->store, item.bind.field.c_str(), value.c_str());
     CallItem(d, index, VOK_SETVALUE, 0, reinterpret_cast<intptr_t>(value.c_str()));
     return 0;
 }
@@ -787,5 +783,5 @@ int vokTableGetField(HVOKDLG d, int index, int row, int column, char* buf, int s
     const VokItem& item = d->items[static_cast<std::size_t>(index)];
     if (item.desc.itemType != zav::kItemTable)
         return -1;
-    return quorTableGetField(d->store, item.field.c_str(), row, column, buf, size);
+    return quorTableGetField(d->store, item.bind.field.c_str(), row, column, buf, size);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/quor.h"
+#include "host/trel.h"
 #include "host/vok.h"
 
 namespace {
@@ -29,6 +30,7 @@ struct Seen {
     HWND procWindow = nullptr;
     HQUOR procStore = nullptr;
     std::string procSawName;
+    std::string statusWhileFilling;
 };
 Seen g_seen;
 
@@ -78,7 +80,8 @@ void Click(HWND dlg, int id) {
 
 // Runs the dialog on this thread and the driver beside it. Whatever the
 // driver does, the dialog is closed at the end so the test cannot hang.
-int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& driver) {
+int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& driver,
+              HQUOR presentation = quorOpen("EngineTestPresentation")) {
     std::atomic<bool> done{false};
     std::thread t([&] {
         HWND dlg = WaitForDialog("Engine Test");
@@ -92,7 +95,7 @@ int RunDialog(const char* name, HQUOR store, const std::function<void(HWND)>& dr
             }
         }
     });
-    const int result = vokDoDialog(nullptr, name, quorOpen("EngineTestPresentation"), store);
+    const int result = vokDoDialog(nullptr, name, presentation, store);
     t.join();
     return result;
 }
@@ -111,11 +114,22 @@ HQUOR FreshStore(const char* name) {
 extern "C" __declspec(dllexport) std::intptr_t
     TEST_FillRows(HVOKDLG d, int message, std::intptr_t v1, std::intptr_t v2) {
     if (message == VOK_ATTACH) {
+        // Like the port scan: a status text shows while the table fills.
+        const int status = vokGetIndexFromTag(d, "_Status");
+        vokSetItem(d, status, "Filling...", -1);
+        char shown[64] = {};
+        GetDlgItemTextA(static_cast<HWND>(vokGetInfo(d, VOK_INFO_WINDOW)), 102, shown,
+                        sizeof shown);
+        {
+            std::lock_guard<std::mutex> guard(g_seen.lock);
+            g_seen.statusWhileFilling = shown;
+        }
         HTABLE t = tableCreate(2, 0);
         tableSetRow(t, TABLE_ROW_APPEND, "Com5\0ZAV Print", 15);
         tableSetRow(t, TABLE_ROW_APPEND, "Com12", 6);
         quorSetTable(static_cast<HQUOR>(vokGetInfo(d, VOK_INFO_TABLE_STORE)), "rows", t);
         tableDestroy(t);
+        vokSetItem(d, status, "", -1);
     }
     return vokCtlDefProc(d, message, v1, v2);
 }
@@ -181,6 +195,10 @@ TEST(DialogEngine, ShowsStoreValuesAndKeepsEditsWhenClosed) {
     EXPECT_EQ(shown, "shown text");
     EXPECT_TRUE(isEngineDialog);
     EXPECT_TRUE(threadTextShown) << status;
+    {
+        std::lock_guard<std::mutex> guard(g_seen.lock);
+        EXPECT_EQ(g_seen.statusWhileFilling, "Filling...");
+    }
 
     char buf[64];
     quorGetString(store, "Name", buf, sizeof buf);
@@ -266,4 +284,47 @@ TEST(DialogEngine, MissingOrBrokenResourcesFail) {
     EXPECT_EQ(vokDoDialog(nullptr, "=NoSuchDialog", nullptr, store), -1);
     EXPECT_EQ(vokDoDialog(nullptr, "=Broken", nullptr, store), -1);
     EXPECT_EQ(vokDialogFromWindow(GetDesktopWindow()), nullptr);
+}
+
+TEST(DialogEngine, OpensWhereItWasLeft) {
+    HQUOR store = FreshStore("EnginePlace");
+    HQUOR presentation = quorOpen("EnginePlacePresentation");
+    trelSetDialogPos(presentation, "=EngineTest", 40, 30);
+    RECT shown{};
+    const int result = RunDialog(
+        "=EngineTest", store,
+        [&](HWND dlg) {
+            GetWindowRect(dlg, &shown);
+            SetWindowPos(dlg, nullptr, 90, 70, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            WaitFor([&] {
+                RECT r{};
+                GetWindowRect(dlg, &r);
+                return r.left == 90;
+            });
+            Click(dlg, 107);
+        },
+        presentation);
+    EXPECT_EQ(result, 107);
+    EXPECT_EQ(shown.left, 40);
+    EXPECT_EQ(shown.top, 30);
+    int x = 0, y = 0;
+    ASSERT_EQ(trelGetDialogPos(presentation, "ENGINETEST", &x, &y), 1);
+    EXPECT_EQ(x, 90);
+    EXPECT_EQ(y, 70);
+}
+
+TEST(DialogEngine, AcceleratorsReachOnlyTheControlsThatCarryTheirCommand) {
+    HQUOR store = FreshStore("EngineKeys");
+    bool openAfterF6 = false;
+    const int result = RunDialog("EngineTest", store, [&](HWND dlg) {
+        HWND edit = GetDlgItem(dlg, 101);
+        PostMessageA(edit, WM_KEYDOWN, VK_F6, 0);
+        PostMessageA(edit, WM_KEYUP, VK_F6, 0xC0000000);
+        Sleep(300);
+        openAfterF6 = IsWindowVisible(dlg) != FALSE;
+        PostMessageA(edit, WM_KEYDOWN, VK_F5, 0);
+        PostMessageA(edit, WM_KEYUP, VK_F5, 0xC0000000);
+    });
+    EXPECT_TRUE(openAfterF6);
+    EXPECT_EQ(result, 107);
 }

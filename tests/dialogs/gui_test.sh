@@ -15,6 +15,9 @@ key='HKCU\Software\Tellimar\VOVEzera\Settings'
 
 cleanup() {
     [ -n "$apppid" ] && kill "$apppid" 2>/dev/null
+    # The Wine server took COM5's pty as its terminal: let it end before the
+    # pty goes, or the hang-up makes it dump its objects.
+    WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -w 2>/dev/null
     for p in $pids; do kill "$p" 2>/dev/null; done
     for p in $apppid $pids; do wait "$p" 2>/dev/null; done
     [ -L "$prefix/dosdevices/com5" ] && rm -f "$prefix/dosdevices/com5"
@@ -93,6 +96,12 @@ drive wait "ZAV Print Utility" click 4 \
     waitfor "Single file" 30000 expect 1001 'C:\old' expect 1002 old \
     settext 1001 'C:\captures' settext 1002 run1 click 1007 sleep 300 \
     shot "$shots/vovezera.bmp" || fail "Retry did not lead to the main dialog"
+# Start, Stop, View, Help and "..." name procedures and callbacks that this
+# build may lack: the dialog stays, usable, with what the user typed.
+drive waitfor "Single file" click 1011 sleep 300 click 1012 sleep 300 click 1015 sleep 300 \
+    waitfor "Single file" click 1013 sleep 300 waitfor "Single file" \
+    expect 1001 'C:\captures' expect 1002 run1 enabled 1011 >/dev/null ||
+    fail "the main dialog's buttons broke it"
 checked=$(drive waitfor "Single file" checked 1007 | tr -d '\r')
 [ "$checked" = 0 ] || fail "the check box did not clear: $checked"
 drive waitfor "Single file" menu 1010 wait "About ZAV Print Utility" \
@@ -105,6 +114,11 @@ app_ended || fail "the program did not end after Close"
 [ "$(reg_get CaptureFolder)" = 'C:\captures' ] || fail "CaptureFolder: $(reg_get CaptureFolder)"
 [ "$(reg_get CaptureFilename)" = run1 ] || fail "CaptureFilename: $(reg_get CaptureFilename)"
 [ "$(reg_get SingleFile)" = 0 ] || fail "SingleFile: $(reg_get SingleFile)"
+# Where the dialogs stood is kept for the next run.
+for name in VOVEZERA CABLENOTFOUND ABOUT; do
+    wine reg query "$key\\Positions" /v $name 2>/dev/null | tr -d '\r' |
+        grep -Eq "$name +REG_SZ +-?[0-9]+,-?[0-9]+" || fail "no saved position of $name"
+done
 
 echo "== the port list from the cable-not-found dialog"
 devices "count 0"

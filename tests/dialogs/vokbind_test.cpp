@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "host/vokbind.h"
+#include "resources/descriptions.h"
 
 using namespace zav;
 
@@ -111,4 +112,90 @@ TEST(VokBind, TableRowsKeepTheDescriptionReadable) {
 TEST(VokBind, MultiLineControlsGetCarriageReturns) {
     EXPECT_EQ(ControlText("a\nb\r\nc", true), "a\r\nb\r\nc");
     EXPECT_EQ(ControlText("a\nb", false), "a\nb");
+}
+
+namespace {
+
+// The binding of the item with this control id in one of the module's dialogs.
+ItemBinding Bound(const char* dialog, std::uint16_t id) {
+    const DialogDescription* desc = FindDialogDescription(dialog);
+    if (desc) {
+        for (const DescriptionItem& item : desc->items) {
+            if (item.controlId == id)
+                return BindItem(item);
+        }
+    }
+    ADD_FAILURE() << dialog << " has no item " << id;
+    return {};
+}
+
+} // namespace
+
+TEST(VokBind, TheModulesDialogsWriteBackOnlyWhatTheUserEdits) {
+    const ItemBinding folder = Bound("VOVEZERA", 1001);
+    EXPECT_EQ(folder.field, "CaptureFolder");
+    EXPECT_EQ(folder.labelId, 5000);
+    EXPECT_TRUE(folder.editable);
+
+    const ItemBinding single = Bound("VOVEZERA", 1007);
+    EXPECT_TRUE(single.editable);
+    EXPECT_EQ(single.checkedValue, "1");
+    EXPECT_EQ(single.clearedValue, "0");
+
+    // Displays: the status line, the version, the model, the system name.
+    EXPECT_FALSE(Bound("VOVEZERA", 1003).editable);
+    EXPECT_TRUE(Bound("VOVEZERA", 1003).keepsText);
+    const ItemBinding version = Bound("ABOUT", 1004);
+    EXPECT_EQ(version.callbackName, "CB_ZavRirazVersion");
+    EXPECT_FALSE(version.editable);
+    EXPECT_FALSE(Bound("ABOUT", 1025).editable);
+    const ItemBinding winVer = Bound("ABOUT", 1022);
+    EXPECT_TRUE(winVer.multiLine);
+    EXPECT_FALSE(winVer.editable);
+
+    // The port table is filled by its callback and never holds a text.
+    const ItemBinding ports = Bound("PORTLIST", 1021);
+    EXPECT_EQ(ports.callbackName, "CB_PortList");
+    EXPECT_FALSE(ports.keepsText);
+
+    // The picture field: a callback with its file name, no store field.
+    const ItemBinding picture = Bound("CABLENOTFOUND", 1002);
+    EXPECT_EQ(picture.callbackText, "=BitmapFld vovezera.bmp");
+    EXPECT_EQ(picture.callbackName, "BitmapFld");
+    EXPECT_TRUE(picture.field.empty());
+
+    // The "Start" button carries a field name as its tag only.
+    const ItemBinding start = Bound("VOVEZERA", 1011);
+    EXPECT_FALSE(start.keepsText);
+    EXPECT_FALSE(start.plan.ends);
+}
+
+TEST(VokBind, TheModulesButtonsEndOrStayAsTheirDialogsNeed) {
+    struct Case {
+        const char* dialog;
+        std::uint16_t id;
+        bool ends;
+        CommandKind command;
+    };
+    const Case cases[] = {
+        {"VOVEZERA", 2, true, CommandKind::Message},   // Close, with the farewell
+        {"VOVEZERA", 1, false, CommandKind::None},     // "..." folder choice
+        {"VOVEZERA", 1012, false, CommandKind::Call},  // Stop
+        {"VOVEZERA", 1010, false, CommandKind::Stack}, // About, through the menu
+        {"VOVEZERA", 1013, false, CommandKind::None},  // Help
+        {"VOVEZERA", 1015, false, CommandKind::Call},  // View
+        {"CABLENOTFOUND", 1, true, CommandKind::None}, // Close
+        {"CABLENOTFOUND", 4, true, CommandKind::None}, // Retry
+        {"CABLENOTFOUND", 1020, true, CommandKind::Stack},
+        {"PORTLIST", 1, false, CommandKind::None}, // Refresh
+        {"PORTLIST", 2, true, CommandKind::None},
+        {"ABOUT", 2, true, CommandKind::None},
+    };
+    for (const Case& c : cases) {
+        const ItemBinding b = Bound(c.dialog, c.id);
+        EXPECT_EQ(b.plan.ends, c.ends) << c.dialog << " " << c.id;
+        EXPECT_EQ(b.plan.command.kind, c.command) << c.dialog << " " << c.id;
+    }
+    EXPECT_TRUE(Bound("VOVEZERA", 1012).plan.fields.all);
+    EXPECT_EQ(Bound("CABLENOTFOUND", 1020).plan.command.target, "PortList");
 }
