@@ -6,10 +6,10 @@
 #include <cstddef>
 
 #include "host/quor.h"
+#include "host/registry_keys.h"
 
 namespace zav {
 
-inline constexpr char kSettingsKey[] = "Software\\Tellimar\\VOVEzera\\Settings";
 inline constexpr std::size_t kSettingBufferSize = 1024;
 
 // Loaded and saved in this order. "CaptureFolder" comes first: without it in

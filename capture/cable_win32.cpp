@@ -9,6 +9,7 @@
 
 #include "app/system.h"
 #include "capture/serial.h"
+#include "host/registry_keys.h"
 
 namespace zav {
 namespace {
@@ -88,8 +89,6 @@ bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int inde
     port = static_cast<int>(number);
     return true;
 }
-
-constexpr char kSettingsKey[] = "Software\\Tellimar\\VOVEzera\\Settings";
 
 // The registry value "Port1" beside the other settings.
 class RegistryPort1 : public RememberedValue {

@@ -2,14 +2,13 @@
 // program's settings key.
 #include "host/trel.h"
 
+#include "host/registry_keys.h"
 #include "host/regkey_win32.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-constexpr char kPositionsKey[] = "Software\\Tellimar\\VOVEzera\\Settings\\Positions";
 
 // True when a display shows the point, so a dialog placed there can be seen.
 bool OnSomeDisplay(int x, int y) {
@@ -23,7 +22,7 @@ int trelGetDialogXY(HQUOR presentation) {
     if (!presentation)
         return 0;
     zav::RegKey reg;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPositionsKey, 0, KEY_QUERY_VALUE, &reg.key) !=
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, zav::kPositionsKey, 0, KEY_QUERY_VALUE, &reg.key) !=
         ERROR_SUCCESS)
         return 0;
     int loaded = 0;
@@ -54,7 +53,7 @@ int trelSaveDialogXY(HQUOR presentation) {
     if (rows <= 0)
         return 0;
     zav::RegKey reg;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPositionsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, zav::kPositionsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         &reg.key, nullptr) != ERROR_SUCCESS)
         return 0;
     int saved = 0;

@@ -103,16 +103,22 @@ TEST(CommandLine, DebugRules) {
 
 TEST(CommandLine, TwentyFiveArgumentsAtMost) {
     std::string text;
-    for (int i = 1; i <= 30; ++i)
-        text += "f" + std::to_string(i) + " ";
+    for (int i = 1; i <= 30; ++i) {
+        text += 'f';
+        text += std::to_string(i);
+        text += ' ';
+    }
     CommandLine line;
     ASSERT_EQ(Prepare(line, text), StartupAction::Proceed);
     ASSERT_EQ(line.argc, 25);
     zav::PrependMainProcedure(line);
     ASSERT_EQ(line.argc, 26);
     EXPECT_STREQ(line.argv[0], "=MainProcedure");
-    for (int i = 1; i <= 25; ++i)
-        EXPECT_EQ(line.argv[i], "f" + std::to_string(i));
+    for (int i = 1; i <= 25; ++i) {
+        std::string expected(1, 'f');
+        expected += std::to_string(i);
+        EXPECT_EQ(line.argv[i], expected);
+    }
     EXPECT_EQ(line.argv[26], nullptr);
     zav::PrependMainProcedure(line); // no slot left: unchanged
     EXPECT_EQ(line.argc, 26);

@@ -97,8 +97,8 @@ TEST(DialogDescriptionReader, RefusesDamagedRecords) {
     EXPECT_FALSE(ParseDialogDescription(longer.data(), longer.size(), out));
 
     // The last text loses its NUL: unterminated, even with bytes to spare.
-    std::vector<unsigned char> open = good;
-    open.back() = 'x';
+    std::vector<unsigned char> open(good.begin(), good.end() - 1);
+    open.push_back('x');
     EXPECT_FALSE(ParseDialogDescription(open.data(), open.size(), out));
 
     // An item count one too high or too low.
