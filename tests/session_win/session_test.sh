@@ -1,14 +1,16 @@
 #!/bin/sh
 # Capture sessions of RUDIRAVU.exe under Wine, worked through guidriver:
 #   session_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll ZAVSIM SHIM NATIVE
+#                   ARGRECORDER.exe
 # COM5 is one end of a socat pty pair; the simulator sits on the other end and
 # prints the 3-page example at the full line rate when the trigger file
-# appears. NATIVE writes the example and renders capture files natively.
+# appears. NATIVE writes the example and renders capture files natively;
+# ARGRECORDER stands in for the registered web browser.
 # The Wine server opens the devices; as root it would pass over another
 # program's exclusive hold, so Wine runs without CAP_SYS_ADMIN here. Every
 # wait is bounded and everything started here is stopped here.
 set -u
-prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 sim=$6 shim=$7 native=$8
+prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 sim=$6 shim=$7 native=$8 recorder=$9
 work=$(mktemp -d /tmp/zavsession.XXXXXX)
 out=$work/out
 socatpid="" simpid="" holderpid="" apppid=""
@@ -152,6 +154,20 @@ same_bitmaps pages001 pages002 pages003
 [ "$(images "$out/pages.html")" = 3 ] || fail "the report does not show three pages"
 [ ! -e "$out/pages.tmp" ] || fail "the temporary capture file stayed"
 [ -z "$(status_text)" ] || fail "Stop left the status: $(status_text)"
+
+echo "== View opens the report with the registered browser command"
+cp "$recorder" "$work/browser.exe"
+wine reg add 'HKCR\http\shell\open\command' /ve \
+    /d "\"$(winpath "$work/browser.exe")\" -new \"%1\" -nohome" /f >/dev/null 2>&1
+drive waitfor "$main" click 1015 >/dev/null
+n=0
+while [ ! -s "$work/args.txt" ] && [ $n -lt 100 ]; do
+    n=$((n + 1))
+    sleep 0.1
+done
+want="\"$(winpath "$work/browser.exe")\" -new \"$(winpath "$out/pages.html")\""
+[ "$(cat "$work/args.txt" 2>/dev/null)" = "$want" ] ||
+    fail "View started: $(cat "$work/args.txt" 2>/dev/null), not: $want"
 
 echo "== single-file mode: one capture file"
 drive waitfor "$main" click 1007 >/dev/null
