@@ -111,9 +111,15 @@ class CliCapture : public zavtest::CaptureFolderTest {
         capture_ = Spawn(args, pipeFds[0], Path("capture.out"), Path("cfg"));
         close(pipeFds[0]);
         input_ = pipeFds[1];
-        // The port is open once the session waits for the printout.
-        for (int i = 0; i < 250 && Output().find("Waiting for printout") == std::string::npos; ++i)
+        // The port is open once the session waits for the printout (or it
+        // gave up).
+        for (int i = 0; i < 250; ++i) {
+            const std::string out = Output();
+            if (out.find("Waiting for printout") != std::string::npos ||
+                out.find("zavprint capture:") != std::string::npos)
+                break;
             std::this_thread::sleep_for(20ms);
+        }
         std::this_thread::sleep_for(200ms);
     }
 
@@ -256,6 +262,39 @@ TEST_F(CliCapture, ViewHandsTheReportToTheBrowserAsOneArgument) {
                           Path("view.out"), Path("cfg"));
     EXPECT_EQ(WaitFor(missing, 10s), 1);
     unsetenv("BROWSER");
+}
+
+// Without --port the capture takes the print cable that the port search
+// finds (here a fake sysfs whose ttyUSB1 is the "ZAV Print" cable).
+TEST_F(CliCapture, WithoutAPortTheCableIsFound) {
+    for (const auto& [name, product] :
+         {std::pair{"ttyUSB0", "FT232R USB UART"}, std::pair{"ttyUSB1", "ZAV Print"}}) {
+        const fs::path iface = dir_ / "sys/devices/usb" / name / "1-1:1.0" / name;
+        fs::create_directories(iface);
+        Write((dir_ / "sys/devices/usb" / name / "product").string(), std::string(product) + "\n");
+        fs::create_directories(dir_ / "sys/class/tty" / name);
+        fs::create_directory_symlink(iface, dir_ / "sys/class/tty" / name / "device");
+    }
+    fs::create_directories(dir_ / "dev");
+    StartSimulator();
+    fs::create_symlink(Path("line"), dir_ / "dev/ttyUSB1");
+    StartCapture({"--sysfs", Path("sys"), "--dev", Path("dev"), "--folder", dir_.string(), "--name",
+                  "found"});
+    Print();
+    std::this_thread::sleep_for(1s);
+    PressEnter();
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_NE(Output().find("Recording " + Path("dev") + "/ttyUSB1"), std::string::npos)
+        << Output();
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages("found", &pages), Example()));
+
+    // No cable at all: told, and nothing recorded.
+    fs::remove_all(dir_ / "sys/class/tty/ttyUSB1");
+    StartCapture({"--sysfs", Path("sys"), "--dev", Path("dev"), "--name", "none"});
+    EXPECT_EQ(Finish(), 1);
+    EXPECT_NE(Output().find("cable not found"), std::string::npos) << Output();
+    EXPECT_FALSE(fs::exists(Path("none.html")));
 }
 
 } // namespace
