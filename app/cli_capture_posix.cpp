@@ -257,7 +257,7 @@ int RunCapture(int argc, char** argv) {
         done.store(true);
     });
 
-    bool watchInput = isatty(STDIN_FILENO) != 0 || args.idleStop == 0;
+    bool watchInput = true; // until the input ends
     bool stopAnnounced = false;
     unsigned seen = 0;
     while (!done.load()) {
