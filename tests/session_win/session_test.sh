@@ -126,7 +126,7 @@ same_bitmaps() {
 
 mkdir -p "$out"
 "$native" stream "$work/stream.raw" || exit 1
-"$native" stream "$work/long.raw" 40 || exit 1 # 1.7 s at the full line rate
+"$native" stream "$work/long.raw" 120 || exit 1 # 5 s at the full line rate
 size=$(wc -c <"$work/stream.raw")
 sum=$(md5sum <"$work/stream.raw" | cut -d' ' -f1)
 echo normal >"$work/mode"
