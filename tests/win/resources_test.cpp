@@ -97,7 +97,9 @@ struct Reader {
     std::string TextOrOrdinal() {
         if (pos + 2 <= bytes.size() && bytes[pos] == 0xFF && bytes[pos + 1] == 0xFF) {
             pos += 2;
-            return "#" + std::to_string(Word());
+            std::string ordinal(1, '#');
+            ordinal += std::to_string(Word());
+            return ordinal;
         }
         return Text();
     }
