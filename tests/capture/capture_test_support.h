@@ -14,6 +14,17 @@ namespace zavtest {
 
 namespace fs = std::filesystem;
 
+// Compares recordings without printing them whole.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
+    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                         << " were expected; first difference at " << at;
+}
+
 class CaptureFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {

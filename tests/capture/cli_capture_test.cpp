@@ -20,22 +20,14 @@
 
 namespace {
 
+using zavtest::SameBytes;
+
 using namespace std::chrono_literals;
 namespace fs = zavtest::fs;
 
 std::string Example() {
     std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
     return std::string(bytes.begin(), bytes.end());
-}
-
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
-                                         << " were expected; first difference at " << at;
 }
 
 pid_t Spawn(const std::vector<std::string>& args, int in, const std::string& outPath,

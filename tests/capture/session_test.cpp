@@ -15,18 +15,9 @@
 
 namespace {
 
-using zavtest::CaptureFolderTest;
+using zavtest::SameBytes;
 
-// Compares recordings without printing them whole.
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
-                                         << " were expected; first difference at " << at;
-}
+using zavtest::CaptureFolderTest;
 
 std::string Example(int pages) {
     zavtool::PrintoutOptions options;
