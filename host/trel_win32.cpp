@@ -53,8 +53,8 @@ int trelSaveDialogXY(HQUOR presentation) {
     if (rows <= 0)
         return 0;
     zav::RegKey reg;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, zav::kPositionsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &reg.key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, zav::kPositionsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &reg.key, nullptr) != ERROR_SUCCESS)
         return 0;
     int saved = 0;
     for (int row = 0; row < rows; ++row) {
