@@ -17,6 +17,7 @@
 #include "app/capture_settings.h"
 #include "app/cli.h"
 #include "capture/cable.h"
+#include "capture/readloop.h"
 #include "capture/serial.h"
 #include "capture/session.h"
 #include "render/page_bitmap.h"
@@ -32,8 +33,10 @@ using Clock = std::chrono::steady_clock;
 std::atomic<int> g_stop{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
+// The first signal stops once the line falls quiet; a second one stops at
+// once, even while the instrument is still printing.
 extern "C" void OnStopSignal(int) {
-    g_stop.store(1);
+    g_stop.store(g_stop.load() != 0 ? zav::kStopNow : 1);
 }
 
 long long NowMs() {
@@ -156,7 +159,9 @@ void PrintCaptureHelp() {
                 "      then makes the capture files (one per page: DIR/NAME001.cpt, ...;\n"
                 "      or DIR/NAME.cpt with --single-file), their bitmaps and the report\n"
                 "      DIR/NAME.html. --idle-stop stops by itself once data has come and\n"
-                "      then none for SECONDS. Folder, name and mode are remembered in\n"
+                "      then none for SECONDS. A stop takes effect once the line falls\n"
+                "      quiet; a second Ctrl+C or SIGTERM stops at once. Folder, name and\n"
+                "      mode are remembered in\n"
                 "      $XDG_CONFIG_HOME/zavprint/capture.conf. Exit status 1 when the\n"
                 "      session failed.\n");
 }

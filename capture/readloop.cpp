@@ -52,7 +52,9 @@ int RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& s
             port.SleepMs(kBurstPollMs);
             idleMs += kBurstPollMs;
             waiting = port.BytesWaiting();
-        } while (idleMs < kBurstIdleEndMs);
+        } while (idleMs < kBurstIdleEndMs && stop.load() < kStopNow);
+        if (stop.load() >= kStopNow)
+            return kReadLoopStopped;
         port.SleepMs(kQuietPollMs);
     }
 }

@@ -22,6 +22,11 @@ inline constexpr int kQuietPollMs = 100;
 inline constexpr int kBurstPollMs = 10;
 inline constexpr int kBurstIdleEndMs = 50;
 
+// Stop flag values: 0 record on; 1 stop once the line falls quiet (between
+// bursts); kStopNow stop at the next poll, also while data flows (the program
+// is closing and cannot wait for the end of the printout).
+inline constexpr int kStopNow = 2;
+
 // How a read loop ended (the capture thread's exit codes 0 and 3, and 4 of our own).
 enum ReadLoopResult : int {
     kReadLoopStopped = 0,     // the stop flag ended it

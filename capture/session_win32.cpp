@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/exports.h"
+#include "capture/readloop.h"
 #include "capture/serial.h"
 #include "capture/session.h"
 #include "host/vok.h"
@@ -29,6 +30,8 @@ constexpr DWORD kStartPauseMs = 100;
 constexpr DWORD kStopPauseMs = 100;
 constexpr DWORD kStopWaitMs = 400;
 constexpr DWORD kCancelWaitMs = 1000;
+// Closing waits this long for a session to make its pages before giving up on it.
+constexpr DWORD kCancelFinishWaitMs = 60000;
 
 std::atomic<int> g_stop{0};
 HANDLE g_thread = nullptr; // dialog thread only
@@ -170,15 +173,23 @@ ZAV_EXPORT int DP_Capture_Stop(VokWnd window, std::intptr_t, std::intptr_t, std:
 ZAV_EXPORT std::intptr_t CB_Cancel(HVOKDLG dlg, int message, std::intptr_t v1, std::intptr_t v2) {
     if (message == VOK_ACTIVATE && g_thread) {
         g_stop.store(1);
-        if (WaitForSingleObject(g_thread, kCancelWaitMs) != WAIT_OBJECT_0) {
-            TerminateThread(g_thread, static_cast<DWORD>(-1));
-        } else {
-            DWORD code = 0;
-            // A session that Stop ended already has nothing more to tell.
-            if (GetExitCodeThread(g_thread, &code) && code == 0 && !g_stoppedByUser)
-                vokDoMessageFmt(nullptr, MB_OK, "", "Thread finished, result %d",
-                                static_cast<int>(code));
+        DWORD waited = WaitForSingleObject(g_thread, kCancelWaitMs);
+        if (waited != WAIT_OBJECT_0) {
+            // The instrument is still printing, or pages are being made. The
+            // recording stops at once and what arrived is still made into
+            // pages; killing the thread instead could leave a lock of the
+            // value store or the heap held and hang the program on its way out.
+            g_stop.store(zav::kStopNow);
+            waited = WaitForSingleObject(g_thread, kCancelFinishWaitMs);
+            if (waited != WAIT_OBJECT_0)
+                TerminateThread(g_thread, static_cast<DWORD>(-1)); // last resort
         }
+        DWORD code = 0;
+        // A session that Stop ended already has nothing more to tell.
+        if (waited == WAIT_OBJECT_0 && GetExitCodeThread(g_thread, &code) && code == 0 &&
+            !g_stoppedByUser)
+            vokDoMessageFmt(nullptr, MB_OK, "", "Thread finished, result %d",
+                            static_cast<int>(code));
         CloseHandle(g_thread);
         g_thread = nullptr;
     }

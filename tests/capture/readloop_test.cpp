@@ -53,12 +53,13 @@ class ScriptedPort : public zav::CableLine {
     void SleepMs(int ms) override {
         nowMs_ += ms;
         if (stopAtMs_ >= 0 && nowMs_ >= stopAtMs_)
-            stop_.store(1);
+            stop_.store(stopValue_);
         ASSERT_LT(nowMs_, 1000000) << "read loop did not end";
     }
 
     long nowMs_ = 0;
     long failAfterReads_ = -1;
+    int stopValue_ = 1;
     std::size_t maxRead_ = 0;
 
   private:
@@ -139,6 +140,26 @@ TEST(ReadLoop, StopFlagTakesEffectBetweenBurstsOnly) {
     EXPECT_EQ(state.bytes, 100);
     // Quiet for 50 ms after the last byte, then the 100 ms pause: done by ~1150 ms.
     EXPECT_LE(port.nowMs_, 1200);
+}
+
+TEST(ReadLoop, StopNowEndsABurstThatWouldNotEnd) {
+    // The instrument prints on for a long time; the program is closing.
+    std::vector<ScriptedPort::Chunk> chunks;
+    std::string sent;
+    for (int i = 0; i < 10000; ++i) {
+        chunks.push_back({10L * i, Pattern(3, i)});
+    }
+    std::atomic<int> stop{0};
+    ScriptedPort port(chunks, stop, 300);
+    port.stopValue_ = zav::kStopNow;
+    File out(std::tmpfile());
+    zav::ReadLoopState state;
+    EXPECT_EQ(zav::RunReadLoop(port, out.get(), stop, {}, state), zav::kReadLoopStopped);
+    EXPECT_LE(port.nowMs_, 300 + zav::kBurstPollMs);
+    // What arrived before the stop is all in the recording.
+    for (std::size_t i = 0; i * 10 < 300; ++i)
+        sent += chunks[i].bytes;
+    EXPECT_EQ(Contents(out.get()), sent);
 }
 
 TEST(ReadLoop, QuietLineStopsWithinOnePoll) {
