@@ -746,6 +746,11 @@ int vokSetItem(HVOKDLG d, int index, const char* text, int length) {
     if (stored)
         quorSetString(d->store, item.bind.field.c_str(), value.c_str());
     CallItem(d, index, VOK_SETVALUE, 0, reinterpret_cast<intptr_t>(value.c_str()));
+    // Paint it now: the caller often goes on working on this thread (the port
+    // scan under "Scanning Ports..."), and an edit control only marks itself
+    // for repainting, so the text would not appear before the work is done.
+    if (item.wnd)
+        UpdateWindow(item.wnd);
     return 0;
 }
 

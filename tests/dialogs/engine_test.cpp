@@ -31,6 +31,7 @@ struct Seen {
     HQUOR procStore = nullptr;
     std::string procSawName;
     std::string statusWhileFilling;
+    bool statusPaintedWhileFilling = false;
 };
 Seen g_seen;
 
@@ -117,12 +118,14 @@ extern "C" __declspec(dllexport) std::intptr_t
         // Like the port scan: a status text shows while the table fills.
         const int status = vokGetIndexFromTag(d, "_Status");
         vokSetItem(d, status, "Filling...", -1);
+        HWND statusWnd = GetDlgItem(static_cast<HWND>(vokGetInfo(d, VOK_INFO_WINDOW)), 102);
         char shown[64] = {};
-        GetDlgItemTextA(static_cast<HWND>(vokGetInfo(d, VOK_INFO_WINDOW)), 102, shown,
-                        sizeof shown);
+        GetWindowTextA(statusWnd, shown, sizeof shown);
         {
             std::lock_guard<std::mutex> guard(g_seen.lock);
             g_seen.statusWhileFilling = shown;
+            // The scan keeps the thread busy: the text must be on screen already.
+            g_seen.statusPaintedWhileFilling = !GetUpdateRect(statusWnd, nullptr, FALSE);
         }
         HTABLE t = tableCreate(2, 0);
         tableSetRow(t, TABLE_ROW_APPEND, "Com5\0ZAV Print", 15);
@@ -198,6 +201,7 @@ TEST(DialogEngine, ShowsStoreValuesAndKeepsEditsWhenClosed) {
     {
         std::lock_guard<std::mutex> guard(g_seen.lock);
         EXPECT_EQ(g_seen.statusWhileFilling, "Filling...");
+        EXPECT_TRUE(g_seen.statusPaintedWhileFilling);
     }
 
     char buf[64];
