@@ -184,9 +184,8 @@ bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t ra
             case 'K': {
                 const std::size_t columns =
                     std::min<std::size_t>(BitImageColumns(stream, pos), rowBytes * 8);
-                const std::uint8_t* data = stream.data() + pos + 4;
                 for (std::size_t x = 0; x < columns; ++x) {
-                    const std::uint8_t d = data[x];
+                    const std::uint8_t d = stream[pos + 4 + x];
                     if (d == 0)
                         continue;
                     const std::uint8_t mask = static_cast<std::uint8_t>(0x80u >> (x % 8));
