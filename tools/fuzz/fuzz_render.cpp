@@ -53,11 +53,18 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
 const fs::path& WorkFolder() {
     static const fs::path folder = [] {
         fs::path p = fs::temp_directory_path() /
-                     ("zav_fuzz_" + std::to_string(static_cast<unsigned long>(std::rand())) +
-                      "_" + std::to_string(reinterpret_cast<std::uintptr_t>(&p) & 0xFFFFF));
+                     ("zav_fuzz_" + std::to_string(static_cast<unsigned long>(std::rand())) + "_" +
+                      std::to_string(reinterpret_cast<std::uintptr_t>(&p) & 0xFFFFF));
         fs::create_directories(p);
         return p;
     }();
+    // The folder goes when the fuzzer exits.
+    static const struct Remover {
+        ~Remover() {
+            std::error_code error;
+            fs::remove_all(folder, error);
+        }
+    } remover;
     return folder;
 }
 
@@ -93,8 +100,8 @@ void RenderFile(const std::uint8_t* data, std::size_t size) {
         const std::uint32_t width = Le32(bitmap, 18);
         const std::uint32_t height = Le32(bitmap, 22);
         Check(Le32(bitmap, 2) == bitmap.size() &&
-                  bitmap.size() == zav::kPageBitmapHeaderSize +
-                                       static_cast<std::uint64_t>(width / 8) * height &&
+                  bitmap.size() ==
+                      zav::kPageBitmapHeaderSize + static_cast<std::uint64_t>(width / 8) * height &&
                   width % 32 == 0,
               "page bitmap size differs from its header");
     } else {
