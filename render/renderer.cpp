@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "capture/raw_guard.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
 #include "render/stdio_file.h"
@@ -120,10 +121,14 @@ bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t ra
     std::vector<std::uint8_t> band(kBandRows * rowBytes + 1, 0);
     std::uint8_t* const bandRow0 = band.data();
     unsigned spacing = kInitialLineSpacing;
-    // A BMP counts its rows and its size in 32 bits.
+    // A BMP counts its rows and its size in 32 bits, and the row file must
+    // stay small enough to be read back (its size is found as a long, which
+    // is 32 bits on Windows).
+    const std::uint64_t maxFileSize =
+        std::min<std::uint64_t>(0xFFFFFFFFull, std::numeric_limits<long>::max());
     const std::uint64_t maxRows =
         std::min<std::uint64_t>(std::numeric_limits<std::int32_t>::max(),
-                                rowBytes ? (0xFFFFFFFFull - kPageBitmapHeaderSize) / rowBytes
+                                rowBytes ? (maxFileSize - kPageBitmapHeaderSize) / rowBytes
                                          : std::numeric_limits<std::int32_t>::max());
 
     auto writeRows = [&](const std::uint8_t* first, std::size_t count) {
@@ -179,9 +184,8 @@ bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t ra
             case 'K': {
                 const std::size_t columns =
                     std::min<std::size_t>(BitImageColumns(stream, pos), rowBytes * 8);
-                const std::uint8_t* data = stream.data() + pos + 4;
                 for (std::size_t x = 0; x < columns; ++x) {
-                    const std::uint8_t d = data[x];
+                    const std::uint8_t d = stream[pos + 4 + x];
                     if (d == 0)
                         continue;
                     const std::uint8_t mask = static_cast<std::uint8_t>(0x80u >> (x % 8));
@@ -215,6 +219,10 @@ int RenderCaptureFile(const char* path) {
     if (!ReplaceExtension(path, "tmp", tmpPath) || !ReplaceExtension(path, "$$$", rowPath) ||
         !ReplaceExtension(path, "bmp", bitmapPath))
         return kRenderPathTooLong;
+    // A capture under one of those names (a raw recording kept as ".tmp")
+    // would be overwritten and deleted by its own rendering.
+    if (IsSameFile(path, tmpPath) || IsSameFile(path, rowPath) || IsSameFile(path, bitmapPath))
+        return kRenderNameClash;
 
     std::vector<std::uint8_t> stream;
     std::int32_t widest = 0;
@@ -291,6 +299,8 @@ const char* RenderResultText(int result) {
         return "a work file or the page bitmap cannot be written in that folder";
     case kRenderPathTooLong:
         return "the file name is too long";
+    case kRenderNameClash:
+        return "the capture file has the name of a work file or of the page bitmap";
     case kRenderCannotReopen:
         return "the work file cannot be opened again";
     case kRenderNoMemoryForStream:

@@ -18,6 +18,7 @@ enum RenderResult : int {
     kRenderCannotRead = -3,        // capture file or graphics stream unreadable or empty
     kRenderCannotCreate = -4,      // a work file or the page bitmap cannot be created
     kRenderPathTooLong = -5,       // a derived file name does not fit the name buffer
+    kRenderNameClash = -6,         // the capture file is itself a work file or the bitmap
     kRenderCannotReopen = -11,     // the graphics stream's work file cannot be reopened
     kRenderNoMemoryForStream = -12 // no memory for the graphics stream
 };

@@ -67,6 +67,19 @@ TEST(RenderFiles, SuccessLeavesOnlyCaptureAndBitmap) {
     EXPECT_EQ(fs::file_size(dir.path() / "run003.bmp"), 62u + 12 * 4);
 }
 
+// A capture left under a work-file or bitmap name (a raw recording kept as
+// ".tmp" after a broken session) would be overwritten or deleted by its own
+// rendering: it is refused and stays as it was.
+TEST(RenderFiles, CaptureUnderAnOutputNameIsKept) {
+    for (const char* name : {"run.tmp", "run.$$$", "run.bmp"}) {
+        ScratchDir dir;
+        zavtest::WriteBytes(dir.File(name), Text("AB\r\n"));
+        EXPECT_EQ(zav::RenderCaptureFile(dir.File(name).c_str()), zav::kRenderNameClash) << name;
+        EXPECT_EQ(dir.List(), Names({name}));
+        EXPECT_EQ(zavtest::ReadBytes(dir.File(name)), Text("AB\r\n")) << name;
+    }
+}
+
 TEST(RenderFiles, UnreadableCapture) {
     ScratchDir dir;
     EXPECT_EQ(zav::RenderCaptureFile(dir.File("missing.cpt").c_str()), zav::kRenderCannotOpen);
