@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/capture_settings.h"
@@ -307,7 +308,8 @@ int RunCapture(int argc, char** argv) {
     for (const std::string& capture : outcome.finish.captureFiles) {
         char bitmap[kPathBufferSize];
         ReplaceExtension(capture.c_str(), "bmp", bitmap);
-        if (std::filesystem::exists(bitmap))
+        std::error_code error;
+        if (std::filesystem::exists(bitmap, error))
             std::printf("page: %s -> %s\n", capture.c_str(), bitmap);
         else
             std::printf("page: %s (not rendered)\n", capture.c_str());
@@ -351,7 +353,10 @@ int RunView(int argc, char** argv) {
         return 2;
     }
     const std::string report = std::string(base) + ".html";
-    if (!std::filesystem::exists(report)) {
+    // A name the system refuses (too long, a folder we may not look into) is
+    // no report either, not a reason to abort.
+    std::error_code error;
+    if (!std::filesystem::exists(report, error)) {
         std::fprintf(stderr, "zavprint view: no report %s\n", report.c_str());
         return 1;
     }

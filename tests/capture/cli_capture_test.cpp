@@ -253,6 +253,11 @@ TEST_F(CliCapture, ViewHandsTheReportToTheBrowserAsOneArgument) {
     pid_t missing = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "none"}, -1,
                           Path("view.out"), Path("cfg"));
     EXPECT_EQ(WaitFor(missing, 10s), 1);
+    // A name longer than the system takes is no report either.
+    pid_t tooLong =
+        Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", std::string(300, 'x')}, -1,
+              Path("view.out"), Path("cfg"));
+    EXPECT_EQ(WaitFor(tooLong, 10s), 1) << Read(Path("view.out"));
     unsetenv("BROWSER");
 }
 
