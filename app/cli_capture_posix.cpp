@@ -245,9 +245,13 @@ int RunCapture(int argc, char** argv) {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     struct sigaction oldInt {
-    }, oldTerm{};
+    }, oldTerm{}, oldHup{};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
+    // A closed terminal ends the session like Stop: killed outright, the
+    // program would leave the recording unfinished and the device's own
+    // line settings unrestored.
+    sigaction(SIGHUP, &action, &oldHup);
 
     std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
                 base, args.settings.singleFile ? "single file" : "one file per page");
@@ -299,6 +303,7 @@ int RunCapture(int argc, char** argv) {
     session.join();
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
     std::string text;
     if (env.StatusSince(seen, text))
         printer.Remember(text);

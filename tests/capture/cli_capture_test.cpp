@@ -212,6 +212,12 @@ TEST_F(CliCapture, TerminationSignalStopsLikeStop) {
     EXPECT_EQ(ReportImages("none"), 0);
     EXPECT_TRUE(fs::exists(Path("none.html")));
     EXPECT_FALSE(fs::exists(Path("none001.cpt")));
+
+    // The terminal closing stops it the same way.
+    StartCapture({"--port", Path("line"), "--name", "hup"});
+    kill(capture_, SIGHUP);
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_TRUE(fs::exists(Path("hup.html")));
 }
 
 TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
