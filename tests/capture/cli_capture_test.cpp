@@ -231,6 +231,18 @@ TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
     EXPECT_TRUE(SameBytes(Pages("cut", &pages), Example().substr(0, 5000)));
     EXPECT_EQ(ReportImages("cut"), pages);
 
+    // A hang-up due after the end of the printout comes right after it.
+    kill(sim_, SIGKILL);
+    waitpid(sim_, nullptr, 0);
+    sim_ = -1;
+    fs::remove(Path("line"));
+    StartSimulator(
+        {"--mode", "disconnect", "--disconnect-after", std::to_string(Example().size() + 5000)});
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "whole"});
+    Print();
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_TRUE(SameBytes(Pages("whole", &pages), Example()));
+
     // No such device.
     StartCapture({"--port", Path("nothing"), "--name", "gone"});
     EXPECT_EQ(Finish(), 1) << Output();

@@ -33,6 +33,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -154,9 +155,11 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 bool Print(int fd, const Options& o, const std::string& stream, bool disconnect) {
     using Clock = std::chrono::steady_clock;
     std::size_t limit = stream.size();
+    // A hang-up point past the end sends the whole stream, never more.
     if (disconnect)
-        limit = o.disconnectAfter >= 0 ? static_cast<std::size_t>(o.disconnectAfter)
-                                       : stream.size() / 2;
+        limit = o.disconnectAfter >= 0
+                    ? std::min(static_cast<std::size_t>(o.disconnectAfter), stream.size())
+                    : stream.size() / 2;
     auto start = Clock::now();
     std::size_t sent = 0;
     while (sent < limit && !g_stop) {
