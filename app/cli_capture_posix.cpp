@@ -61,8 +61,10 @@ class TerminalSessionEnv : public CaptureSessionEnv {
         ++changes_;
     }
     void OnProgress(long long bytes) override {
-        bytes_.store(bytes);
+        // The time first: the idle stop reads the count and then the time, and
+        // a count without its time would look like data from long ago.
         lastDataMs_.store(NowMs());
+        bytes_.store(bytes);
         CaptureSessionEnv::OnProgress(bytes);
     }
     // The status text when it changed since `seen`.
