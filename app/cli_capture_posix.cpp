@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/capture_settings.h"
@@ -60,8 +61,10 @@ class TerminalSessionEnv : public CaptureSessionEnv {
         ++changes_;
     }
     void OnProgress(long long bytes) override {
-        bytes_.store(bytes);
+        // The time first: the idle stop reads the count and then the time, and
+        // a count without its time would look like data from long ago.
         lastDataMs_.store(NowMs());
+        bytes_.store(bytes);
         CaptureSessionEnv::OnProgress(bytes);
     }
     // The status text when it changed since `seen`.
@@ -244,9 +247,13 @@ int RunCapture(int argc, char** argv) {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     struct sigaction oldInt {
-    }, oldTerm{};
+    }, oldTerm{}, oldHup{};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
+    // A closed terminal ends the session like Stop: killed outright, the
+    // program would leave the recording unfinished and the device's own
+    // line settings unrestored.
+    sigaction(SIGHUP, &action, &oldHup);
 
     std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
                 base, args.settings.singleFile ? "single file" : "one file per page");
@@ -298,6 +305,7 @@ int RunCapture(int argc, char** argv) {
     session.join();
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
     std::string text;
     if (env.StatusSince(seen, text))
         printer.Remember(text);
@@ -307,7 +315,8 @@ int RunCapture(int argc, char** argv) {
     for (const std::string& capture : outcome.finish.captureFiles) {
         char bitmap[kPathBufferSize];
         ReplaceExtension(capture.c_str(), "bmp", bitmap);
-        if (std::filesystem::exists(bitmap))
+        std::error_code error;
+        if (std::filesystem::exists(bitmap, error))
             std::printf("page: %s -> %s\n", capture.c_str(), bitmap);
         else
             std::printf("page: %s (not rendered)\n", capture.c_str());
@@ -351,7 +360,10 @@ int RunView(int argc, char** argv) {
         return 2;
     }
     const std::string report = std::string(base) + ".html";
-    if (!std::filesystem::exists(report)) {
+    // A name the system refuses (too long, a folder we may not look into) is
+    // no report either, not a reason to abort.
+    std::error_code error;
+    if (!std::filesystem::exists(report, error)) {
         std::fprintf(stderr, "zavprint view: no report %s\n", report.c_str());
         return 1;
     }

@@ -143,6 +143,9 @@ struct Splitter {
         if (!out.file)
             return true;
         if (!out.Close()) {
+            // Most pages reach the disk only as they are closed: a page that
+            // did not is incomplete and goes, as one that failed earlier does.
+            std::remove(out.path);
             failure = kFinishCannotWritePage;
             return false;
         }

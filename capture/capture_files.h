@@ -21,7 +21,7 @@ enum FinishResult : int {
     kFinishOk = 0,
     kFinishPathTooLong = -1,       // the base path (or a page file name) does not fit
     kFinishNoName = -2,            // the capture file name is empty
-    kFinishCannotOpenRaw = -3,     // page mode: the raw recording cannot be opened
+    kFinishCannotOpenRaw = -3,     // the raw recording cannot be opened
     kFinishCannotReadRaw = -4,     // the raw recording could not be read to its end
     kFinishCannotCreatePage = -5,  // a page capture file cannot be created
     kFinishCannotWritePage = -6,   // a write to a page capture file failed
@@ -76,8 +76,8 @@ struct FinishOutcome {
 //
 // Single-file mode: base path + ".cpt" is replaced by the recording (renamed,
 // or copied when keepRaw); an empty recording gives no capture file.
-// Page mode: as SplitIntoPages. When the raw recording cannot be opened,
-// nothing is made (kFinishCannotOpenRaw).
+// Page mode: as SplitIntoPages. In either mode, when the raw recording cannot
+// be opened, nothing is made or removed (kFinishCannotOpenRaw).
 //
 // On a failure to create or write a capture file, the step stops, keeps the
 // raw recording whatever keepRaw says, writes the report for the pages that

@@ -28,11 +28,11 @@ void OnCaptureFile(const char* path, void* context) {
         RenderCaptureFile(path);
 }
 
-// Size of the recording; 0 when there is none (it could not be created).
-std::uintmax_t RecordingSize(const char* path) {
+// Size of the recording; false when there is no recording file to read.
+bool RecordingSize(const char* path, std::uintmax_t& size) {
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return error ? 0 : size;
+    size = std::filesystem::file_size(path, error);
+    return !error;
 }
 
 // Single-file mode: the recording becomes base path + ".cpt".
@@ -46,7 +46,13 @@ int FinishSingleFile(const char* rawPath, const std::string& base, const FinishO
         collect.outcome->failedFile = rawPath;
         return kFinishRawIsOutput;
     }
-    const std::uintmax_t size = RecordingSize(rawPath);
+    // Without a recording the capture file of an earlier session stays as it
+    // is: a wrong or vanished path must not cost the user that file.
+    std::uintmax_t size = 0;
+    if (!RecordingSize(rawPath, size)) {
+        collect.outcome->failedFile = rawPath;
+        return kFinishCannotOpenRaw;
+    }
     if (!rawIsCapture)
         std::remove(capture.c_str());
     if (size == 0) {
@@ -95,8 +101,8 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     int result = kFinishOk;
     if (options.singleFile) {
         result = FinishSingleFile(rawPath, base, options, collect);
-        if (result == kFinishRawIsOutput)
-            return result;
+        if (result == kFinishRawIsOutput || result == kFinishCannotOpenRaw)
+            return result; // no recording: no capture file and no report
     } else {
         unsigned kept = 0;
         result = SplitIntoPages(rawPath, basePath, OnCaptureFile, &collect, &kept, &out.failedFile);

@@ -142,6 +142,14 @@ TEST_F(SplitTest, PageThatCannotBeCreatedStopsTheSplit) {
     // Nothing is wrong while the page that cannot be made would stay empty.
     EXPECT_EQ(Split("AB\f", zav::kFinishOk, false), (Pages{"AB\f"}));
     EXPECT_TRUE(zavtest::fs::is_directory(Path("run002.cpt"))) << "only stale files go";
+
+    // A page that the disk refuses as it is closed is not left half written.
+    if (zavtest::fs::exists("/dev/full")) {
+        zavtest::fs::remove(Path("run002.cpt"));
+        zavtest::fs::create_symlink("/dev/full", Path("run002.cpt"));
+        EXPECT_EQ(Split("AB\fCD\fEF", zav::kFinishCannotWritePage, false), (Pages{"AB\f"}));
+        EXPECT_FALSE(zavtest::fs::is_symlink(Path("run002.cpt")));
+    }
 }
 
 TEST(BasePath, FromFolderAndName) {

@@ -212,6 +212,12 @@ TEST_F(CliCapture, TerminationSignalStopsLikeStop) {
     EXPECT_EQ(ReportImages("none"), 0);
     EXPECT_TRUE(fs::exists(Path("none.html")));
     EXPECT_FALSE(fs::exists(Path("none001.cpt")));
+
+    // The terminal closing stops it the same way.
+    StartCapture({"--port", Path("line"), "--name", "hup"});
+    kill(capture_, SIGHUP);
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_TRUE(fs::exists(Path("hup.html")));
 }
 
 TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
@@ -224,6 +230,18 @@ TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
     int pages = 0;
     EXPECT_TRUE(SameBytes(Pages("cut", &pages), Example().substr(0, 5000)));
     EXPECT_EQ(ReportImages("cut"), pages);
+
+    // A hang-up due after the end of the printout comes right after it.
+    kill(sim_, SIGKILL);
+    waitpid(sim_, nullptr, 0);
+    sim_ = -1;
+    fs::remove(Path("line"));
+    StartSimulator(
+        {"--mode", "disconnect", "--disconnect-after", std::to_string(Example().size() + 5000)});
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "whole"});
+    Print();
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_TRUE(SameBytes(Pages("whole", &pages), Example()));
 
     // No such device.
     StartCapture({"--port", Path("nothing"), "--name", "gone"});
@@ -253,6 +271,11 @@ TEST_F(CliCapture, ViewHandsTheReportToTheBrowserAsOneArgument) {
     pid_t missing = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "none"}, -1,
                           Path("view.out"), Path("cfg"));
     EXPECT_EQ(WaitFor(missing, 10s), 1);
+    // A name longer than the system takes is no report either.
+    pid_t tooLong =
+        Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", std::string(300, 'x')}, -1,
+              Path("view.out"), Path("cfg"));
+    EXPECT_EQ(WaitFor(tooLong, 10s), 1) << Read(Path("view.out"));
     unsetenv("BROWSER");
 }
 

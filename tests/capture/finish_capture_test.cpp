@@ -56,11 +56,16 @@ TEST_F(FinishTest, SingleFileMode) {
     EXPECT_TRUE(handed_.empty());
     EXPECT_EQ(Read(Path("run.html")), Report(""));
 
-    // No recording at all (it could not be created): still an empty report.
-    zavtest::fs::remove(Path("run.html"));
-    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {true}, nullptr),
-              zav::kFinishOk);
-    EXPECT_EQ(Read(Path("run.html")), Report(""));
+    // No recording at the path (mistyped, or gone): the capture file and the
+    // report of an earlier session stay.
+    ASSERT_EQ(Finish("XY", true, true), zav::kFinishOk);
+    const std::string report = Read(Path("run.html"));
+    zavtest::fs::remove(raw_);
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {true}, &outcome_),
+              zav::kFinishCannotOpenRaw);
+    EXPECT_EQ(outcome_.failedFile, raw_);
+    EXPECT_EQ(Read(Path("run.cpt")), "XY");
+    EXPECT_EQ(Read(Path("run.html")), report);
 }
 
 TEST_F(FinishTest, PageMode) {

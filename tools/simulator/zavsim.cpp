@@ -33,6 +33,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -150,13 +151,29 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Before a hang-up, gives the program under test the time to take what was
+// sent: a terminal that hangs up throws away what its reader has not read, and
+// the tests compare every byte sent before the hang-up. `farEnd` is our own
+// hold on the far end of a pty (its input queue is the reader's), or -1.
+void LetTheReaderCatchUp(int farEnd) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(farEnd >= 0 ? 20 : 200));
+    for (int i = 0; farEnd >= 0 && i < 200; ++i) {
+        int waiting = 0;
+        if (ioctl(farEnd, FIONREAD, &waiting) != 0 || waiting <= 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 // Sends the stream in bursts at the chosen rate; false after a hang-up.
-bool Print(int fd, const Options& o, const std::string& stream, bool disconnect) {
+bool Print(int fd, const Options& o, const std::string& stream, bool disconnect, int farEnd) {
     using Clock = std::chrono::steady_clock;
     std::size_t limit = stream.size();
+    // A hang-up point past the end sends the whole stream, never more.
     if (disconnect)
-        limit = o.disconnectAfter >= 0 ? static_cast<std::size_t>(o.disconnectAfter)
-                                       : stream.size() / 2;
+        limit = o.disconnectAfter >= 0
+                    ? std::min(static_cast<std::size_t>(o.disconnectAfter), stream.size())
+                    : stream.size() / 2;
     auto start = Clock::now();
     std::size_t sent = 0;
     while (sent < limit && !g_stop) {
@@ -172,6 +189,8 @@ bool Print(int fd, const Options& o, const std::string& stream, bool disconnect)
             start += std::chrono::milliseconds(o.pauseMs);
         }
     }
+    if (disconnect)
+        LetTheReaderCatchUp(farEnd);
     return !disconnect;
 }
 
@@ -256,7 +275,7 @@ int main(int argc, char** argv) {
     while (!g_stop && (o.sessions < 0 || sessions < o.sessions)) {
         if (!o.trigger.empty() && unlink(o.trigger.c_str()) == 0) {
             ++sessions;
-            if (!stream.empty() && !Print(fd, o, stream, CurrentMode(o) == "disconnect"))
+            if (!stream.empty() && !Print(fd, o, stream, CurrentMode(o) == "disconnect", keepSlave))
                 break;
             continue;
         }
@@ -290,7 +309,7 @@ int main(int argc, char** argv) {
                 WriteAll(fd, reply.data(), reply.size());
             } else if (command == "wdr\r" && o.trigger.empty()) {
                 ++sessions;
-                if (!stream.empty() && !Print(fd, o, stream, mode == "disconnect")) {
+                if (!stream.empty() && !Print(fd, o, stream, mode == "disconnect", keepSlave)) {
                     g_stop = 1;
                     break;
                 }
