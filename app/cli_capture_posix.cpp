@@ -247,13 +247,18 @@ int RunCapture(int argc, char** argv) {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     struct sigaction oldInt {
-    }, oldTerm{}, oldHup{};
+    }, oldTerm{}, oldHup{}, oldPipe{};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
     // A closed terminal ends the session like Stop: killed outright, the
     // program would leave the recording unfinished and the device's own
     // line settings unrestored.
     sigaction(SIGHUP, &action, &oldHup);
+    // Output piped into a reader that went away must not end the recording.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &oldPipe);
 
     std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
                 base, args.settings.singleFile ? "single file" : "one file per page");
@@ -306,6 +311,7 @@ int RunCapture(int argc, char** argv) {
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     sigaction(SIGHUP, &oldHup, nullptr);
+    sigaction(SIGPIPE, &oldPipe, nullptr);
     std::string text;
     if (env.StatusSince(seen, text))
         printer.Remember(text);
