@@ -4,17 +4,13 @@
 
 #include <string_view>
 
+#include "render/stdio_file.h" // IsSameFile, IsRegularFile
+
 namespace zav {
 
 // True when the file at `rawPath` is one of the files made from the capture
 // file stem + ".cpt" (the capture file, its ".tmp" and ".$$$" work files and
 // its ".bmp" page bitmap), so that writing them would destroy the recording.
 bool RawWouldBeOverwritten(const char* rawPath, std::string_view stem);
-
-// True when `path` names an existing plain file (not a folder).
-bool IsRegularFile(const char* path);
-
-// True when both paths name one existing file.
-bool IsSameFile(const char* a, const char* b);
 
 } // namespace zav

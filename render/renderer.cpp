@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "capture/raw_guard.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
 #include "render/stdio_file.h"

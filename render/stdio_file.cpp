@@ -1,6 +1,8 @@
 #include "render/stdio_file.h"
 
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 namespace zav {
 
@@ -24,6 +26,16 @@ ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out) {
     out.data = std::move(block);
     out.size = size;
     return ReadWholeResult::Ok;
+}
+
+bool IsSameFile(const char* a, const char* b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+bool IsRegularFile(const char* path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
 }
 
 } // namespace zav

@@ -42,4 +42,11 @@ struct FileBytes {
 // count as ShortRead; NoMemory when the block cannot be had.
 ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out);
 
+// True when both paths name one existing file (letter case, links and the
+// platform's own rules included).
+bool IsSameFile(const char* a, const char* b);
+
+// True when `path` names an existing plain file (not a folder).
+bool IsRegularFile(const char* path);
+
 } // namespace zav
