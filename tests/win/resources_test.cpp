@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -339,6 +340,94 @@ TEST_F(Resources, IconIsOne32By32ImageOf16Colours) {
     EXPECT_EQ(image.size(), entry.size);
     ASSERT_GE(image.size(), 16u);
     EXPECT_EQ(image[14], 4); // the bitmap header's bit count
+}
+
+// ---- application manifest ---------------------------------------------------
+
+// The manifest as Windows reads it when the program starts: an activation
+// context made from resource 1 of type RT_MANIFEST in the program file.
+class Manifest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ACTCTXA request{};
+        request.cbSize = sizeof request;
+        request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        request.lpSource = kExe.c_str();
+        request.lpResourceName = MAKEINTRESOURCEA(1);
+        context_ = CreateActCtxA(&request);
+        ASSERT_NE(context_, INVALID_HANDLE_VALUE)
+            << "no usable manifest in " << kExe << ", error " << GetLastError();
+    }
+    void TearDown() override {
+        if (context_ != INVALID_HANDLE_VALUE)
+            ReleaseActCtx(context_);
+    }
+    std::wstring Setting(const wchar_t* ns, const wchar_t* name) {
+        wchar_t value[128] = L"";
+        SIZE_T written = 0;
+        if (!QueryActCtxSettingsW(0, context_, ns, name, value, 128, &written))
+            return L"<none>";
+        return value;
+    }
+    HANDLE context_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(Manifest, RunsAsInvokerOnWindows7To11) {
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level{};
+    SIZE_T written = 0;
+    ASSERT_TRUE(QueryActCtxW(0, context_, nullptr, RunlevelInformationInActivationContext, &level,
+                             sizeof level, &written));
+    EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+    EXPECT_EQ(level.UiAccess, 0u);
+
+    // The element layout differs between SDKs; the count and the GUIDs do not.
+    unsigned char info[512] = {};
+    ASSERT_TRUE(QueryActCtxW(0, context_, nullptr, CompatibilityInformationInActivationContext,
+                             info, sizeof info, &written));
+    DWORD count = 0;
+    std::memcpy(&count, info, sizeof count);
+    EXPECT_EQ(count, 5u);
+    const GUID systems[] = {
+        {0xe2011457, 0x1546, 0x43c5, {0xa5, 0xfe, 0x00, 0x8d, 0xee, 0xe3, 0xd3, 0xf0}}, // Vista
+        {0x35138b9a, 0x5d96, 0x4fbd, {0x8e, 0x2d, 0xa2, 0x44, 0x02, 0x25, 0xf9, 0x3a}}, // 7
+        {0x4a2f28e3, 0x53b9, 0x4441, {0xba, 0x9c, 0xd6, 0x9d, 0x4a, 0x4a, 0x6e, 0x38}}, // 8
+        {0x1f676c76, 0x80e1, 0x4239, {0x95, 0xbb, 0x83, 0xd0, 0xf6, 0xd0, 0xda, 0x78}}, // 8.1
+        {0x8e0f7a12, 0xbfb3, 0x4fe8, {0xb9, 0xa5, 0x48, 0xfd, 0x50, 0xa1, 0x5a, 0x9a}}, // 10, 11
+    };
+    const unsigned char* begin = info;
+    const unsigned char* end = begin + std::min<SIZE_T>(written, sizeof info);
+    for (const GUID& system : systems) {
+        auto* id = reinterpret_cast<const unsigned char*>(&system);
+        EXPECT_NE(std::search(begin, end, id, id + sizeof system), end)
+            << "supportedOS " << std::hex << system.Data1;
+    }
+}
+
+TEST_F(Manifest, ThemedControlsAndPerMonitorScaling) {
+    // The loader resolves the dependency on the themed common controls.
+    std::vector<std::string> assemblies;
+    for (DWORD index = 1; index < 8; ++index) {
+        alignas(8) unsigned char buffer[4096];
+        ACTIVATION_CONTEXT_QUERY_INDEX which{index, 0};
+        SIZE_T written = 0;
+        if (!QueryActCtxW(0, context_, &which, AssemblyDetailedInformationInActivationContext,
+                          buffer, sizeof buffer, &written))
+            break;
+        const auto& assembly =
+            *reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer);
+        std::string identity;
+        for (const wchar_t* c = assembly.lpAssemblyEncodedAssemblyIdentity; c && *c; ++c)
+            identity += static_cast<char>(*c);
+        assemblies.push_back(identity);
+    }
+    ASSERT_EQ(assemblies.size(), 2u);
+    EXPECT_EQ(assemblies[0].rfind("ZAVPrint.RUDIRAVU,", 0), 0u) << assemblies[0];
+    EXPECT_EQ(assemblies[1].rfind("Microsoft.Windows.Common-Controls,", 0), 0u) << assemblies[1];
+    EXPECT_NE(assemblies[1].find("version=\"6."), std::string::npos) << assemblies[1];
+
+    EXPECT_EQ(Setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+              L"PerMonitorV2, PerMonitor");
+    EXPECT_EQ(Setting(nullptr, L"dpiAware"), L"true/pm"); // Windows 8.1 and earlier
 }
 
 // ---- version record and exports --------------------------------------------
