@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Makes the pictures at the top of README.md again:
+#   docs/main-dialog.png    the Windows program's main dialog, as the GUI test
+#                           under Wine photographs it
+#                           (build/win/tests/dialogs/screenshots/vovezera.bmp);
+#   docs/rendered-page.png  page 1 of the built-in example printout, dot for dot
+#                           (build/example/example001.bmp, from scripts/example.sh).
+# The example is made here when it is missing; the screenshot comes from the
+# Windows tests:
+#   bash scripts/test.sh     (or: xvfb-run -a ctest --test-dir build/win -R dialogs_gui)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+command -v convert >/dev/null || { echo "ImageMagick's convert is missing (apt-get install imagemagick)" >&2; exit 1; }
+
+dialog=build/win/tests/dialogs/screenshots/vovezera.bmp
+page=build/example/example001.bmp
+if [ ! -f "$dialog" ]; then
+    echo "$dialog is missing: run the Windows GUI test first" >&2
+    echo "  (bash scripts/test.sh, or xvfb-run -a ctest --test-dir build/win -R dialogs_gui)" >&2
+    exit 1
+fi
+[ -f "$page" ] || bash scripts/example.sh >/dev/null
+
+mkdir -p docs
+# -strip drops the time stamps, so the same picture gives the same bytes.
+convert "$dialog" -strip docs/main-dialog.png
+# A thin grey frame shows where the paper ends on a white page.
+convert "$page" -bordercolor "#a0a0a0" -border 1 -strip docs/rendered-page.png
+identify docs/main-dialog.png docs/rendered-page.png
