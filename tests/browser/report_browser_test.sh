@@ -20,7 +20,7 @@ set -uo pipefail
 chromium=$1
 out=$2
 shift 2
-here=$(cd "$(dirname "$0")" && pwd)
+probe=$(cd "$(dirname "$0")" && pwd)/probe.html
 failures=0
 
 fail() {
@@ -57,6 +57,13 @@ bmp_size() {
     fi
 }
 
+# TEXT with the characters that mean something in a URL or its query escaped
+# (a build path may hold spaces).
+escape() {
+    sed -e 's/%/%25/g' -e 's/ /%20/g' -e 's/#/%23/g' -e 's/?/%3F/g' -e 's/&/%26/g' \
+        -e 's/+/%2B/g' <<<"$1"
+}
+
 # The page bitmaps beside REPORT.html, in page order.
 expected_bitmaps() {
     local base=${1%.html} n=1 name
@@ -74,7 +81,7 @@ check_report() {
     local report name url bitmaps=() b want got
     report=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
     name=$(basename "$report" .html)
-    url="file://$report"
+    url="file://$(escape "$report")"
     mapfile -t bitmaps < <(expected_bitmaps "$report")
     echo "== $name.html: ${#bitmaps[@]} page bitmap(s)"
     if [ ${#bitmaps[@]} -eq 0 ]; then
@@ -89,8 +96,10 @@ check_report() {
         want+="image $(basename "$b") true $(bmp_size "$b")"$'\n'
     done
     want+="end"
-    got=$(browser --allow-file-access-from-files --dump-dom "file://$here/probe.html?report=$url" |
-        sed -n '/<pre id="images">/,/<\/pre>/p' | sed -e 's/<[^>]*>//g')
+    got=$(browser --allow-file-access-from-files --dump-dom \
+        "file://$(escape "$probe")?report=$(escape "$url")" |
+        awk '/<pre id="images">/ { on = 1 } on { print } on && /<\/pre>/ { exit }' |
+        sed -e 's/<[^>]*>//g')
     if [ "$got" != "$want" ]; then
         fail "$name: the images the browser shows are not the page bitmaps"
         echo "  expected (src complete width height):"
