@@ -372,7 +372,7 @@ class Manifest : public ::testing::Test {
     HANDLE context_ = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(Manifest, RunsAsInvokerOnWindows7To11) {
+TEST_F(Manifest, RunsAsInvokerOnWindowsVistaTo11) {
     ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level{};
     SIZE_T written = 0;
     ASSERT_TRUE(QueryActCtxW(0, context_, nullptr, RunlevelInformationInActivationContext, &level,
