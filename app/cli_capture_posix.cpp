@@ -101,15 +101,6 @@ bool ParseSeconds(const char* text, double& seconds) {
     return end != text && *end == '\0' && seconds > 0 && seconds < 1e6;
 }
 
-// The print cable's device: the first port that the cable search marks.
-std::string FindCableDevice(const SerialRoots& roots) {
-    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
-        if (port.cable)
-            return roots.dev + "/" + port.name;
-    }
-    return {};
-}
-
 // Shows the status: in place on a terminal, else one line per change (the
 // byte count at most once a second).
 class StatusPrinter {

@@ -330,6 +330,44 @@ TEST_F(FakeSystem, PortsCommandShowsCableAndModel) {
     EXPECT_NE(out.find("yes, model VOVEzera-ZP2000B"), std::string::npos) << out;
 }
 
+TEST_F(FakeSystem, TheCableIsFoundByItsStableNameAndListedOnce) {
+    UsbTty("ttyUSB0", "FT232R USB UART", 2);
+    UsbTty("ttyUSB1", "ZAV Print", 3);
+    StartSimulator("ttyUSB1", {"--model", "-ZP2000B"});
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/ttyUSB1");
+    fs::create_symlink("ttyUSB1", root_ / "dev/zavprint");
+    std::string listed;
+    for (const zav::SerialPortInfo& p : zav::ListSerialPorts(roots_))
+        listed += p.name + (p.cable ? "*" : "") + p.link + ";";
+    EXPECT_EQ(listed, "ttyUSB0;ttyUSB1*zavprint;");
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/zavprint");
+
+    std::string command =
+        std::string(ZAVPRINT_PATH) + " ports --sysfs=" + roots_.sys + " --dev=" + roots_.dev;
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr)
+        out += buf;
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_NE(out.find("yes, " + roots_.dev + "/zavprint, model VOVEzera-ZP2000B"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("yes", out.find("yes") + 1), std::string::npos) << out;
+
+    // A link to a port that sysfs does not show stands for the cable itself.
+    fs::remove_all(root_ / "sys/class/tty/ttyUSB1");
+    listed.clear();
+    for (const zav::SerialPortInfo& p : zav::ListSerialPorts(roots_))
+        listed += p.name + (p.cable ? "*" : "") + ";";
+    EXPECT_EQ(listed, "zavprint*;ttyUSB0;");
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/zavprint");
+    std::string model;
+    EXPECT_TRUE(zav::ReadModelFrom(zav::FindCableDevice(roots_), model));
+    EXPECT_EQ(model, "VOVEzera-ZP2000B");
+}
+
 TEST_F(FakeSystem, SimulatorPrintsTheExampleAndCanHangUp) {
     std::vector<std::uint8_t> example = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
     StartSimulator("ttyUSB0", {"--example", "--burst", "1024"});
