@@ -214,6 +214,16 @@ class FakeSystem : public ::testing::Test {
         char buf[300];
         return quorGetString(store_, field, buf, sizeof buf) < 0 ? "(none)" : std::string(buf);
     }
+    // Runs "zavprint ports ARGS"; its exit status, and its output in `out`.
+    static int Ports(const std::string& args, std::string& out) {
+        FILE* p = popen((std::string(ZAVPRINT_PATH) + " ports " + args).c_str(), "r");
+        if (p == nullptr)
+            return -1;
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p) != nullptr)
+            out += buf;
+        return pclose(p);
+    }
     std::string Rows(const char* field, int column = 0) {
         std::string all;
         for (int r = 0, n = quorTableRowCount(store_, field); r < n; ++r) {
@@ -316,15 +326,8 @@ TEST_F(FakeSystem, PortsCommandShowsCableAndModel) {
     UsbTty("ttyUSB0", "ZAV Print", 2);
     LegacyTty("ttyS0", 4);
     StartSimulator("ttyUSB0", {"--model", "-ZP2000B"});
-    std::string command =
-        std::string(ZAVPRINT_PATH) + " ports --sysfs " + roots_.sys + " --dev " + roots_.dev;
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
     std::string out;
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(Ports("--sysfs " + roots_.sys + " --dev " + roots_.dev, out), 0);
     EXPECT_NE(out.find("ttyS0 "), std::string::npos) << out;
     EXPECT_NE(out.find("ZAV Print"), std::string::npos) << out;
     EXPECT_NE(out.find("yes, model VOVEzera-ZP2000B"), std::string::npos) << out;
@@ -342,15 +345,8 @@ TEST_F(FakeSystem, TheCableIsFoundByItsStableNameAndListedOnce) {
     EXPECT_EQ(listed, "ttyUSB0;ttyUSB1*zavprint;");
     EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/zavprint");
 
-    std::string command =
-        std::string(ZAVPRINT_PATH) + " ports --sysfs=" + roots_.sys + " --dev=" + roots_.dev;
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
     std::string out;
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(Ports("--sysfs=" + roots_.sys + " --dev=" + roots_.dev, out), 0);
     EXPECT_NE(out.find("yes, " + roots_.dev + "/zavprint, model VOVEzera-ZP2000B"),
               std::string::npos)
         << out;
