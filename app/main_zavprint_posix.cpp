@@ -89,11 +89,14 @@ int main(int argc, char** argv) {
     if (const Command* command = FindCommand(argv[1]))
         return command->run(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "help") == 0) {
-        const Command* command = argc > 2 ? FindCommand(argv[2]) : nullptr;
-        if (command)
-            zav::cli::PrintCommandHelp(*command->spec);
-        else
+        if (argc < 3) {
             PrintHelp();
+            return 0;
+        }
+        const Command* command = FindCommand(argv[2]);
+        if (!command)
+            return zav::cli::UsageError(kProgram, "no command %s", argv[2]);
+        zav::cli::PrintCommandHelp(*command->spec);
         return 0;
     }
     // zavprint's own options, or capture files to render.

@@ -175,6 +175,7 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
         {{"ports", "--dev"}, "--dev"},
         {{"ports", "extra"}, "extra"},
         {{"view", "--nam=x", "--bogus"}, "--bogus"},
+        {{"help", "bogus"}, "bogus"},
     };
     for (const Case& c : cases) {
         const Result r = Zavprint(c.words);
