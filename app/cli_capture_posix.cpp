@@ -162,7 +162,7 @@ constexpr OptionSpec kCaptureOptions[] = {
     {kCaptureFolder, "folder", "DIR", "the folder for the files (remembered)"},
     {kCaptureName, "name", "NAME", "the name the files are made from (remembered)"},
     {kCaptureSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
-    {kCapturePages, "pages", nullptr, "one capture file per page (the first default)"},
+    {kCapturePages, "pages", nullptr, "one capture file per page (default; remembered)"},
     {kCaptureIdleStop, "idle-stop", "SECONDS",
      "stop by itself once data has come and then none\nfor SECONDS"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},

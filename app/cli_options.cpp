@@ -76,6 +76,14 @@ std::string_view OptionName(const char* word) {
     return name.substr(0, name.find('='));
 }
 
+// The option getopt_long knows by `value`; nullptr for any other value.
+const OptionSpec* SpecOf(const CommandSpec& command, int value) {
+    const int index = value - kFirstLongValue;
+    return index >= 0 && static_cast<std::size_t>(index) < command.options.size()
+               ? &command.options[index]
+               : nullptr;
+}
+
 // True when the word (--abbrev) starts the names of more than one option.
 bool IsAmbiguous(const std::vector<option>& longOptions, std::string_view word) {
     if (!word.starts_with("--"))
@@ -139,14 +147,12 @@ bool ParseArgs(const CommandSpec& command, int argc, char** argv, ParsedArgs& ar
             continue;
         }
         const char* word = words[optind - 1];
-        if (c == ':') {
-            const OptionSpec& spec = command.options[optopt - kFirstLongValue];
-            args.exitStatus = UsageError(command, "option --%s needs %s", spec.name, spec.value);
-        } else if (optopt >= kFirstLongValue || optopt == 'h') {
-            const char* name =
-                optopt == 'h' ? kHelpOption.name : command.options[optopt - kFirstLongValue].name;
-            args.exitStatus = UsageError(command, "option --%s takes no value", name);
-        } else if (optopt != 0) {
+        const OptionSpec* spec = optopt == 'h' ? &kHelpOption : SpecOf(command, optopt);
+        if (c == ':' && spec && spec->value) {
+            args.exitStatus = UsageError(command, "option --%s needs %s", spec->name, spec->value);
+        } else if (spec) {
+            args.exitStatus = UsageError(command, "option --%s takes no value", spec->name);
+        } else if (optopt > 0 && optopt < kFirstLongValue) {
             args.exitStatus = UsageError(command, "unknown option -%c", optopt);
         } else {
             const std::string_view name = OptionName(word);
