@@ -2,27 +2,29 @@
 // words after its own name and returns the process exit status.
 #pragma once
 
+#include "app/cli_options.h"
+
 namespace zav::cli {
 
 // zavprint [render] FILE...: renders each capture file into its page bitmap.
 int RunRender(int argc, char** argv);
-void PrintRenderHelp();
+extern const CommandSpec kRenderCommand;
 
-// zavprint ports [--sysfs DIR] [--dev DIR]: lists the serial ports with their
+// zavprint ports [--sysfs=DIR] [--dev=DIR]: lists the serial ports with their
 // descriptions, marks the print cable and shows the model text it answers.
 int RunPorts(int argc, char** argv);
-void PrintPortsHelp();
+extern const CommandSpec kPortsCommand;
 // zavprint finish RAW [--folder DIR] --name NAME [--single-file]: turns a raw
 // recording into capture files, page bitmaps and the report; RAW is kept.
 int RunFinish(int argc, char** argv);
-void PrintFinishHelp();
+extern const CommandSpec kFinishCommand;
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.
 int RunCapture(int argc, char** argv);
-void PrintCaptureHelp();
+extern const CommandSpec kCaptureCommand;
 // zavprint view [--folder DIR] [--name NAME]: opens the report in the browser.
 int RunView(int argc, char** argv);
-void PrintViewHelp();
+extern const CommandSpec kViewCommand;
 
 } // namespace zav::cli

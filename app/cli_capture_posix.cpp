@@ -101,15 +101,6 @@ bool ParseSeconds(const char* text, double& seconds) {
     return end != text && *end == '\0' && seconds > 0 && seconds < 1e6;
 }
 
-// The print cable's device: the first port that the cable search marks.
-std::string FindCableDevice(const SerialRoots& roots) {
-    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
-        if (port.cable)
-            return roots.dev + "/" + port.name;
-    }
-    return {};
-}
-
 // Shows the status: in place on a terminal, else one line per change (the
 // byte count at most once a second).
 class StatusPrinter {
@@ -154,52 +145,79 @@ class StatusPrinter {
 
 } // namespace
 
-void PrintCaptureHelp() {
-    std::printf("  zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]\n"
-                "                   [--single-file | --pages] [--idle-stop SECONDS]\n"
-                "      Records a printout from the print cable (the first \"ZAV Print\"\n"
-                "      cable, or DEVICE) into DIR/NAME.tmp until Enter, Ctrl+C or SIGTERM,\n"
-                "      then makes the capture files (one per page: DIR/NAME001.cpt, ...;\n"
-                "      or DIR/NAME.cpt with --single-file), their bitmaps and the report\n"
-                "      DIR/NAME.html. --idle-stop stops by itself once data has come and\n"
-                "      then none for SECONDS. A stop takes effect once the line falls\n"
-                "      quiet; a second Ctrl+C or SIGTERM stops at once. Folder, name and\n"
-                "      mode are remembered in\n"
-                "      $XDG_CONFIG_HOME/zavprint/capture.conf. Exit status 1 when the\n"
-                "      session failed.\n");
-}
+enum CaptureOption {
+    kCapturePort,
+    kCaptureFolder,
+    kCaptureName,
+    kCaptureSingleFile,
+    kCapturePages,
+    kCaptureIdleStop,
+    kCaptureSysfs,
+    kCaptureDev,
+};
+constexpr OptionSpec kCaptureOptions[] = {
+    {kCapturePort, "port", "DEVICE",
+     "the cable's device (default: /dev/zavprint, else the\n"
+     "first \"ZAV Print\" cable)"},
+    {kCaptureFolder, "folder", "DIR", "the folder for the files (remembered)"},
+    {kCaptureName, "name", "NAME", "the name the files are made from (remembered)"},
+    {kCaptureSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
+    {kCapturePages, "pages", nullptr, "one capture file per page (default; remembered)"},
+    {kCaptureIdleStop, "idle-stop", "SECONDS",
+     "stop by itself once data has come and then none\nfor SECONDS"},
+    {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
+    {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
+};
+
+const CommandSpec kCaptureCommand{
+    .name = "capture",
+    .synopsis = "capture [OPTION]...",
+    .summary = "Records a printout from the print cable into DIR/NAME.tmp until Enter,\n"
+               "Ctrl+C or SIGTERM, then makes the capture files (one per page:\n"
+               "DIR/NAME001.cpt, ...; or DIR/NAME.cpt with --single-file), their\n"
+               "bitmaps and the report DIR/NAME.html. A stop takes effect once the\n"
+               "line falls quiet; a second Ctrl+C or SIGTERM stops at once. Folder,\n"
+               "name and mode are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "Exit status 1 when the session failed.",
+    .options = kCaptureOptions,
+};
 
 int RunCapture(int argc, char** argv) {
+    ParsedArgs parsed;
+    if (!ParseArgs(kCaptureCommand, argc, argv, parsed))
+        return parsed.exitStatus;
     CaptureArgs args;
     const std::string settingsPath = CaptureSettingsPath();
     if (!settingsPath.empty())
         LoadCaptureSettings(settingsPath, args.settings);
-    for (int i = 0; i < argc; ++i) {
-        const char* word = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(word, "--port") == 0 && hasValue) {
-            args.port = argv[++i];
-        } else if (std::strcmp(word, "--folder") == 0 && hasValue) {
-            args.settings.folder = argv[++i];
+    for (const ParsedOption& option : parsed.options) {
+        switch (option.id) {
+        case kCapturePort:
+            args.port = option.value;
+            break;
+        case kCaptureFolder:
+            args.settings.folder = option.value;
             args.hasFolder = true;
-        } else if (std::strcmp(word, "--name") == 0 && hasValue) {
-            args.settings.name = argv[++i];
-        } else if (std::strcmp(word, "--single-file") == 0) {
+            break;
+        case kCaptureName:
+            args.settings.name = option.value;
+            break;
+        case kCaptureSingleFile:
             args.settings.singleFile = true;
-        } else if (std::strcmp(word, "--pages") == 0) {
+            break;
+        case kCapturePages:
             args.settings.singleFile = false;
-        } else if (std::strcmp(word, "--idle-stop") == 0 && hasValue) {
-            if (!ParseSeconds(argv[++i], args.idleStop)) {
-                std::fprintf(stderr, "zavprint capture: --idle-stop needs seconds above 0\n");
-                return 2;
-            }
-        } else if (std::strcmp(word, "--sysfs") == 0 && hasValue) {
-            args.roots.sys = argv[++i];
-        } else if (std::strcmp(word, "--dev") == 0 && hasValue) {
-            args.roots.dev = argv[++i];
-        } else {
-            std::fprintf(stderr, "zavprint capture: unexpected %s (see zavprint --help)\n", word);
-            return 2;
+            break;
+        case kCaptureIdleStop:
+            if (!ParseSeconds(option.value, args.idleStop))
+                return UsageError(kCaptureCommand, "--idle-stop needs seconds above 0");
+            break;
+        case kCaptureSysfs:
+            args.roots.sys = option.value;
+            break;
+        case kCaptureDev:
+            args.roots.dev = option.value;
+            break;
         }
     }
     if (args.hasFolder && !args.settings.folder.empty()) {
@@ -336,26 +354,35 @@ int RunCapture(int argc, char** argv) {
     return outcome.result == kSessionStopped && outcome.finishResult == kFinishOk ? 0 : 1;
 }
 
-void PrintViewHelp() {
-    std::printf("  zavprint view [--folder DIR] [--name NAME]\n"
-                "      Opens the report DIR/NAME.html (by default the last capture's)\n"
-                "      with $BROWSER, or xdg-open.\n");
-}
+enum ViewOption { kViewFolder, kViewName };
+constexpr OptionSpec kViewOptions[] = {
+    {kViewFolder, "folder", "DIR", "the report's folder (default: the last capture's)"},
+    {kViewName, "name", "NAME", "the report's name (default: the last capture's)"},
+};
+
+const CommandSpec kViewCommand{
+    .name = "view",
+    .synopsis = "view [OPTION]...",
+    .summary = "Opens the report DIR/NAME.html with $BROWSER, or xdg-open.",
+    .options = kViewOptions,
+};
 
 int RunView(int argc, char** argv) {
+    ParsedArgs args;
+    if (!ParseArgs(kViewCommand, argc, argv, args))
+        return args.exitStatus;
     CaptureSettings settings;
     const std::string settingsPath = CaptureSettingsPath();
     if (!settingsPath.empty())
         LoadCaptureSettings(settingsPath, settings);
-    for (int i = 0; i < argc; ++i) {
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--folder") == 0 && hasValue) {
-            settings.folder = argv[++i];
-        } else if (std::strcmp(argv[i], "--name") == 0 && hasValue) {
-            settings.name = argv[++i];
-        } else {
-            std::fprintf(stderr, "zavprint view: unexpected %s (see zavprint --help)\n", argv[i]);
-            return 2;
+    for (const ParsedOption& option : args.options) {
+        switch (option.id) {
+        case kViewFolder:
+            settings.folder = option.value;
+            break;
+        case kViewName:
+            settings.name = option.value;
+            break;
         }
     }
     char base[kPathBufferSize];

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 
 #include "app/cli.h"
 #include "capture/capture_files.h"
@@ -35,40 +34,48 @@ void RenderAndTell(const char* capturePath, void* context) {
 
 } // namespace
 
-void PrintFinishHelp() {
-    std::printf("  zavprint finish RAW [--folder DIR] --name NAME [--single-file]\n"
-                "      Turns a raw recording of a printout into capture files, page\n"
-                "      bitmaps and the report DIR/NAME.html: one page per form feed\n"
-                "      (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file.\n"
-                "      RAW itself is never changed or deleted. Exit status 1 when\n"
-                "      anything could not be made.\n");
-}
+enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile };
+constexpr OptionSpec kFinishOptions[] = {
+    {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
+    {kFinishName, "name", "NAME", "the name the files are made from (required)"},
+    {kFinishSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
+};
+
+const CommandSpec kFinishCommand{
+    .name = "finish",
+    .synopsis = "finish RAW --name=NAME [OPTION]...",
+    .summary = "Turns a raw recording of a printout into capture files, page bitmaps\n"
+               "and the report DIR/NAME.html: one page per form feed (DIR/NAME001.cpt,\n"
+               "...), or DIR/NAME.cpt with --single-file. RAW itself is never changed\n"
+               "or deleted. Exit status 1 when anything could not be made.",
+    .options = kFinishOptions,
+    .maxOperands = 1,
+};
 
 int RunFinish(int argc, char** argv) {
-    const char* raw = nullptr;
+    ParsedArgs args;
+    if (!ParseArgs(kFinishCommand, argc, argv, args))
+        return args.exitStatus;
     const char* folder = "";
     const char* name = nullptr;
     FinishOptions options;
     options.keepRaw = true;
-    for (int i = 0; i < argc; ++i) {
-        const char* word = argv[i];
-        if (std::strcmp(word, "--single-file") == 0) {
+    for (const ParsedOption& option : args.options) {
+        switch (option.id) {
+        case kFinishFolder:
+            folder = option.value;
+            break;
+        case kFinishName:
+            name = option.value;
+            break;
+        case kFinishSingleFile:
             options.singleFile = true;
-        } else if (std::strcmp(word, "--folder") == 0 && i + 1 < argc) {
-            folder = argv[++i];
-        } else if (std::strcmp(word, "--name") == 0 && i + 1 < argc) {
-            name = argv[++i];
-        } else if (word[0] != '-' && !raw) {
-            raw = word;
-        } else {
-            std::fprintf(stderr, "zavprint finish: unexpected %s (see zavprint --help)\n", word);
-            return 2;
+            break;
         }
     }
-    if (!raw || !name) {
-        std::fprintf(stderr, "zavprint finish: name the raw recording and --name NAME\n");
-        return 2;
-    }
+    const char* raw = args.operands.empty() ? nullptr : args.operands[0];
+    if (!raw || !name)
+        return UsageError(kFinishCommand, "name the raw recording and --name NAME");
     char base[kPathBufferSize];
     const int formed = MakeBasePath(folder, name, base, sizeof base);
     if (formed != kFinishOk) {

@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/cli.h"
@@ -7,24 +6,33 @@
 
 namespace zav::cli {
 
-void PrintPortsHelp() {
-    std::printf("  zavprint ports [--sysfs DIR] [--dev DIR]\n"
-                "      Lists every serial port with its USB product text, marks the\n"
-                "      print cable (\"ZAV Print\") and shows the model text it answers.\n"
-                "      --sysfs and --dev replace /sys and /dev.\n");
-}
+enum PortsOption { kPortsSysfs, kPortsDev };
+constexpr OptionSpec kPortsOptions[] = {
+    {kPortsSysfs, "sysfs", "DIR", "read the ports from DIR instead of /sys"},
+    {kPortsDev, "dev", "DIR", "open the devices in DIR instead of /dev"},
+};
+
+const CommandSpec kPortsCommand{
+    .name = "ports",
+    .synopsis = "ports [OPTION]...",
+    .summary = "Lists every serial port with its USB product text, marks the print\n"
+               "cable (\"ZAV Print\") and shows the model text it answers.",
+    .options = kPortsOptions,
+};
 
 int RunPorts(int argc, char** argv) {
+    ParsedArgs args;
+    if (!ParseArgs(kPortsCommand, argc, argv, args))
+        return args.exitStatus;
     SerialRoots roots;
-    for (int i = 0; i < argc; ++i) {
-        bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--sysfs") == 0 && hasValue) {
-            roots.sys = argv[++i];
-        } else if (std::strcmp(argv[i], "--dev") == 0 && hasValue) {
-            roots.dev = argv[++i];
-        } else {
-            std::fprintf(stderr, "zavprint ports: unknown argument %s\n", argv[i]);
-            return 2;
+    for (const ParsedOption& option : args.options) {
+        switch (option.id) {
+        case kPortsSysfs:
+            roots.sys = option.value;
+            break;
+        case kPortsDev:
+            roots.dev = option.value;
+            break;
         }
     }
     std::vector<SerialPortInfo> ports = ListSerialPorts(roots);
@@ -37,8 +45,9 @@ int RunPorts(int argc, char** argv) {
         std::string cable;
         if (port.cable) {
             std::string model;
-            cable = ReadModelFrom(roots.dev + "/" + port.name, model) ? "yes, model " + model
-                                                                      : "yes, no model answer";
+            cable = port.link.empty() ? "yes" : "yes, " + roots.dev + "/" + port.link;
+            cable += ReadModelFrom(roots.dev + "/" + port.name, model) ? ", model " + model
+                                                                       : ", no model answer";
         }
         std::printf("%-12s %-24s %s\n", port.name.c_str(), port.description.c_str(), cable.c_str());
     }

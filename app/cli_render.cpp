@@ -6,20 +6,23 @@
 
 namespace zav::cli {
 
-void PrintRenderHelp() {
-    std::printf("  zavprint [render] FILE.cpt...\n"
-                "      Renders each capture file into its page bitmap beside it\n"
-                "      (FILE.bmp). Exit status 1 when any file failed.\n");
-}
+const CommandSpec kRenderCommand{
+    .name = "render",
+    .synopsis = "[render] FILE.cpt...",
+    .summary = "Renders each capture file into its page bitmap beside it (FILE.bmp).\n"
+               "Exit status 1 when any file failed.",
+    .options = {},
+    .maxOperands = -1,
+};
 
 int RunRender(int argc, char** argv) {
-    if (argc < 1) {
-        std::fprintf(stderr, "zavprint render: name at least one capture file\n");
-        return 2;
-    }
+    ParsedArgs args;
+    if (!ParseArgs(kRenderCommand, argc, argv, args))
+        return args.exitStatus;
+    if (args.operands.empty())
+        return UsageError(kRenderCommand, "name at least one capture file");
     int failed = 0;
-    for (int i = 0; i < argc; ++i) {
-        const char* path = argv[i];
+    for (const char* path : args.operands) {
         const int result = RenderCaptureFile(path);
         if (result == kRenderOk) {
             char bitmap[kPathBufferSize];

@@ -8,25 +8,75 @@
 namespace {
 
 struct Command {
-    const char* name;
+    const zav::cli::CommandSpec* spec;
     int (*run)(int argc, char** argv);
-    void (*help)();
 };
 
 constexpr Command kCommands[] = {
-    {"render", zav::cli::RunRender, zav::cli::PrintRenderHelp},
-    {"ports", zav::cli::RunPorts, zav::cli::PrintPortsHelp},
-    {"finish", zav::cli::RunFinish, zav::cli::PrintFinishHelp},
-    {"capture", zav::cli::RunCapture, zav::cli::PrintCaptureHelp},
-    {"view", zav::cli::RunView, zav::cli::PrintViewHelp},
+    {&zav::cli::kRenderCommand, zav::cli::RunRender},
+    {&zav::cli::kCaptureCommand, zav::cli::RunCapture},
+    {&zav::cli::kFinishCommand, zav::cli::RunFinish},
+    {&zav::cli::kPortsCommand, zav::cli::RunPorts},
+    {&zav::cli::kViewCommand, zav::cli::RunView},
 };
 
+const Command* FindCommand(const char* name) {
+    for (const Command& c : kCommands) {
+        if (std::strcmp(name, c.spec->name) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+enum ProgramOption { kVersion };
+constexpr zav::cli::OptionSpec kProgramOptions[] = {
+    {kVersion, "version", nullptr, "show the version and exit"},
+};
+
+// zavprint --help, also the source of the manual page: help2man reads the
+// usage lines, the sections ("Name:" lines) and the option lines.
 void PrintHelp() {
-    std::printf("zavprint: turns instrument printouts (capture files) into page bitmaps.\n\n"
-                "Usage:\n");
-    for (const Command& c : kCommands)
-        c.help();
-    std::printf("  zavprint --help\n      Shows this text.\n");
+    const char* lead = "Usage:";
+    for (const Command& c : kCommands) {
+        std::printf("%s zavprint %s\n", lead, c.spec->synopsis);
+        lead = "  or: ";
+    }
+    std::printf("%s zavprint COMMAND --help\n"
+                "Captures what a measuring instrument prints on its \"ZAV Print\" cable\n"
+                "and turns the printout into page bitmaps (1-bit BMP) and an HTML report.\n"
+                "Commands: render (the default), capture, finish, ports, view.\n\n",
+                lead);
+    for (const Command& c : kCommands) {
+        zav::cli::PrintCommandSection(*c.spec);
+        std::printf("\n");
+    }
+    std::printf("Options:\n");
+    zav::cli::PrintOptions(kProgramOptions, true);
+    std::printf("\n"
+                "Exit status:\n"
+                "  0  done\n"
+                "  1  a file, the cable or the session failed\n"
+                "  2  bad usage\n\n"
+                "Environment:\n"
+                "  XDG_CONFIG_HOME  where capture.conf is kept (default: ~/.config)\n"
+                "  BROWSER          the program view opens reports with\n\n"
+                "Files:\n"
+                "  /dev/zavprint    the print cable, named by the udev rule of the package\n");
+}
+
+const zav::cli::CommandSpec kProgram{
+    .name = nullptr,
+    .synopsis = "COMMAND [OPTION]...",
+    .summary = "",
+    .options = kProgramOptions,
+    .maxOperands = -1,
+    .optionsFirst = true,
+    .printHelp = PrintHelp,
+};
+
+// zavprint --version.
+void PrintVersion() {
+    std::printf("zavprint %s\n", ZAV_VERSION);
 }
 
 } // namespace
@@ -34,21 +84,32 @@ void PrintHelp() {
 int main(int argc, char** argv) {
     if (argc < 2) {
         PrintHelp();
-        return 2;
+        return zav::cli::kExitUsage;
     }
-    const char* first = argv[1];
-    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
-        std::strcmp(first, "help") == 0) {
-        PrintHelp();
+    if (const Command* command = FindCommand(argv[1]))
+        return command->run(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "help") == 0) {
+        if (argc < 3) {
+            PrintHelp();
+            return 0;
+        }
+        const Command* command = FindCommand(argv[2]);
+        if (!command)
+            return zav::cli::UsageError(kProgram, "no command %s", argv[2]);
+        zav::cli::PrintCommandHelp(*command->spec);
         return 0;
     }
-    for (const Command& c : kCommands) {
-        if (std::strcmp(first, c.name) == 0)
-            return c.run(argc - 2, argv + 2);
+    // zavprint's own options, or capture files to render.
+    zav::cli::ParsedArgs args;
+    if (!zav::cli::ParseArgs(kProgram, argc - 1, argv + 1, args))
+        return args.exitStatus;
+    for (const zav::cli::ParsedOption& option : args.options) {
+        if (option.id == kVersion) {
+            PrintVersion();
+            return 0;
+        }
     }
-    if (first[0] == '-') {
-        std::fprintf(stderr, "zavprint: unknown option %s (see zavprint --help)\n", first);
-        return 2;
-    }
-    return zav::cli::RunRender(argc - 1, argv + 1);
+    if (args.operands.empty())
+        return zav::cli::UsageError(kProgram, "name a command or capture files");
+    return zav::cli::RunRender(static_cast<int>(args.operands.size()), args.operands.data());
 }

@@ -112,10 +112,20 @@ struct SerialPortInfo {
     std::string name;        // "ttyUSB0"
     std::string description; // USB product string, empty when none
     bool cable = false;
+    std::string link; // kCableLinkName when <dev>/zavprint names this port
 };
 
-// Every serial port, sorted by name (ttyUSB2 before ttyUSB10).
+// The name the package's udev rule gives the print cable in /dev.
+inline constexpr const char* kCableLinkName = "zavprint";
+
+// Every serial port, sorted by name (ttyUSB2 before ttyUSB10). The port that
+// <dev>/zavprint names is a cable and carries the link; when that port is not
+// among them (no sysfs entry), the link itself comes first as a cable.
 std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots);
+
+// The print cable's device: <dev>/zavprint when it names a port, else the
+// first cable ListSerialPorts marks; empty when there is none.
+std::string FindCableDevice(const SerialRoots& roots);
 
 // FindPrintCable over the given roots: the cables are the ports that
 // ListSerialPorts marks, in its order.

@@ -30,6 +30,17 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// True when both paths lead to one device: two device nodes of one device
+// number, or one file (std::filesystem::equivalent refuses device nodes).
+bool IsSameDevice(const std::string& a, const std::string& b) {
+    struct stat x, y;
+    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0)
+        return false;
+    if (S_ISCHR(x.st_mode) && S_ISCHR(y.st_mode))
+        return x.st_rdev == y.st_rdev;
+    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 std::string RealPath(const std::string& path) {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
@@ -99,7 +110,32 @@ std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots) {
     std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
         return NaturalLess(a.name, b.name);
     });
+    const std::string link = roots.dev + "/" + kCableLinkName;
+    if (Exists(link)) {
+        auto named = std::find_if(ports.begin(), ports.end(), [&](const SerialPortInfo& port) {
+            return IsSameDevice(link, roots.dev + "/" + port.name);
+        });
+        if (named != ports.end()) {
+            named->cable = true;
+            named->link = kCableLinkName;
+        } else {
+            ports.insert(ports.begin(), SerialPortInfo{kCableLinkName, "", true, kCableLinkName});
+        }
+    }
     return ports;
+}
+
+std::string FindCableDevice(const SerialRoots& roots) {
+    const std::vector<SerialPortInfo> ports = ListSerialPorts(roots);
+    for (const SerialPortInfo& port : ports) {
+        if (!port.link.empty())
+            return roots.dev + "/" + port.link;
+    }
+    for (const SerialPortInfo& port : ports) {
+        if (port.cable)
+            return roots.dev + "/" + port.name;
+    }
+    return {};
 }
 
 bool ReadModelFrom(const std::string& device, std::string& model) {

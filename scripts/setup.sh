@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, where it is missing.
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev
-      g++-mingw-w64-x86-64-posix wine64 xvfb xauth socat
-      chromium poppler-utils)
-[ "${1:-}" = "--native-only" ] && pkgs=(cmake g++ make libgtest-dev libbenchmark-dev socat)
+# help2man makes the manual page; dpkg-dev and file make the .deb, man-db
+# reads its manual page in the package test; chromium and poppler-utils check
+# the report in a real browser.
+native=(cmake g++ make libgtest-dev libbenchmark-dev socat help2man man-db dpkg-dev file)
+pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix wine64 xvfb xauth chromium poppler-utils)
+[ "${1:-}" = "--native-only" ] && pkgs=("${native[@]}")
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -100,6 +100,9 @@ class CliCapture : public zavtest::CaptureFolderTest {
         ASSERT_EQ(pipe(pipeFds), 0);
         std::vector<std::string> args = {ZAVPRINT_PATH, "capture"};
         args.insert(args.end(), extra.begin(), extra.end());
+        // The earlier run's output must not pass for this one's before the
+        // new process has emptied the file.
+        fs::remove(Path("capture.out"));
         capture_ = Spawn(args, pipeFds[0], Path("capture.out"), Path("cfg"));
         close(pipeFds[0]);
         input_ = pipeFds[1];

@@ -214,6 +214,16 @@ class FakeSystem : public ::testing::Test {
         char buf[300];
         return quorGetString(store_, field, buf, sizeof buf) < 0 ? "(none)" : std::string(buf);
     }
+    // Runs "zavprint ports ARGS"; its exit status, and its output in `out`.
+    static int Ports(const std::string& args, std::string& out) {
+        FILE* p = popen((std::string(ZAVPRINT_PATH) + " ports " + args).c_str(), "r");
+        if (p == nullptr)
+            return -1;
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p) != nullptr)
+            out += buf;
+        return pclose(p);
+    }
     std::string Rows(const char* field, int column = 0) {
         std::string all;
         for (int r = 0, n = quorTableRowCount(store_, field); r < n; ++r) {
@@ -316,18 +326,42 @@ TEST_F(FakeSystem, PortsCommandShowsCableAndModel) {
     UsbTty("ttyUSB0", "ZAV Print", 2);
     LegacyTty("ttyS0", 4);
     StartSimulator("ttyUSB0", {"--model", "-ZP2000B"});
-    std::string command =
-        std::string(ZAVPRINT_PATH) + " ports --sysfs " + roots_.sys + " --dev " + roots_.dev;
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
     std::string out;
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(Ports("--sysfs " + roots_.sys + " --dev " + roots_.dev, out), 0);
     EXPECT_NE(out.find("ttyS0 "), std::string::npos) << out;
     EXPECT_NE(out.find("ZAV Print"), std::string::npos) << out;
     EXPECT_NE(out.find("yes, model VOVEzera-ZP2000B"), std::string::npos) << out;
+}
+
+TEST_F(FakeSystem, TheCableIsFoundByItsStableNameAndListedOnce) {
+    UsbTty("ttyUSB0", "FT232R USB UART", 2);
+    UsbTty("ttyUSB1", "ZAV Print", 3);
+    StartSimulator("ttyUSB1", {"--model", "-ZP2000B"});
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/ttyUSB1");
+    fs::create_symlink("ttyUSB1", root_ / "dev/zavprint");
+    std::string listed;
+    for (const zav::SerialPortInfo& p : zav::ListSerialPorts(roots_))
+        listed += p.name + (p.cable ? "*" : "") + p.link + ";";
+    EXPECT_EQ(listed, "ttyUSB0;ttyUSB1*zavprint;");
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/zavprint");
+
+    std::string out;
+    EXPECT_EQ(Ports("--sysfs=" + roots_.sys + " --dev=" + roots_.dev, out), 0);
+    EXPECT_NE(out.find("yes, " + roots_.dev + "/zavprint, model VOVEzera-ZP2000B"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("yes", out.find("yes") + 1), std::string::npos) << out;
+
+    // A link to a port that sysfs does not show stands for the cable itself.
+    fs::remove_all(root_ / "sys/class/tty/ttyUSB1");
+    listed.clear();
+    for (const zav::SerialPortInfo& p : zav::ListSerialPorts(roots_))
+        listed += p.name + (p.cable ? "*" : "") + ";";
+    EXPECT_EQ(listed, "zavprint*;ttyUSB0;");
+    EXPECT_EQ(zav::FindCableDevice(roots_), roots_.dev + "/zavprint");
+    std::string model;
+    EXPECT_TRUE(zav::ReadModelFrom(zav::FindCableDevice(roots_), model));
+    EXPECT_EQ(model, "VOVEzera-ZP2000B");
 }
 
 TEST_F(FakeSystem, SimulatorPrintsTheExampleAndCanHangUp) {

@@ -1,0 +1,193 @@
+// The zavprint program as a user calls it: every command answers --help,
+// takes --opt=value and --opt value, and bad usage is one line on stderr with
+// exit status 2.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
+    return text;
+}
+
+// Runs zavprint with the words; stdout and stderr into files, so that
+// neither pipe can fill while the other is read.
+Result RunZavprint(const std::vector<std::string>& words, const fs::path& scratch) {
+    const std::string outPath = (scratch / "stdout").string();
+    const std::string errPath = (scratch / "stderr").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0)
+            _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(ZAVPRINT_PATH)};
+        for (const std::string& w : words)
+            argv.push_back(const_cast<char*>(w.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Result result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    for (auto [path, text] : {std::pair{&outPath, &result.out}, std::pair{&errPath, &result.err}}) {
+        const int fd = open(path->c_str(), O_RDONLY);
+        if (fd >= 0) {
+            *text = ReadAll(fd);
+            close(fd);
+        }
+    }
+    return result;
+}
+
+class ZavprintCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("zav_cli_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    Result Zavprint(const std::vector<std::string>& words) { return RunZavprint(words, dir_); }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    fs::path dir_;
+};
+
+const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports", "view"};
+
+TEST_F(ZavprintCli, EveryCommandAnswersHelp) {
+    const Result all = Zavprint({"--help"});
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.err, "");
+    for (const std::string& command : kCommands) {
+        SCOPED_TRACE(command);
+        const Result help = Zavprint({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.err, "");
+        ASSERT_EQ(help.out.find("Usage: zavprint "), 0u) << help.out;
+        const std::string usage = help.out.substr(0, help.out.find('\n'));
+        EXPECT_NE(usage.find(command), std::string::npos) << usage;
+        EXPECT_NE(help.out.find("--help"), std::string::npos);
+        // zavprint --help carries every command's usage line.
+        EXPECT_NE(all.out.find(usage.substr(7)), std::string::npos) << usage;
+        EXPECT_EQ(Zavprint({command, "-h"}).out, help.out);
+        EXPECT_EQ(Zavprint({"help", command}).out, help.out);
+    }
+    // The options of a command are listed in its help and in the whole one.
+    const Result capture = Zavprint({"capture", "--help"});
+    for (const char* option : {"--port=DEVICE", "--folder=DIR", "--name=NAME", "--single-file",
+                               "--pages", "--idle-stop=SECONDS"}) {
+        EXPECT_NE(capture.out.find(option), std::string::npos) << option;
+        EXPECT_NE(all.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST_F(ZavprintCli, VersionNamesTheProgramAndItsVersion) {
+    const Result version = Zavprint({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "zavprint " ZAV_VERSION "\n");
+}
+
+TEST_F(ZavprintCli, ValuesAfterEqualsOrAsTheNextWord) {
+    Write("raw.bin", "ONE\r\n\fTWO\r\n\f");
+    fs::create_directory(Path("a"));
+    fs::create_directory(Path("b"));
+    // Options before and after the recording, in both spellings.
+    Result r = Zavprint({"finish", "--folder=" + Path("a"), Path("raw.bin"), "--name", "x"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Path("a/x002.bmp")));
+    EXPECT_TRUE(fs::exists(Path("a/x.html")));
+    r = Zavprint({"finish", "--single-file", "--folder", Path("b"), "--name=y", Path("raw.bin")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Path("b/y.bmp")));
+
+    const Result view = Zavprint({"view", "--folder=" + Path("b"), "--name", "none"});
+    EXPECT_EQ(view.status, 1);
+    EXPECT_NE(view.err.find(Path("b/none.html")), std::string::npos) << view.err;
+}
+
+TEST_F(ZavprintCli, CaptureFilesAreRenderedWithOrWithoutTheCommandWord) {
+    Write("a.cpt", "AB\r\n");
+    Write("-b.cpt", "CD\r\n");
+    EXPECT_EQ(Zavprint({Path("a.cpt")}).status, 0);
+    EXPECT_TRUE(fs::exists(Path("a.bmp")));
+    fs::remove(Path("a.bmp"));
+    EXPECT_EQ(Zavprint({"render", Path("a.cpt")}).status, 0);
+    EXPECT_TRUE(fs::exists(Path("a.bmp")));
+    // A file whose name starts with a dash, after "--".
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);
+    const Result dash = Zavprint({"--", "-b.cpt"});
+    fs::current_path(cwd);
+    EXPECT_EQ(dash.status, 0) << dash.err;
+    EXPECT_TRUE(fs::exists(Path("-b.bmp")));
+}
+
+TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string named; // what the line must name
+    };
+    const std::vector<Case> cases = {
+        {{"--bogus"}, "--bogus"},
+        {{"-x", "a.cpt"}, "-x"},
+        {{"render", "--bogus=1", "a.cpt"}, "--bogus"},
+        {{"capture", "--bogus"}, "--bogus"},
+        {{"capture", "--name"}, "--name"},
+        {{"capture", "--pages=1"}, "--pages"},
+        {{"capture", "--idle-stop=0", "--name", "x"}, "--idle-stop"},
+        {{"finish", "raw.bin", "--name", "x", "--bogus"}, "--bogus"},
+        {{"finish", "raw.bin", "other.bin", "--name", "x"}, "other.bin"},
+        {{"ports", "--dev"}, "--dev"},
+        {{"ports", "extra"}, "extra"},
+        {{"view", "--nam=x", "--bogus"}, "--bogus"},
+        {{"help", "bogus"}, "bogus"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Zavprint(c.words);
+        SCOPED_TRACE(c.words.front() + " ... " + c.named);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        ASSERT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_EQ(r.err.find("zavprint"), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    }
+    // Nothing was started: no settings written, no file rendered.
+    EXPECT_FALSE(fs::exists(Path("config")));
+}
+
+} // namespace
