@@ -174,6 +174,9 @@ std::intptr_t Attach(HVOKDLG dlg, int message, std::intptr_t v1, std::intptr_t v
     SetPropA(wnd, kWindowProp, block);
     SetPropA(wnd, kNameProp, r->name);
     SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BitmapWndProc));
+    // The engine shows the dialog before it attaches: paint once more, now
+    // with the picture.
+    InvalidateRect(wnd, nullptr, FALSE);
     return vokCtlDefProc(dlg, message, v1, v2);
 }
 
