@@ -262,8 +262,8 @@ TEST(BitmapField, ShowsCopiesAndReleasesItsPicture) {
     DeleteFileA((beside + "nothere.bmp").c_str());
 
     std::atomic<bool> shown{false}, copied{false};
-    std::uint32_t centre = 0, background = 1, bigInside = 0, bigMargin = 0, missingCentre = 0,
-                  brokenCentre = 0;
+    std::uint32_t centre = 0, afterPaste = 0, background = 1, bigInside = 0, bigMargin = 0,
+                  missingCentre = 0, brokenCentre = 0;
     SIZE clip{};
     std::thread driver([&] {
         HWND dlg = nullptr;
@@ -294,8 +294,14 @@ TEST(BitmapField, ShowsCopiesAndReleasesItsPicture) {
             }
             CloseClipboard();
         }
-        // Ctrl+V with a picture on the clipboard takes the file again.
+        // Ctrl+V with a picture on the clipboard takes the file again: the
+        // picture as the file holds it now.
+        BmpSpec changed = kLogo;
+        changed.fill = 41;
+        Write(beside + "logo.bmp", MakeBmp(changed));
         SendMessageTimeoutA(field, WM_CHAR, 22, 0, SMTO_NORMAL, 5000, nullptr);
+        Sleep(300);
+        afterPaste = ScreenPixel(field, rc.right / 2, rc.bottom / 2);
         PostMessageA(GetDlgItem(dlg, 2), BM_CLICK, 0, 0);
         if (!WaitFor([&] { return !IsWindow(dlg); }))
             PostMessageA(dlg, WM_CLOSE, 0, 0);
@@ -318,6 +324,7 @@ TEST(BitmapField, ShowsCopiesAndReleasesItsPicture) {
     EXPECT_TRUE(copied);
     EXPECT_EQ(clip.cx, kLogo.width);
     EXPECT_EQ(clip.cy, kLogo.height);
+    EXPECT_EQ(afterPaste, TableColour(41));
     // Attached once: the second message 3 changed nothing.
     EXPECT_EQ(g_field.procAfterFirst, &BitmapWndProc);
     EXPECT_EQ(g_field.procAfterSecond, &BitmapWndProc);
