@@ -8,6 +8,7 @@
 // throws, so no exception reaches the dialog engine or Windows.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -378,6 +379,12 @@ ZAV_EXPORT LRESULT CALLBACK BitmapWndProc(HWND wnd, UINT msg, WPARAM wParam, LPA
                 CopyPicture(wnd);
             return result;
         }
+        case WM_NCDESTROY:
+            // Gone before the field was released: leave no property behind.
+            RemovePropA(wnd, kWindowProp);
+            RemovePropA(wnd, kNameProp);
+            SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(w.previous));
+            break;
         case WM_CTLCOLORBTN:
             if (IsOwnerDrawButton(wnd, w.itemType))
                 return 0;
