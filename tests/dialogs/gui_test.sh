@@ -1,12 +1,13 @@
 #!/bin/sh
 # The four dialogs of RUDIRAVU.exe under Wine, worked through guidriver:
-#   gui_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll SHOTS-DIR
+#   gui_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll SHOTS-DIR PICTURE
 # The fake ftd2xx.dll beside the program reports the devices that the file
-# named by ZAV_FTD2XX_CONFIG lists; COM5 is a pty. Screenshots of the dialogs
+# named by ZAV_FTD2XX_CONFIG lists; COM5 is a pty. PICTURE is vovezera.bmp,
+# which the cable-not-found dialog shows when it lies beside the program. Screenshots of the dialogs
 # go to SHOTS-DIR. Every wait is bounded and everything started here is
 # stopped here.
 set -u
-prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 shots=$6
+prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 shots=$6 picture=$7
 work=$(mktemp -d /tmp/zavdialogs.XXXXXX)
 pids=""
 apppid=""
@@ -67,7 +68,8 @@ wine "$driver" sleep 1 || { echo "Wine does not start" >&2; exit 1; }
 # No window manager runs under Xvfb: let Wine draw the captions itself so the
 # screenshots show them.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-cp "$app" "$ftd2xx" "$work/"
+cp "$app" "$ftd2xx" "$picture" "$work/"
+winpicture="Z:$(printf '%s' "$work/vovezera.bmp" | tr / '\\')"
 socat "pty,raw,echo=0,link=$work/com5" "pty,raw,echo=0,link=$work/far5" &
 pids="$pids $!"
 n=0
@@ -89,8 +91,14 @@ reg_set CaptureFilename old
 reg_set SingleFile 1
 devices "count 0"
 start_app
-drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" \
-    shot "$shots/cablenotfound.bmp" || fail "the cable-not-found dialog did not appear"
+# The picture beside the program (the program runs in another folder) shows
+# at its own size in the middle of its field; Ctrl+C copies it.
+size=$(drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" \
+    picture 1002 "$winpicture" shot "$shots/cablenotfound.bmp" | tr -d '\r') ||
+    fail "the cable-not-found dialog did not appear with its picture"
+clip=$(drive wait "ZAV Print Utility" char 1002 3 clipbitmap | tr -d '\r')
+[ -n "$size" ] && [ "$clip" = "$size" ] ||
+    fail "Ctrl+C left \"$clip\" on the clipboard, not the picture of $size"
 devices "device 5 0 0 ZAV Print"
 drive wait "ZAV Print Utility" click 4 \
     waitfor "Single file" 30000 expect 1001 'C:\old' expect 1002 old \
@@ -120,10 +128,12 @@ for name in VOVEZERA CABLENOTFOUND ABOUT; do
         grep -Eq "$name +REG_SZ +-?[0-9]+,-?[0-9]+" || fail "no saved position of $name"
 done
 
-echo "== the port list from the cable-not-found dialog"
+echo "== the port list from the cable-not-found dialog, without the picture"
+rm -f "$work/vovezera.bmp"
 devices "count 0"
 start_app
-drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" || fail "no cable-not-found dialog"
+drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" blank 1002 ||
+    fail "no cable-not-found dialog with an empty field"
 devices "device 5 0 0 ZAV Print"
 rows=$(drive wait "ZAV Print Utility" click 1020 wait Ports 60000 expect 1001 "" 60000 \
     list 1021 shot "$shots/portlist.bmp" click 2 gone Ports | tr -d '\r')
@@ -131,11 +141,13 @@ echo "$rows"
 printf '%s\n' "$rows" | grep -qx 'Com5     ZAV Print' || fail "the port list lacks Com5 with its cable"
 app_ended || fail "the program did not end after the port list"
 
-echo "== Close leaves the program"
+echo "== Retry and Close with a broken picture"
+head -c 3000 "$picture" >"$work/vovezera.bmp"
 devices "count 0"
 start_app
-drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" click 1 ||
-    fail "no cable-not-found dialog"
+drive wait "ZAV Print Utility" 60000 expect 1001 "$notfound" blank 1002 click 4 sleep 500 \
+    wait "ZAV Print Utility" 60000 expect 1001 "$notfound" blank 1002 click 1 ||
+    fail "no usable cable-not-found dialog with a broken picture"
 app_ended || fail "the program did not end after Close"
 
 for f in "$shots"/*.bmp; do

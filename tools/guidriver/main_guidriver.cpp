@@ -16,6 +16,11 @@
 //   menu ID                choose the menu entry (or accelerator command) ID
 //   close                  the close box
 //   shot FILE              save the current window as a 24-bit BMP
+//   char ID CODE           send the character CODE (3 is Ctrl+C) to the control
+//   clipbitmap             print the clipboard's bitmap size as WxH, or "none"
+//   picture ID FILE        check that the control shows the picture FILE at its
+//                          own size in the middle; prints its size as WxH
+//   blank ID               check that the control's client area is one colour
 //   sleep MS
 #include <windows.h>
 
@@ -160,6 +165,76 @@ bool SaveShot(HWND wnd, const char* path) {
     return std::fclose(f) == 0 && ok;
 }
 
+// Colours of the control's client area as the screen shows them, row by row.
+struct Screen {
+    int width = 0, height = 0;
+    std::vector<COLORREF> pixels;
+    COLORREF At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+
+bool ReadClient(HWND ctl, Screen& out) {
+    SetForegroundWindow(GetAncestor(ctl, GA_ROOT));
+    RedrawWindow(ctl, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Sleep(300);
+    RECT rc{};
+    GetClientRect(ctl, &rc);
+    POINT origin{0, 0};
+    ClientToScreen(ctl, &origin);
+    out.width = rc.right;
+    out.height = rc.bottom;
+    if (out.width <= 0 || out.height <= 0)
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, out.width, out.height);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    const bool ok =
+        BitBlt(mem, 0, 0, out.width, out.height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+    for (int y = 0; ok && y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x)
+            out.pixels[static_cast<std::size_t>(y) * out.width + x] = GetPixel(mem, x, y);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// The picture file, loaded by Windows itself, against the control: every
+// pixel of the picture where a centred copy at its own size puts it.
+std::string ComparePicture(HWND ctl, const char* file) {
+    HBITMAP pic = static_cast<HBITMAP>(
+        LoadImageA(nullptr, file, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    if (!pic)
+        return std::string("cannot load ") + file;
+    BITMAP bm{};
+    GetObjectA(pic, sizeof bm, &bm);
+    Screen shown;
+    std::string result;
+    if (!ReadClient(ctl, shown)) {
+        result = "cannot read the control";
+    } else if (shown.width - 4 < bm.bmWidth || shown.height - 4 < bm.bmHeight) {
+        result = "the control is smaller than the picture";
+    } else {
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, pic);
+        const int x0 = (shown.width - bm.bmWidth) / 2, y0 = (shown.height - bm.bmHeight) / 2;
+        long wrong = 0;
+        for (int y = 0; y < bm.bmHeight; ++y)
+            for (int x = 0; x < bm.bmWidth; ++x)
+                wrong += GetPixel(dc, x, y) != shown.At(x0 + x, y0 + y);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        if (wrong)
+            result = std::to_string(wrong) + " pixels differ from the picture";
+        else
+            std::printf("%ldx%ld\n", static_cast<long>(bm.bmWidth), static_cast<long>(bm.bmHeight));
+    }
+    DeleteObject(pic);
+    return result;
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "guidriver: %s\n", what.c_str());
     return 1;
@@ -217,6 +292,19 @@ int main(int argc, char** argv) {
         } else if (cmd == "menu") {
             PostMessageA(g_current, WM_COMMAND, MAKEWPARAM(std::atoi(arg(i + 1)), 0), 0);
             i += 2;
+        } else if (cmd == "clipbitmap") {
+            SIZE size{};
+            if (OpenClipboard(nullptr)) {
+                BITMAP bm{};
+                if (HANDLE b = GetClipboardData(CF_BITMAP); b && GetObjectA(b, sizeof bm, &bm))
+                    size = {bm.bmWidth, bm.bmHeight};
+                CloseClipboard();
+            }
+            if (size.cx)
+                std::printf("%ldx%ld\n", size.cx, size.cy);
+            else
+                std::printf("none\n");
+            i += 1;
         } else if (cmd == "shot") {
             if (!SaveShot(g_current, arg(i + 1)))
                 return Fail(std::string("cannot save ") + arg(i + 1));
@@ -241,6 +329,24 @@ int main(int argc, char** argv) {
                 i += isNumber(i + 3) ? 4 : 3;
             } else if (cmd == "click") {
                 PostMessageA(ctl, BM_CLICK, 0, 0);
+                i += 2;
+            } else if (cmd == "char") {
+                SendMessageTimeoutA(ctl, WM_CHAR, std::atoi(arg(i + 2)), 0, SMTO_NORMAL, 5000,
+                                    nullptr);
+                i += 3;
+            } else if (cmd == "picture") {
+                const std::string error = ComparePicture(ctl, arg(i + 2));
+                if (!error.empty())
+                    return Fail("control " + a[i + 1] + ": " + error);
+                i += 3;
+            } else if (cmd == "blank") {
+                Screen shown;
+                if (!ReadClient(ctl, shown))
+                    return Fail("cannot read control " + a[i + 1]);
+                for (COLORREF c : shown.pixels) {
+                    if (c != shown.pixels.front())
+                        return Fail("control " + a[i + 1] + " is not blank");
+                }
                 i += 2;
             } else if (cmd == "checked") {
                 std::printf("%d\n", SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
