@@ -25,4 +25,8 @@ void PrintCaptureHelp();
 int RunView(int argc, char** argv);
 void PrintViewHelp();
 
+// zavprint --version: the version and the system's name (distribution,
+// kernel release, machine).
+int RunVersion();
+
 } // namespace zav::cli

@@ -26,7 +26,8 @@ void PrintHelp() {
                 "Usage:\n");
     for (const Command& c : kCommands)
         c.help();
-    std::printf("  zavprint --help\n      Shows this text.\n");
+    std::printf("  zavprint --help\n      Shows this text.\n"
+                "  zavprint --version\n      Shows the version and the system's name.\n");
 }
 
 } // namespace
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
         PrintHelp();
         return 0;
     }
+    if (std::strcmp(first, "--version") == 0)
+        return zav::cli::RunVersion();
     for (const Command& c : kCommands) {
         if (std::strcmp(first, c.name) == 0)
             return c.run(argc - 2, argv + 2);
