@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, where it is missing.
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libbenchmark-dev
-      g++-mingw-w64-x86-64-posix wine64 xvfb xauth socat)
+      g++-mingw-w64-x86-64-posix wine64 xvfb xauth socat fp-utils)
 [ "${1:-}" = "--native-only" ] && pkgs=(cmake g++ make libgtest-dev libbenchmark-dev socat)
 missing=()
 for p in "${pkgs[@]}"; do
