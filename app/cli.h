@@ -27,4 +27,8 @@ extern const CommandSpec kCaptureCommand;
 int RunView(int argc, char** argv);
 extern const CommandSpec kViewCommand;
 
+// zavprint --version: the version and the system's name (distribution,
+// kernel release, machine).
+int RunVersion();
+
 } // namespace zav::cli

@@ -30,7 +30,7 @@ const Command* FindCommand(const char* name) {
 
 enum ProgramOption { kVersion };
 constexpr zav::cli::OptionSpec kProgramOptions[] = {
-    {kVersion, "version", nullptr, "show the version and exit"},
+    {kVersion, "version", nullptr, "show the version and the system it runs on, then exit"},
 };
 
 // zavprint --help, also the source of the manual page: help2man reads the
@@ -73,10 +73,6 @@ const zav::cli::CommandSpec kProgram{
     .optionsFirst = true,
     .printHelp = PrintHelp,
 };
-
-// zavprint --version.
-void PrintVersion() {
-    std::printf("zavprint %s\n", ZAV_VERSION);
 }
 
 } // namespace
@@ -104,10 +100,8 @@ int main(int argc, char** argv) {
     if (!zav::cli::ParseArgs(kProgram, argc - 1, argv + 1, args))
         return args.exitStatus;
     for (const zav::cli::ParsedOption& option : args.options) {
-        if (option.id == kVersion) {
-            PrintVersion();
-            return 0;
-        }
+        if (option.id == kVersion)
+            return zav::cli::RunVersion();
     }
     if (args.operands.empty())
         return zav::cli::UsageError(kProgram, "name a command or capture files");

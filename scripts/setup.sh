@@ -5,7 +5,7 @@ set -euo pipefail
 # reads its manual page in the package test; chromium and poppler-utils check
 # the report in a real browser.
 native=(cmake g++ make libgtest-dev libbenchmark-dev socat help2man man-db dpkg-dev file)
-pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix wine64 xvfb xauth chromium poppler-utils)
+pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix wine64 xvfb xauth chromium poppler-utils fp-utils)
 [ "${1:-}" = "--native-only" ] && pkgs=("${native[@]}")
 missing=()
 for p in "${pkgs[@]}"; do

@@ -15,6 +15,9 @@
 //   list ID                print the list box's rows, one a line
 //   menu ID                choose the menu entry (or accelerator command) ID
 //   close                  the close box
+//   key ID VK              press the virtual key VK (a number) in the control
+//   windows                print the titles of the visible top-level windows
+//   children               print the current window's controls: id, class, text
 //   shot FILE              save the current window as a 24-bit BMP
 //   char ID CODE           send the character CODE (3 is Ctrl+C) to the control
 //   clipbitmap             print the clipboard's bitmap size as WxH, or "none"
@@ -235,6 +238,20 @@ std::string ComparePicture(HWND ctl, const char* file) {
     return result;
 }
 
+BOOL CALLBACK PrintTitle(HWND wnd, LPARAM) {
+    char text[256] = {};
+    if (IsWindowVisible(wnd) && GetWindowTextA(wnd, text, sizeof text))
+        std::printf("%s\n", text);
+    return TRUE;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+    char cls[64] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    std::printf("%d %s \"%s\"\n", GetDlgCtrlID(child), cls, Text(child).c_str());
+    return TRUE;
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "guidriver: %s\n", what.c_str());
     return 1;
@@ -284,6 +301,11 @@ int main(int argc, char** argv) {
             i += 2;
             continue;
         }
+        if (cmd == "windows") {
+            EnumWindows(PrintTitle, 0);
+            i += 1;
+            continue;
+        }
         if (!g_current || !IsWindow(g_current))
             return Fail(cmd + ": no current window");
         if (cmd == "close") {
@@ -304,6 +326,9 @@ int main(int argc, char** argv) {
                 std::printf("%ldx%ld\n", size.cx, size.cy);
             else
                 std::printf("none\n");
+            i += 1;
+        } else if (cmd == "children") {
+            EnumChildWindows(g_current, PrintChild, 0);
             i += 1;
         } else if (cmd == "shot") {
             if (!SaveShot(g_current, arg(i + 1)))
@@ -348,6 +373,11 @@ int main(int argc, char** argv) {
                         return Fail("control " + a[i + 1] + " is not blank");
                 }
                 i += 2;
+            } else if (cmd == "key") {
+                const WPARAM vk = static_cast<WPARAM>(std::atoi(arg(i + 2)));
+                PostMessageA(ctl, WM_KEYDOWN, vk, 1);
+                PostMessageA(ctl, WM_KEYUP, vk, 0xC0000001);
+                i += 3;
             } else if (cmd == "checked") {
                 std::printf("%d\n", SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
                 i += 2;
