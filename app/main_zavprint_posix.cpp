@@ -73,7 +73,6 @@ const zav::cli::CommandSpec kProgram{
     .optionsFirst = true,
     .printHelp = PrintHelp,
 };
-}
 
 } // namespace
 
