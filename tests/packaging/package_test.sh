@@ -28,7 +28,7 @@ if [ "$kind" = deb ]; then
     [ -f "$deb" ] || fail "no .deb in $(ls "$work/out")"
     dpkg-deb -c "$deb"
     dpkg-deb -x "$deb" "$work/root"
-    version=$("$work/root/usr/bin/zavprint" --version)
+    version=$("$work/root/usr/bin/zavprint" --version | head -n 1)
     echo "$version"
     [ "$version" = "zavprint $(dpkg-deb -f "$deb" Version)" ] || fail "zavprint --version: $version"
     page=$(MANPAGER=cat PAGER=cat MANWIDTH=80 man -l "$work/root/usr/share/man/man1/zavprint.1.gz")
