@@ -3,8 +3,9 @@
 
 #include "app/cli.h"
 #include "capture/capture_files.h"
-#include "render/page_bitmap.h"
+#include "capture/capture_names.h"
 #include "render/renderer.h"
+#include "render/stdio_file.h"
 #include "report/html_report.h"
 
 namespace zav::cli {
@@ -21,9 +22,7 @@ void RenderAndTell(const char* capturePath, void* context) {
     auto* log = static_cast<PageLog*>(context);
     const int result = RenderCaptureFile(capturePath);
     if (result == kRenderOk) {
-        char bitmap[kPathBufferSize];
-        ReplaceExtension(capturePath, "bmp", bitmap);
-        std::printf("page: %s -> %s\n", capturePath, bitmap);
+        std::printf("page: %s -> %s\n", capturePath, CaptureNames::BitmapOf(capturePath).c_str());
     } else {
         std::printf("page: %s\n", capturePath);
         std::fprintf(stderr, "%s: not rendered: %s (code %d)\n", capturePath,
@@ -40,8 +39,10 @@ void PrintFinishHelp() {
                 "      Turns a raw recording of a printout into capture files, page\n"
                 "      bitmaps and the report DIR/NAME.html: one page per form feed\n"
                 "      (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file.\n"
-                "      RAW itself is never changed or deleted. Exit status 1 when\n"
-                "      anything could not be made.\n");
+                "      RAW itself is never changed or deleted, except DIR/NAME.tmp: the\n"
+                "      recording a capture session NAME kept when it could not finish\n"
+                "      becomes the capture files as the session would have made them.\n"
+                "      Exit status 1 when anything could not be made.\n");
 }
 
 int RunFinish(int argc, char** argv) {
@@ -69,18 +70,24 @@ int RunFinish(int argc, char** argv) {
         std::fprintf(stderr, "zavprint finish: name the raw recording and --name NAME\n");
         return 2;
     }
-    char base[kPathBufferSize];
-    const int formed = MakeBasePath(folder, name, base, sizeof base);
+    CaptureNames names;
+    const int formed = CaptureNames::Make(folder, name, names);
     if (formed != kFinishOk) {
         std::fprintf(stderr, "zavprint finish: %s\n", FinishResultText(formed));
         return 2;
+    }
+    // The recording a session of this name kept: finishing it completes that
+    // session, so it goes once its bytes are in the capture files.
+    if (IsSameFile(raw, names.Recording().c_str())) {
+        options.keepRaw = false;
+        std::printf("recovering the kept recording %s\n", raw);
     }
 
     PageLog log;
     options.onCaptureFile = RenderAndTell;
     options.context = &log;
     FinishOutcome outcome;
-    const int result = FinishCapture(raw, base, options, &outcome);
+    const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);
     if (outcome.reportWritten)
         std::printf("report: %s\n", outcome.reportPath.c_str());
     else if (result != kFinishCannotOpenRaw && result != kFinishRawIsOutput &&

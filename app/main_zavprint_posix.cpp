@@ -29,9 +29,7 @@ void PrintHelp() {
     std::printf("  zavprint --help\n      Shows this text.\n");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
     if (argc < 2) {
         PrintHelp();
         return 2;
@@ -51,4 +49,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     return zav::cli::RunRender(argc - 1, argv + 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int status = Dispatch(argc, argv);
+    // What was printed is part of the result: a full disk or a closed pipe
+    // behind standard output is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "zavprint: standard output could not be written\n");
+        return status != 0 ? status : 1;
+    }
+    return status;
 }
