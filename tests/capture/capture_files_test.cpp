@@ -211,12 +211,13 @@ TEST_F(CaptureNamesTest, RecordingUnderAnOutputName) {
     Write(Path("rec.bin"), "x");
     EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
     for (const char* made : {"run001.cpt", "run001.bmp", "run001.tmp", "run001.$$$"}) {
-        zavtest::fs::create_symlink(Path("rec.bin"), Path(made));
+        zavtest::fs::create_hard_link(Path("rec.bin"), Path(made));
         EXPECT_TRUE(
             zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)))
             << made;
         zavtest::fs::remove(Path(made));
     }
+    EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
     Write(Path("run.pdf"), "x");
     EXPECT_TRUE(names.IsReportFile(Path("run.pdf").c_str()));
     EXPECT_FALSE(names.IsReportFile(Path("rec.bin").c_str()));

@@ -159,30 +159,28 @@ echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
 wine reg add 'HKCR\http\shell\open\command' /ve \
     /d "\"$(winpath "$work/browser.exe")\" -new \"%1\" -nohome" /f >/dev/null 2>&1
-drive waitfor "$main" click 1015 >/dev/null
-n=0
-while [ ! -s "$work/args.txt" ] && [ $n -lt 100 ]; do
-    n=$((n + 1))
-    sleep 0.1
-done
+# Presses View and shows the command line the browser in folder $1 got.
+view_args() {
+    drive waitfor "$main" click 1015 >/dev/null
+    n=0
+    while [ ! -s "$1/args.txt" ] && [ $n -lt 100 ]; do
+        n=$((n + 1))
+        sleep 0.1
+    done
+    cat "$1/args.txt" 2>/dev/null
+}
 want="\"$(winpath "$work/browser.exe")\" -new \"$(winpath "$out/pages.html")\""
-[ "$(cat "$work/args.txt" 2>/dev/null)" = "$want" ] ||
-    fail "View started: $(cat "$work/args.txt" 2>/dev/null), not: $want"
+got=$(view_args "$work")
+[ "$got" = "$want" ] || fail "View started: $got, not: $want"
 
 echo "== View: a \"-\" in the browser's folder is no option; a browser that cannot start is told"
 mkdir -p "$work/my-browser"
 cp "$recorder" "$work/my-browser/browser.exe"
 wine reg add 'HKCR\http\shell\open\command' /ve \
     /d "\"$(winpath "$work/my-browser/browser.exe")\"" /f >/dev/null 2>&1
-drive waitfor "$main" click 1015 >/dev/null
-n=0
-while [ ! -s "$work/my-browser/args.txt" ] && [ $n -lt 100 ]; do
-    n=$((n + 1))
-    sleep 0.1
-done
 want="\"$(winpath "$work/my-browser/browser.exe")\" \"$(winpath "$out/pages.html")\""
-[ "$(cat "$work/my-browser/args.txt" 2>/dev/null)" = "$want" ] ||
-    fail "View started: $(cat "$work/my-browser/args.txt" 2>/dev/null), not: $want"
+got=$(view_args "$work/my-browser")
+[ "$got" = "$want" ] || fail "View started: $got, not: $want"
 wine reg add 'HKCR\http\shell\open\command' /ve \
     /d "\"$(winpath "$work/nowhere/browser.exe")\" \"%1\"" /f >/dev/null 2>&1
 drive waitfor "$main" click 1015 \
@@ -214,24 +212,24 @@ start_available || fail "empty0: Start stayed unavailable"
     fail "no empty report in page mode"
 [ ! -e "$out/empty0001.cpt" ] && [ ! -e "$out/empty0.tmp" ] || fail "page mode left files"
 
+# Start under NAME, where FILE already lies: the question names FILE, and No
+# starts nothing and leaves FILE as it was.
+answer_no() {
+    echo old >"$out/$2"
+    drive waitfor "$main" settext 1002 "$1" click 1011 \
+        waitfor "File $(winpath "$out/$2") already exists; overwrite?" 20000 click 7 \
+        >/dev/null || fail "$1: no question about $2"
+    sleep 0.5
+    [ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "$1: Start went unavailable"
+    [ "$(status_text)" != "Waiting for printout" ] || fail "$1: a session started after No"
+    [ "$(cat "$out/$2")" = old ] || fail "$1: No changed $2"
+}
 echo "== an existing report: No starts nothing"
-echo old >"$out/exists.html"
-drive waitfor "$main" settext 1002 exists click 1011 \
-    waitfor "File $(winpath "$out/exists.html") already exists; overwrite?" 20000 click 7 \
-    >/dev/null || fail "no overwrite question"
-sleep 0.5
-[ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "Start went unavailable"
-[ "$(status_text)" != "Waiting for printout" ] || fail "a session started after No"
-[ "$(cat "$out/exists.html")" = old ] && [ ! -e "$out/exists.tmp" ] || fail "No changed files"
-
+answer_no exists exists.html
+[ ! -e "$out/exists.tmp" ] || fail "No made a recording"
 echo "== a recording kept from an earlier session: the question names it, No keeps it"
-echo kept >"$out/kept.tmp"
-drive waitfor "$main" settext 1002 kept click 1011 \
-    waitfor "File $(winpath "$out/kept.tmp") already exists; overwrite?" 20000 click 7 \
-    >/dev/null || fail "no question about the kept recording"
-sleep 0.5
-[ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "Start went unavailable"
-[ "$(cat "$out/kept.tmp")" = kept ] && [ ! -e "$out/kept.html" ] || fail "No lost the recording"
+answer_no kept kept.tmp
+[ ! -e "$out/kept.html" ] || fail "No made a report"
 
 echo "== a port held by another program"
 "$sim" --port "$work/com5" --exclusive --mode silent &
