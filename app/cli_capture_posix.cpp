@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -137,13 +138,20 @@ bool InTheWay(const CaptureNames& names) {
     return true;
 }
 
+// Whether `text` is the running byte count of `format` (a status that
+// changes with every read).
+bool IsByteCount(const std::string& text, std::string_view format) {
+    return text.rfind(format.substr(0, format.find('%')), 0) == 0;
+}
+
 // Shows the status: in place on a terminal, else one line per change (the
 // byte count at most once a second).
 class StatusPrinter {
   public:
     StatusPrinter() : tty_(isatty(STDOUT_FILENO) != 0) {}
     void Show(const std::string& text, bool force = false) {
-        const bool reading = text.rfind("Reading (", 0) == 0;
+        const bool reading =
+            IsByteCount(text, kStatusReading) || IsByteCount(text, kStatusStopping);
         const long long now = NowMs();
         if (!tty_ && reading && !force && now - lastLineMs_ < 1000)
             return;

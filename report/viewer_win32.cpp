@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/exports.h"
+#include "capture/capture_files.h"
 #include "capture/capture_names.h"
 #include "host/quor.h"
 #include "host/vok.h"
