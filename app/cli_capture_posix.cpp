@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,16 +13,17 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/capture_settings.h"
 #include "app/cli.h"
 #include "capture/cable.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
-#include "capture/session.h"
-#include "render/page_bitmap.h"
+#include "capture/session_control.h"
 #include "report/viewer.h"
 
 namespace zav::cli {
@@ -49,9 +51,9 @@ long long NowMs() {
 // text and the time of the last data are kept for the main thread to show.
 class TerminalSessionEnv : public CaptureSessionEnv {
   public:
-    std::unique_ptr<CableLine> OpenPort(const char* device) override {
+    std::unique_ptr<CableLine> OpenPort(const std::string& device) override {
         auto line = std::make_unique<SerialLine>();
-        if (line->Port().Open(device, kCableBaudRate) != kCommOk)
+        if (line->Port().Open(device.c_str(), kCableBaudRate) != kCommOk)
             return nullptr;
         return line;
     }
@@ -93,6 +95,7 @@ struct CaptureArgs {
     bool hasFolder = false;
     CaptureSettings settings;
     double idleStop = 0; // seconds, 0: off
+    bool overwrite = false;
 };
 
 bool ParseSeconds(const char* text, double& seconds) {
@@ -101,13 +104,45 @@ bool ParseSeconds(const char* text, double& seconds) {
     return end != text && *end == '\0' && seconds > 0 && seconds < 1e6;
 }
 
+// A session replaces the files of an earlier capture of its name and the
+// recording a failed one kept: only when asked to. Tells what is in the way.
+bool InTheWay(const CaptureNames& names) {
+    const std::vector<std::string> existing = names.Existing();
+    if (existing.empty())
+        return false;
+    const std::string name(names.Name());
+    if (names.RecordingExists()) {
+        std::fprintf(stderr,
+                     "zavprint capture: %s is a recording kept from an earlier session; "
+                     "recover it with\n  zavprint finish %s --name %s\nor give --overwrite "
+                     "to record over it\n",
+                     existing.front().c_str(), existing.front().c_str(), name.c_str());
+        return true;
+    }
+    // The report stands for the whole capture when there is one.
+    const std::string report = names.Report();
+    const bool hasReport = std::find(existing.begin(), existing.end(), report) != existing.end();
+    std::fprintf(stderr,
+                 "zavprint capture: %s is in the way (an earlier capture named %s); give "
+                 "another --name, or --overwrite to replace it\n",
+                 hasReport ? report.c_str() : existing.front().c_str(), name.c_str());
+    return true;
+}
+
+// Whether `text` is the running byte count of `format` (a status that
+// changes with every read).
+bool IsByteCount(const std::string& text, std::string_view format) {
+    return text.rfind(format.substr(0, format.find('%')), 0) == 0;
+}
+
 // Shows the status: in place on a terminal, else one line per change (the
 // byte count at most once a second).
 class StatusPrinter {
   public:
     StatusPrinter() : tty_(isatty(STDOUT_FILENO) != 0) {}
     void Show(const std::string& text, bool force = false) {
-        const bool reading = text.rfind("Reading (", 0) == 0;
+        const bool reading =
+            IsByteCount(text, kStatusReading) || IsByteCount(text, kStatusStopping);
         const long long now = NowMs();
         if (!tty_ && reading && !force && now - lastLineMs_ < 1000)
             return;
@@ -152,6 +187,7 @@ enum CaptureOption {
     kCaptureSingleFile,
     kCapturePages,
     kCaptureIdleStop,
+    kCaptureOverwrite,
     kCaptureSysfs,
     kCaptureDev,
 };
@@ -165,6 +201,8 @@ constexpr OptionSpec kCaptureOptions[] = {
     {kCapturePages, "pages", nullptr, "one capture file per page (default; remembered)"},
     {kCaptureIdleStop, "idle-stop", "SECONDS",
      "stop by itself once data has come and then none\nfor SECONDS"},
+    {kCaptureOverwrite, "overwrite", nullptr,
+     "replace an earlier capture NAME or a kept recording\nDIR/NAME.tmp"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
@@ -176,8 +214,10 @@ const CommandSpec kCaptureCommand{
                "Ctrl+C or SIGTERM, then makes the capture files (one per page:\n"
                "DIR/NAME001.cpt, ...; or DIR/NAME.cpt with --single-file), their\n"
                "bitmaps and the report DIR/NAME.html. A stop takes effect once the\n"
-               "line falls quiet; a second Ctrl+C or SIGTERM stops at once. Folder,\n"
-               "name and mode are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "line falls quiet; a second Ctrl+C or SIGTERM stops at once. It does not\n"
+               "start while files of an earlier capture NAME or a kept recording\n"
+               "DIR/NAME.tmp exist, unless --overwrite. Folder, name and mode are\n"
+               "remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
                "Exit status 1 when the session failed.",
     .options = kCaptureOptions,
 };
@@ -212,6 +252,9 @@ int RunCapture(int argc, char** argv) {
             if (!ParseSeconds(option.value, args.idleStop))
                 return UsageError(kCaptureCommand, "--idle-stop needs seconds above 0");
             break;
+        case kCaptureOverwrite:
+            args.overwrite = true;
+            break;
         case kCaptureSysfs:
             args.roots.sys = option.value;
             break;
@@ -232,13 +275,14 @@ int RunCapture(int argc, char** argv) {
                              "(it is remembered for the next runs)\n");
         return 2;
     }
-    char base[kPathBufferSize];
-    const int formed =
-        MakeBasePath(args.settings.folder.c_str(), args.settings.name.c_str(), base, sizeof base);
+    CaptureNames names;
+    const int formed = CaptureNames::Make(args.settings.folder, args.settings.name, names);
     if (formed != kFinishOk) {
         std::fprintf(stderr, "zavprint capture: %s\n", FinishResultText(formed));
         return 2;
     }
+    if (!args.overwrite && InTheWay(names))
+        return 1;
     if (!args.settings.folder.empty()) {
         std::error_code error;
         std::filesystem::create_directories(args.settings.folder, error);
@@ -255,11 +299,11 @@ int RunCapture(int argc, char** argv) {
         }
     }
 
-    HQUOR store = quorOpen("zavprint:capture");
-    quorSetString(store, "CaptureFolder", args.settings.folder.c_str());
-    quorSetString(store, "CaptureFilename", args.settings.name.c_str());
-    quorSetString(store, "Port1", args.port.c_str());
-    quorSetNumeric(store, "SingleFile", args.settings.singleFile ? 1 : 0);
+    CaptureRequest request;
+    request.folder = args.settings.folder;
+    request.name = args.settings.name;
+    request.port = args.port;
+    request.singleFile = args.settings.singleFile;
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -279,23 +323,25 @@ int RunCapture(int argc, char** argv) {
     sigaction(SIGPIPE, &ignore, &oldPipe);
 
     std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
-                base, args.settings.singleFile ? "single file" : "one file per page");
+                names.Base().c_str(),
+                args.settings.singleFile ? "single file" : "one file per page");
     StatusPrinter printer;
     printer.Show(kStatusWaiting, true);
 
-    TerminalSessionEnv env;
-    SessionOutcome outcome;
-    std::atomic<bool> done{false};
-    g_stop.store(0);
-    std::thread session([&] {
-        RunCaptureSession(store, env, g_stop, &outcome);
-        done.store(true);
-    });
+    auto owned = std::make_unique<TerminalSessionEnv>();
+    TerminalSessionEnv& env = *owned;
+    StdSessionThread thread;
+    SteadySessionClock clock;
+    SessionController session(thread, clock, g_stop);
+    if (session.Start(request, std::move(owned)) != SessionController::kStarted) {
+        std::fprintf(stderr, "zavprint capture: the session could not be started\n");
+        return 1;
+    }
 
     bool watchInput = true; // until the input ends
-    bool stopAnnounced = false;
+    int stopAsked = 0;
     unsigned seen = 0;
-    while (!done.load()) {
+    while (!session.WaitEnded(0)) {
         pollfd input{STDIN_FILENO, POLLIN, 0};
         if (watchInput && poll(&input, 1, 100) > 0) {
             char buf[256];
@@ -303,7 +349,7 @@ int RunCapture(int argc, char** argv) {
             if (n <= 0)
                 watchInput = false; // no more input: only signals stop it
             else if (std::memchr(buf, '\n', static_cast<std::size_t>(n)))
-                g_stop.store(1);
+                g_stop.store(std::max(g_stop.load(), 1));
         } else if (!watchInput) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -312,20 +358,19 @@ int RunCapture(int argc, char** argv) {
             printer.ShowPending();
             printer.Show("No more data: stopping", true);
             g_stop.store(1);
-            stopAnnounced = true;
+        }
+        // A stop asked by Enter or a signal: the status says what it waits for.
+        if (const int how = g_stop.load(); how > stopAsked) {
+            session.RequestStop(how);
+            stopAsked = how;
         }
         std::string text;
         if (env.StatusSince(seen, text)) {
             printer.Remember(text);
             printer.Show(text);
         }
-        if (g_stop.load() && !stopAnnounced && !done.load()) {
-            printer.ShowPending();
-            printer.Show("Stopping; making the pages...", true);
-            stopAnnounced = true;
-        }
     }
-    session.join();
+    const SessionOutcome outcome = session.Outcome();
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     sigaction(SIGHUP, &oldHup, nullptr);
@@ -337,11 +382,10 @@ int RunCapture(int argc, char** argv) {
 
     std::printf("%lld bytes recorded\n", outcome.bytes);
     for (const std::string& capture : outcome.finish.captureFiles) {
-        char bitmap[kPathBufferSize];
-        ReplaceExtension(capture.c_str(), "bmp", bitmap);
+        const std::string bitmap = CaptureNames::BitmapOf(capture);
         std::error_code error;
         if (std::filesystem::exists(bitmap, error))
-            std::printf("page: %s -> %s\n", capture.c_str(), bitmap);
+            std::printf("page: %s -> %s\n", capture.c_str(), bitmap.c_str());
         else
             std::printf("page: %s (not rendered)\n", capture.c_str());
     }
@@ -385,14 +429,13 @@ int RunView(int argc, char** argv) {
             break;
         }
     }
-    char base[kPathBufferSize];
-    const int formed =
-        MakeBasePath(settings.folder.c_str(), settings.name.c_str(), base, sizeof base);
+    CaptureNames names;
+    const int formed = CaptureNames::Make(settings.folder, settings.name, names);
     if (formed != kFinishOk) {
         std::fprintf(stderr, "zavprint view: %s\n", FinishResultText(formed));
         return 2;
     }
-    const std::string report = std::string(base) + ".html";
+    const std::string report = names.Report();
     // A name the system refuses (too long, a folder we may not look into) is
     // no report either, not a reason to abort.
     std::error_code error;

@@ -2,8 +2,9 @@
 
 #include "app/cli.h"
 #include "capture/capture_files.h"
-#include "render/page_bitmap.h"
+#include "capture/capture_names.h"
 #include "render/renderer.h"
+#include "render/stdio_file.h"
 #include "report/html_report.h"
 
 namespace zav::cli {
@@ -20,9 +21,7 @@ void RenderAndTell(const char* capturePath, void* context) {
     auto* log = static_cast<PageLog*>(context);
     const int result = RenderCaptureFile(capturePath);
     if (result == kRenderOk) {
-        char bitmap[kPathBufferSize];
-        ReplaceExtension(capturePath, "bmp", bitmap);
-        std::printf("page: %s -> %s\n", capturePath, bitmap);
+        std::printf("page: %s -> %s\n", capturePath, CaptureNames::BitmapOf(capturePath).c_str());
     } else {
         std::printf("page: %s\n", capturePath);
         std::fprintf(stderr, "%s: not rendered: %s (code %d)\n", capturePath,
@@ -47,7 +46,9 @@ const CommandSpec kFinishCommand{
     .summary = "Turns a raw recording of a printout into capture files, page bitmaps\n"
                "and the report DIR/NAME.html: one page per form feed (DIR/NAME001.cpt,\n"
                "...), or DIR/NAME.cpt with --single-file. RAW itself is never changed\n"
-               "or deleted. Exit status 1 when anything could not be made.",
+               "or deleted, except DIR/NAME.tmp: the recording a capture session NAME\n"
+               "kept when it could not finish becomes the capture files as the session\n"
+               "would have made them. Exit status 1 when anything could not be made.",
     .options = kFinishOptions,
     .maxOperands = 1,
 };
@@ -76,18 +77,24 @@ int RunFinish(int argc, char** argv) {
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
     if (!raw || !name)
         return UsageError(kFinishCommand, "name the raw recording and --name NAME");
-    char base[kPathBufferSize];
-    const int formed = MakeBasePath(folder, name, base, sizeof base);
+    CaptureNames names;
+    const int formed = CaptureNames::Make(folder, name, names);
     if (formed != kFinishOk) {
         std::fprintf(stderr, "zavprint finish: %s\n", FinishResultText(formed));
         return 2;
+    }
+    // The recording a session of this name kept: finishing it completes that
+    // session, so it goes once its bytes are in the capture files.
+    if (IsSameFile(raw, names.Recording().c_str())) {
+        options.keepRaw = false;
+        std::printf("recovering the kept recording %s\n", raw);
     }
 
     PageLog log;
     options.onCaptureFile = RenderAndTell;
     options.context = &log;
     FinishOutcome outcome;
-    const int result = FinishCapture(raw, base, options, &outcome);
+    const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);
     if (outcome.reportWritten)
         std::printf("report: %s\n", outcome.reportPath.c_str());
     else if (result != kFinishCannotOpenRaw && result != kFinishRawIsOutput &&

@@ -74,9 +74,7 @@ const zav::cli::CommandSpec kProgram{
     .printHelp = PrintHelp,
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
     if (argc < 2) {
         PrintHelp();
         return zav::cli::kExitUsage;
@@ -105,4 +103,17 @@ int main(int argc, char** argv) {
     if (args.operands.empty())
         return zav::cli::UsageError(kProgram, "name a command or capture files");
     return zav::cli::RunRender(static_cast<int>(args.operands.size()), args.operands.data());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int status = Dispatch(argc, argv);
+    // What was printed is part of the result: a full disk or a closed pipe
+    // behind standard output is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "zavprint: standard output could not be written\n");
+        return status != 0 ? status : 1;
+    }
+    return status;
 }

@@ -1,6 +1,6 @@
 #include "capture/capture_files.h"
 
-#include "capture/raw_guard.h"
+#include "capture/capture_names.h"
 #include "render/stdio_file.h"
 
 #include <cstdint>
@@ -109,9 +109,11 @@ struct Splitter {
     int failure = kFinishOk;
 
     bool NamePage() {
-        const int n = std::snprintf(out.path, sizeof out.path, "%.*s%03u.cpt",
-                                    static_cast<int>(base.size()), base.data(), page);
-        return n > 0 && static_cast<std::size_t>(n) < sizeof out.path;
+        const std::string name = CaptureNames(std::string(base)).PageCapture(page);
+        if (name.size() >= sizeof out.path)
+            return false;
+        std::memcpy(out.path, name.c_str(), name.size() + 1);
+        return true;
     }
 
     bool Put(std::uint8_t byte) {
@@ -120,8 +122,7 @@ struct Splitter {
                 failure = kFinishPathTooLong;
                 return false;
             }
-            if (RawWouldBeOverwritten(rawPath,
-                                      std::string_view(out.path, std::strlen(out.path) - 4))) {
+            if (CaptureNames::WouldBeWritten(rawPath, out.path)) {
                 failure = kFinishRawIsOutput;
                 return false;
             }
@@ -249,10 +250,12 @@ int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onP
     }
     if (ok) {
         // The last page, unless it got no byte: then a stale file of that
-        // name from an earlier capture goes too, as an empty page would.
+        // name from an earlier capture goes too, as an empty page would,
+        // unless that file is the recording itself.
         if (split.out.file)
             ok = split.EndPage();
-        else if (split.NamePage() && IsRegularFile(split.out.path))
+        else if (split.NamePage() && IsRegularFile(split.out.path) &&
+                 !IsSameFile(rawPath, split.out.path))
             std::remove(split.out.path);
     }
     if (!ok && split.out.file) {

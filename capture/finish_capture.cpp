@@ -1,7 +1,8 @@
 #include "capture/capture_files.h"
 
-#include "capture/raw_guard.h"
+#include "capture/capture_names.h"
 #include "render/renderer.h"
+#include "render/stdio_file.h"
 #include "report/html_report.h"
 
 #include <cstdint>
@@ -36,13 +37,13 @@ bool RecordingSize(const char* path, std::uintmax_t& size) {
 }
 
 // Single-file mode: the recording becomes base path + ".cpt".
-int FinishSingleFile(const char* rawPath, const std::string& base, const FinishOptions& options,
+int FinishSingleFile(const char* rawPath, const CaptureNames& names, const FinishOptions& options,
                      Collector& collect) {
-    const std::string capture = base + ".cpt";
+    const std::string capture = names.SingleCapture();
     const bool rawIsCapture = IsSameFile(rawPath, capture.c_str());
     // A recording that is kept where it lies must not be under a name the
     // renderer writes (its work files and bitmap are named after the stem).
-    if (options.keepRaw && !rawIsCapture && RawWouldBeOverwritten(rawPath, base)) {
+    if (options.keepRaw && !rawIsCapture && CaptureNames::WouldBeWritten(rawPath, capture)) {
         collect.outcome->failedFile = rawPath;
         return kFinishRawIsOutput;
     }
@@ -90,9 +91,9 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     out = FinishOutcome{};
     if (std::strlen(basePath) > kMaxBasePathLength)
         return kFinishPathTooLong;
-    const std::string base = basePath;
-    out.reportPath = base + ".html";
-    if (IsSameFile(rawPath, out.reportPath.c_str())) {
+    const CaptureNames names{std::string(basePath)};
+    out.reportPath = names.Report();
+    if (names.IsReportFile(rawPath)) {
         out.failedFile = rawPath;
         return kFinishRawIsOutput;
     }
@@ -100,7 +101,7 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     Collector collect{&options, &out};
     int result = kFinishOk;
     if (options.singleFile) {
-        result = FinishSingleFile(rawPath, base, options, collect);
+        result = FinishSingleFile(rawPath, names, options, collect);
         if (result == kFinishRawIsOutput || result == kFinishCannotOpenRaw)
             return result; // no recording: no capture file and no report
     } else {

@@ -6,21 +6,10 @@
 #include <system_error>
 
 #include "capture/readloop.h"
-#include "report/html_report.h"
 
 namespace zav {
 
 namespace {
-
-// "Com%d" on Windows; a device path on Linux.
-constexpr int kPortTextSize = static_cast<int>(kPathBufferSize);
-
-std::string StoreText(HQUOR store, const char* field, int size) {
-    std::string text(static_cast<std::size_t>(size), '\0');
-    quorGetString(store, field, text.data(), size);
-    text.resize(std::char_traits<char>::length(text.c_str()));
-    return text;
-}
 
 // Closes the temporary capture file; false when the close lost data.
 bool CloseRecording(std::FILE*& file) {
@@ -31,6 +20,19 @@ bool CloseRecording(std::FILE*& file) {
     return ok;
 }
 
+const char* FailureText(int result) {
+    switch (result) {
+    case kSessionCannotOpenFile:
+        return kStatusCannotOpenFile;
+    case kSessionCannotOpenPort:
+        return kStatusCannotOpenPort;
+    case kSessionReadFailed:
+        return kStatusReadFailed;
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void CaptureSessionEnv::OnProgress(long long bytes) {
@@ -39,36 +41,56 @@ void CaptureSessionEnv::OnProgress(long long bytes) {
     SetStatus(text);
 }
 
-int RunCaptureSession(HQUOR store, CaptureSessionEnv& env, std::atomic<int>& stop,
+std::string SessionEndText(const SessionOutcome& out) {
+    char text[kPathBufferSize + 128];
+    if (out.result == kSessionWriteFailed) {
+        std::snprintf(text, sizeof text, kStatusWriteFailed, out.bytes);
+        return text;
+    }
+    if (const char* failure = FailureText(out.result))
+        return failure;
+    if (out.finished && out.finishResult != kFinishOk) {
+        std::snprintf(text, sizeof text, kStatusFinishFailed, FinishResultText(out.finishResult));
+        return text;
+    }
+    if (!out.finished)
+        return {};
+    const std::string report(CaptureNames(out.finish.reportPath).Name());
+    if (out.finish.pageCount == 1)
+        std::snprintf(text, sizeof text, kStatusDoneOnePage, report.c_str());
+    else
+        std::snprintf(text, sizeof text, kStatusDone, out.finish.pageCount, report.c_str());
+    return text;
+}
+
+int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome) {
     SessionOutcome local;
     SessionOutcome& out = outcome ? *outcome : local;
     out = SessionOutcome{};
 
-    const std::string folder = StoreText(store, "CaptureFolder", kPathBufferSize);
-    const std::string name = StoreText(store, "CaptureFilename", kPathBufferSize);
-    char base[kPathBufferSize];
-    const bool haveBase =
-        MakeBasePath(folder.c_str(), name.c_str(), base, sizeof base) == kFinishOk;
-    const std::string tmpPath = haveBase ? std::string(base) + ".tmp" : std::string();
+    CaptureNames names;
+    const bool haveBase = CaptureNames::Make(request.folder, request.name, names) == kFinishOk;
+    const std::string tmpPath = names.Recording();
 
+    // The port first: a session that cannot record must not touch the
+    // files of an earlier capture, nor a recording kept from one.
     int result = kSessionStopped;
-    std::FILE* recording = haveBase ? std::fopen(tmpPath.c_str(), "wb") : nullptr;
-    if (!recording) {
+    std::unique_ptr<CableLine> line = haveBase ? env.OpenPort(request.port) : nullptr;
+    std::FILE* recording = nullptr;
+    if (!haveBase) {
+        result = kSessionCannotOpenFile;
+    } else if (!line) {
+        result = kSessionCannotOpenPort;
+    } else if (!(recording = std::fopen(tmpPath.c_str(), "wb"))) {
         result = kSessionCannotOpenFile;
     } else {
-        const std::string port1 = StoreText(store, "Port1", kPortTextSize);
-        std::unique_ptr<CableLine> line = env.OpenPort(port1.c_str());
-        if (!line) {
-            result = kSessionCannotOpenPort;
-        } else {
-            ReadLoopState state;
-            result = RunReadLoop(
-                *line, recording, stop, [&env](long long bytes) { env.OnProgress(bytes); }, state);
-            out.bytes = state.bytes;
-        }
-        // The port is closed as the line goes.
+        ReadLoopState state;
+        result = RunReadLoop(
+            *line, recording, stop, [&env](long long bytes) { env.OnProgress(bytes); }, state);
+        out.bytes = state.bytes;
     }
+    line.reset(); // the port is closed as the line goes
     if (!CloseRecording(recording) && result == kSessionStopped)
         result = kSessionWriteFailed;
     out.result = result;
@@ -79,48 +101,16 @@ int RunCaptureSession(HQUOR store, CaptureSessionEnv& env, std::atomic<int>& sto
         const std::uintmax_t size = std::filesystem::file_size(tmpPath, error);
         out.bytes = error ? 0 : static_cast<long long>(size);
     }
-
-    switch (result) {
-    case kSessionCannotOpenFile:
-        env.SetStatus(kStatusCannotOpenFile);
-        break;
-    case kSessionCannotOpenPort:
-        env.SetStatus(kStatusCannotOpenPort);
-        break;
-    case kSessionReadFailed:
-        env.SetStatus(kStatusReadFailed);
-        break;
-    case kSessionWriteFailed: {
-        char text[128];
-        std::snprintf(text, sizeof text, kStatusWriteFailed, out.bytes);
-        env.SetStatus(text);
-        break;
-    }
-    default:
-        break;
-    }
-
-    const bool singleFile = quorGetNumeric(store, "SingleFile") != 0;
-    if (result == kSessionCannotOpenFile) {
-        // No recording of this session: an old one left under the temporary
-        // name must not be finished in its place. Single-file mode still
-        // clears the old capture file and reports the empty capture.
-        if (haveBase && singleFile) {
-            std::remove((std::string(base) + ".cpt").c_str());
-            WriteHtmlReport(base, 0, true);
-        }
-    } else {
+    if (result != kSessionCannotOpenFile && result != kSessionCannotOpenPort) {
+        env.OnFinishing(out.bytes);
         FinishOptions options;
-        options.singleFile = singleFile;
-        out.finishResult = FinishCapture(tmpPath.c_str(), base, options, &out.finish);
+        options.singleFile = env.FinishAsSingleFile(request.singleFile);
+        out.finishResult =
+            FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;
-        if (out.finishResult != kFinishOk && result == kSessionStopped) {
-            char text[256];
-            std::snprintf(text, sizeof text, kStatusFinishFailed,
-                          FinishResultText(out.finishResult));
-            env.SetStatus(text);
-        }
     }
+    // What was written, or why the session failed, is the last word.
+    env.SetStatus(SessionEndText(out).c_str());
 
     stop.store(1);
     return result;

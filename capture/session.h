@@ -1,18 +1,20 @@
-// One capture session, the body of the capture thread: records everything the
-// print cable sends into base path + ".tmp" until the stop flag is set, then
-// turns the recording into capture files, page bitmaps and the report.
+// One capture session, the body of the capture thread: opens the port, records
+// everything the print cable sends into the capture's recording (base.tmp)
+// until the stop flag is set, then turns the recording into capture files,
+// page bitmaps and the report.
 //
-// The platform supplies the port and shows the status texts; the settings come
-// from the value store: "CaptureFolder", "CaptureFilename", "Port1" and
-// "SingleFile" (looked at once the recording has ended).
+// A session that cannot open its port or its recording ends before any byte
+// and changes no file: no finishing step, no report.
 #pragma once
 
 #include <atomic>
 #include <memory>
 
+#include <string>
+
 #include "capture/capture_files.h"
+#include "capture/capture_names.h"
 #include "capture/handshake.h"
-#include "host/quor.h"
 
 namespace zav {
 
@@ -35,19 +37,38 @@ inline constexpr char kStatusWriteFailed[] =
     "Cannot write capture file: recording ended, %lld bytes kept";
 // Making the capture files or the report failed; the recording is left in place.
 inline constexpr char kStatusFinishFailed[] = "Capture not finished: %s";
-// Shown when Stop returns while the session is still rendering pages.
-inline constexpr char kStatusFinishing[] = "Finishing pages...";
+// Shown once the pages and the report are made: the page count and the report's name.
+inline constexpr char kStatusDone[] = "%u pages: %s";
+inline constexpr char kStatusDoneOnePage[] = "1 page: %s";
+// Stop was pressed while the instrument still sends: the recording goes on to
+// the end of its burst.
+inline constexpr char kStatusStopping[] = "Stopping at the end of the printout (%lld bytes)";
+// Shown when Stop returns while the session is still making pages.
+inline constexpr char kStatusFinishing[] = "Making pages (%lld bytes)...";
+
+// What one session records and where.
+struct CaptureRequest {
+    std::string folder;
+    std::string name;
+    std::string port; // "Com%d" on Windows; a device path on Linux
+    bool singleFile = false;
+};
 
 // What a session needs from its platform.
 class CaptureSessionEnv {
   public:
     virtual ~CaptureSessionEnv() = default;
-    // Opens the port that the "Port1" text names; null when it cannot be opened.
-    virtual std::unique_ptr<CableLine> OpenPort(const char* port1) = 0;
+    // Opens the port that the request names; null when it cannot be opened.
+    virtual std::unique_ptr<CableLine> OpenPort(const std::string& port) = 0;
     // Shows a status text (on Windows: the field "_Status").
     virtual void SetStatus(const char* text) = 0;
     // After every read with the running byte count; shows "Reading (%d)".
     virtual void OnProgress(long long bytes);
+    // Once the recording has ended, before the capture files are made.
+    virtual void OnFinishing(long long bytes) { (void)bytes; }
+    // The mode the capture files are made in, asked once the recording has
+    // ended (the Windows dialog lets the user change it while recording).
+    virtual bool FinishAsSingleFile(bool requested) { return requested; }
 };
 
 struct SessionOutcome {
@@ -60,7 +81,11 @@ struct SessionOutcome {
 
 // Runs one session to its end and sets `stop` to 1 at the very end. `outcome`
 // may be null. Returns the session result.
-int RunCaptureSession(HQUOR store, CaptureSessionEnv& env, std::atomic<int>& stop,
+int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome);
+
+// The status text that tells what a finished session wrote ("3 pages:
+// run.html"), or its failure.
+std::string SessionEndText(const SessionOutcome& outcome);
 
 } // namespace zav

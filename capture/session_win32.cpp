@@ -1,11 +1,10 @@
-// The capture session in the main dialog: Start, Stop and Close.
+// The capture session in the main dialog: Start, Stop and Close hand the
+// dialog's settings to the session controller and show what it tells.
 //
-// One capture thread at a time runs RunCaptureSession. Start stays unavailable
-// until that thread has really ended: Stop that finds it still making pages
-// says so in "_Status" and leaves it to the thread to make Start available
-// again, so that two sessions never write the same files or run the renderer
-// and the report at once. The thread handle is closed as soon as the ended
-// thread is noticed (by Stop, the next Start or Close).
+// The settings are read from the value store once, at Start, into the
+// session's request (the single-file choice again once the recording has
+// ended). Start stays unavailable until the session's thread has really
+// ended, so that two sessions never write the same files.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -13,98 +12,153 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <new>
 #include <string>
 
 #include "app/exports.h"
-#include "capture/readloop.h"
 #include "capture/serial.h"
-#include "capture/session.h"
+#include "capture/session_control.h"
 #include "host/vok.h"
 
 namespace {
 
 constexpr DWORD kThreadStackSize = 65536;
 constexpr DWORD kStartPauseMs = 100;
-constexpr DWORD kStopPauseMs = 100;
-constexpr DWORD kStopWaitMs = 400;
-constexpr DWORD kCancelWaitMs = 1000;
-// Closing waits this long for a session to make its pages before giving up on it.
-constexpr DWORD kCancelFinishWaitMs = 60000;
+constexpr int kPortTextSize = 32;
 
-std::atomic<int> g_stop{0};
-HANDLE g_thread = nullptr; // dialog thread only
+// A Win32 thread with the capture thread's small stack. Waiting with `pump`
+// keeps serving the thread's windows (painting, the status field) and ends
+// as soon as the session's thread does.
+class Win32SessionThread : public zav::SessionThread {
+  public:
+    bool Launch(std::function<void()> body) override {
+        auto* heap = new (std::nothrow) std::function<void()>(std::move(body));
+        if (!heap)
+            return false;
+        handle_ = CreateThread(nullptr, kThreadStackSize, Run, heap, 0, nullptr);
+        if (!handle_) {
+            delete heap;
+            return false;
+        }
+        return true;
+    }
+    bool Wait(int ms, bool pump) override {
+        if (!handle_)
+            return true;
+        if (!pump)
+            return WaitForSingleObject(handle_, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
+        for (;;) {
+            const ULONGLONG now = GetTickCount64();
+            const DWORD left = now >= end ? 0 : static_cast<DWORD>(end - now);
+            const DWORD woke = MsgWaitForMultipleObjects(1, &handle_, FALSE, left, QS_ALLINPUT);
+            if (woke == WAIT_OBJECT_0)
+                return true;
+            if (woke != WAIT_OBJECT_0 + 1)
+                return false; // time is up (or the wait failed)
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    // Not ours to take: leave it for the dialog's own loop.
+                    PostQuitMessage(static_cast<int>(msg.wParam));
+                    return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0;
+                }
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+    }
+    void Kill() override {
+        if (handle_)
+            TerminateThread(handle_, static_cast<DWORD>(-1));
+    }
+    void Release() override {
+        if (handle_)
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
 
-// Between Stop and the end of the thread: whether Stop showed the finishing
-// text (the thread then clears it) and whether the thread is past its work.
-std::mutex g_endLock;
-bool g_finishingShown = false;
-bool g_threadDone = false;
-bool g_stoppedByUser = false; // dialog thread only
+  private:
+    static DWORD WINAPI Run(LPVOID param) {
+        auto* body = static_cast<std::function<void()>*>(param);
+        try {
+            (*body)();
+        } catch (...) {
+        }
+        delete body;
+        return 0;
+    }
+    HANDLE handle_ = nullptr;
+};
+
+class Win32SessionClock : public zav::SessionClock {
+  public:
+    void Sleep(int ms) override { ::Sleep(static_cast<DWORD>(ms)); }
+};
 
 class WindowsSessionEnv : public zav::CaptureSessionEnv {
   public:
     explicit WindowsSessionEnv(HQUOR store) : store_(store) {}
-    std::unique_ptr<zav::CableLine> OpenPort(const char* port1) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port) override {
         auto line = std::make_unique<zav::SerialLine>();
-        if (line->Port().Open(zav::PortNumberFromText(port1), zav::kCableBaudRate, 0) !=
+        if (line->Port().Open(zav::PortNumberFromText(port.c_str()), zav::kCableBaudRate, 0) !=
             zav::kCommOk)
             return nullptr;
         return line;
     }
     void SetStatus(const char* text) override { quorSetString(store_, "_Status", text); }
-    // Once Stop has said that the session is finishing, the byte count of the
-    // burst still coming in does not take that text away.
-    void OnProgress(long long bytes) override {
-        std::lock_guard<std::mutex> guard(g_endLock);
-        if (!g_finishingShown)
-            CaptureSessionEnv::OnProgress(bytes);
-    }
+    bool FinishAsSingleFile(bool) override { return quorGetNumeric(store_, "SingleFile") != 0; }
 
   private:
     HQUOR store_;
 };
 
-DWORD WINAPI CaptureThread(LPVOID param) {
-    HVOKDLG dlg = vokDialogFromWindow(param);
-    HQUOR store = static_cast<HQUOR>(vokGetInfo(dlg, VOK_INFO_STORE));
-    const int start = vokGetIndexFromTag(dlg, "Start");
-    int result = zav::kSessionCannotOpenFile;
-    zav::SessionOutcome outcome;
-    if (store) {
-        WindowsSessionEnv env(store);
-        result = zav::RunCaptureSession(store, env, g_stop, &outcome);
-    }
-    g_stop.store(1);
-    {
-        std::lock_guard<std::mutex> guard(g_endLock);
-        g_threadDone = true;
-        // A finishing text that Stop showed is over now; a failure text stays.
-        if (g_finishingShown && result == zav::kSessionStopped &&
-            outcome.finishResult == zav::kFinishOk)
-            quorSetItem(store, "_Status", 0, 0);
-    }
-    vokSetAccess(dlg, start, VOK_ACCESS_ENABLED);
-    return static_cast<DWORD>(result);
+std::atomic<int> g_stop{0};
+Win32SessionThread g_thread;
+Win32SessionClock g_clock;
+zav::SessionController g_session(g_thread, g_clock, g_stop);
+bool g_closing = false; // dialog thread only
+
+std::string StoreText(HQUOR store, const char* field, int size) {
+    std::string text(static_cast<std::size_t>(size), '\0');
+    quorGetString(store, field, text.data(), size);
+    text.resize(std::char_traits<char>::length(text.c_str()));
+    return text;
 }
 
-constexpr DWORD kThreadExitWaitMs = 2000;
+zav::CaptureRequest ReadRequest(HQUOR store) {
+    zav::CaptureRequest request;
+    request.folder = StoreText(store, "CaptureFolder", static_cast<int>(zav::kPathBufferSize));
+    request.name = StoreText(store, "CaptureFilename", static_cast<int>(zav::kPathBufferSize));
+    request.port = StoreText(store, "Port1", kPortTextSize);
+    request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
+    return request;
+}
 
-// Closes the handle of a thread that is past its work (it only has to return);
-// false while it still records or makes pages.
-bool ForgetEndedThread() {
-    if (!g_thread)
-        return true;
-    {
-        std::lock_guard<std::mutex> guard(g_endLock);
-        if (!g_threadDone)
-            return false;
-    }
-    WaitForSingleObject(g_thread, kThreadExitWaitMs);
-    CloseHandle(g_thread);
-    g_thread = nullptr;
-    return true;
+bool Busy() {
+    const zav::SessionPhase phase = g_session.Phase();
+    return phase == zav::SessionPhase::Recording || phase == zav::SessionPhase::Finishing;
+}
+
+// Asks before a session replaces the report or a recording kept from an
+// earlier session; true when it may go on.
+bool MayReplace(VokWnd window, const zav::CaptureNames& names) {
+    const std::string report = names.Report();
+    const std::string recording = names.Recording();
+    const bool hasReport = _access(report.c_str(), 0) == 0;
+    const bool hasRecording = _access(recording.c_str(), 0) == 0;
+    int answer = IDYES;
+    if (hasReport && hasRecording)
+        answer = vokDoMessageFmt(window, MB_YESNO, "ZAV Print Utility",
+                                 "Files %s and %s already exist; overwrite?", recording.c_str(),
+                                 report.c_str());
+    else if (hasReport || hasRecording)
+        answer = vokDoMessageFmt(window, MB_YESNO, "ZAV Print Utility",
+                                 "File %s already exists; overwrite?",
+                                 hasReport ? report.c_str() : recording.c_str());
+    return answer != IDNO;
 }
 
 } // namespace
@@ -113,32 +167,20 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
                                 HQUOR store) {
     HVOKDLG dlg = vokDialogFromWindow(window);
     // Never two sessions at once: the last one may still be making pages.
-    if (!ForgetEndedThread())
+    if (Busy())
         return 1;
-    char folder[zav::kPathBufferSize] = "";
-    char name[zav::kPathBufferSize] = "";
-    char base[zav::kPathBufferSize];
-    quorGetString(store, "CaptureFolder", folder, sizeof folder);
-    quorGetString(store, "CaptureFilename", name, sizeof name);
-    if (zav::MakeBasePath(folder, name, base, sizeof base) == zav::kFinishOk) {
-        const std::string report = std::string(base) + ".html";
-        if (_access(report.c_str(), 0) == 0 &&
-            vokDoMessageFmt(window, MB_YESNO, "ZAV Print Utility",
-                            "File %s already exists; overwrite?", report.c_str()) == IDNO)
-            return 1;
-    }
+    const zav::CaptureRequest request = ReadRequest(store);
+    zav::CaptureNames names;
+    if (zav::CaptureNames::Make(request.folder, request.name, names) == zav::kFinishOk &&
+        !MayReplace(window, names))
+        return 1;
     const int start = vokGetIndexFromTag(dlg, "Start");
     vokSetAccess(dlg, start, VOK_ACCESS_DISABLED);
     quorSetString(store, "_Status", zav::kStatusWaiting);
-    {
-        std::lock_guard<std::mutex> guard(g_endLock);
-        g_finishingShown = false;
-        g_threadDone = false;
-    }
-    g_stoppedByUser = false;
-    g_stop.store(0);
-    g_thread = CreateThread(nullptr, kThreadStackSize, CaptureThread, window, 0, nullptr);
-    if (!g_thread) {
+    const auto started = g_session.Start(
+        request, std::make_unique<WindowsSessionEnv>(store),
+        [dlg, start](const zav::SessionOutcome&) { vokSetAccess(dlg, start, VOK_ACCESS_ENABLED); });
+    if (started != zav::SessionController::kStarted) {
         quorSetString(store, "_Status", zav::kStatusCannotOpenFile);
         vokSetAccess(dlg, start, VOK_ACCESS_ENABLED);
         return 1;
@@ -150,48 +192,28 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
 ZAV_EXPORT int DP_Capture_Stop(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_t,
                                HQUOR store) {
     HVOKDLG dlg = vokDialogFromWindow(window);
-    g_stop.store(1);
-    Sleep(kStopPauseMs);
-    if (g_thread) {
-        g_stoppedByUser = true;
-        WaitForSingleObject(g_thread, kStopWaitMs);
-        std::lock_guard<std::mutex> guard(g_endLock);
-        if (!g_threadDone) {
-            // Still reading the end of a burst or making pages: Start waits
-            // for the thread, which makes it available when it ends.
-            g_finishingShown = true;
-            quorSetString(store, "_Status", zav::kStatusFinishing);
-            return 1;
-        }
-    }
-    ForgetEndedThread();
+    const zav::SessionPhase before = g_session.Phase();
+    const zav::SessionPhase after = g_session.Stop();
+    // Still at the end of a burst or making pages: the status says so, and
+    // the session makes Start available when it ends.
+    if (after == zav::SessionPhase::Recording || after == zav::SessionPhase::Finishing)
+        return 1;
     vokSetAccess(dlg, vokGetIndexFromTag(dlg, "Start"), VOK_ACCESS_ENABLED);
-    quorSetItem(store, "_Status", 0, 0);
+    // What a session wrote, or why it failed, stays on show.
+    if (before == zav::SessionPhase::Idle)
+        quorSetItem(store, "_Status", 0, 0);
     return 1;
 }
 
 ZAV_EXPORT std::intptr_t CB_Cancel(HVOKDLG dlg, int message, std::intptr_t v1, std::intptr_t v2) {
-    if (message == VOK_ACTIVATE && g_thread) {
-        g_stop.store(1);
-        DWORD waited = WaitForSingleObject(g_thread, kCancelWaitMs);
-        if (waited != WAIT_OBJECT_0) {
-            // The instrument is still printing, or pages are being made. The
-            // recording stops at once and what arrived is still made into
-            // pages; killing the thread instead could leave a lock of the
-            // value store or the heap held and hang the program on its way out.
-            g_stop.store(zav::kStopNow);
-            waited = WaitForSingleObject(g_thread, kCancelFinishWaitMs);
-            if (waited != WAIT_OBJECT_0)
-                TerminateThread(g_thread, static_cast<DWORD>(-1)); // last resort
-        }
-        DWORD code = 0;
+    if (message == VOK_ACTIVATE && !g_closing) {
+        g_closing = true;
+        const zav::SessionController::CloseResult closed = g_session.Close();
+        g_closing = false;
         // A session that Stop ended already has nothing more to tell.
-        if (waited == WAIT_OBJECT_0 && GetExitCodeThread(g_thread, &code) && code == 0 &&
-            !g_stoppedByUser)
-            vokDoMessageFmt(nullptr, MB_OK, "", "Thread finished, result %d",
-                            static_cast<int>(code));
-        CloseHandle(g_thread);
-        g_thread = nullptr;
+        if (closed.hadSession && closed.ended && closed.result == zav::kSessionStopped &&
+            !closed.stoppedBefore)
+            vokDoMessageFmt(nullptr, MB_OK, "", "Thread finished, result %d", closed.result);
     }
     return vokCtlDefProc(dlg, message, v1, v2);
 }

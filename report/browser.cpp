@@ -3,14 +3,32 @@
 namespace zav {
 namespace {
 
+// Where the program's path ends: after its closing quote when it is quoted,
+// else at the first blank. A "-" inside it ("C:\Program Files\my-browser\b.exe")
+// is part of the name, not an option.
+std::size_t ProgramEnd(std::string_view command) {
+    std::size_t at = command.find_first_not_of(" \t");
+    if (at == std::string_view::npos)
+        return command.size();
+    if (command[at] == '"') {
+        const std::size_t close = command.find('"', at + 1);
+        return close == std::string_view::npos ? command.size() : close + 1;
+    }
+    const std::size_t blank = command.find_first_of(" \t", at);
+    return blank == std::string_view::npos ? command.size() : blank;
+}
+
 // Where the quoted path goes into the registered command.
 std::size_t InsertionPoint(std::string_view command) {
     if (std::size_t quoted = command.find("\"%1\""); quoted != std::string_view::npos)
         return quoted;
     if (std::size_t bare = command.find("%1"); bare != std::string_view::npos)
         return bare;
-    // The character before the last "-"; a "-" in first place has none.
-    if (std::size_t dash = command.rfind('-'); dash != std::string_view::npos && dash > 0)
+    // The character before the last "-" of the options; a "-" in first
+    // place has none.
+    const std::size_t program = ProgramEnd(command);
+    if (std::size_t dash = command.rfind('-');
+        dash != std::string_view::npos && dash > 0 && dash > program)
         return dash - 1;
     return command.size();
 }
@@ -78,6 +96,32 @@ std::vector<std::string> BrowserArguments(std::string_view command, std::string_
              at = word.find(kStandIn, at + path.size()))
             word.replace(at, kStandIn.size(), path);
     }
+    return words;
+}
+
+std::vector<std::string> BrowserVariableArguments(std::string_view command, std::string_view path) {
+    std::vector<std::string> words = SplitCommandWords(command);
+    if (words.empty() || words.front().find("%s") != std::string::npos)
+        return {};
+    bool placed = false;
+    for (std::string& word : words) {
+        std::string expanded;
+        for (std::size_t at = 0; at < word.size(); ++at) {
+            if (word[at] == '%' && at + 1 < word.size() && word[at + 1] == 's') {
+                expanded += path;
+                placed = true;
+                ++at;
+            } else if (word[at] == '%' && at + 1 < word.size() && word[at + 1] == '%') {
+                expanded += '%';
+                ++at;
+            } else {
+                expanded += word[at];
+            }
+        }
+        word = std::move(expanded);
+    }
+    if (!placed)
+        words.emplace_back(path);
     return words;
 }
 

@@ -5,7 +5,8 @@
 // placeholder for the address. The report path replaces, in this order of
 // preference, the quoted placeholder "%1" (from its opening quote), the bare
 // placeholder %1, or the command's last option (from the character before its
-// last "-"); with none of these the path is appended. Whatever followed the
+// last "-" after the program's path, which is the first word or a quoted
+// path); with none of these the path is appended. Whatever followed the
 // insertion point is dropped. The path is written in double quotes, with a
 // blank in front unless the command already has one there. Without a
 // registered command the program "explorer" is used.
@@ -39,5 +40,11 @@ std::vector<std::string> SplitCommandWords(std::string_view command);
 // as one argument of its own, whatever characters it holds: it is never split
 // or read as part of the command. Empty when the command has no word.
 std::vector<std::string> BrowserArguments(std::string_view command, std::string_view path);
+
+// The program and arguments of a $BROWSER entry: every "%s" in a word stands
+// for `path` ("%%" for "%"), and the words after it stay; without "%s" the
+// path is added as the last argument. Empty when the command has no word or
+// its program word holds "%s".
+std::vector<std::string> BrowserVariableArguments(std::string_view command, std::string_view path);
 
 } // namespace zav

@@ -266,7 +266,11 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
         return kReportCannotCreate;
     const std::size_t length = static_cast<std::size_t>(g_report.length);
     const bool written = std::fwrite(g_report.text.get(), 1, length, file.get()) == length;
-    return CloseFile(file) && written ? kReportOk : kReportCannotWrite;
+    if (CloseFile(file) && written)
+        return kReportOk;
+    // A cut report (a full disk) shows a blank or broken page: none is better.
+    std::remove(reportPath);
+    return kReportCannotWrite;
 }
 
 const char* ReportResultText(int result) {

@@ -3,14 +3,14 @@
 // Windows: the registered open command for web addresses (HKEY_CLASSES_ROOT
 // "http\shell\open\command"), or "explorer", composed with the quoted path as
 // ComposeBrowserCommand says and started shown, without waiting.
-// POSIX: $BROWSER when set (its first entry; "%s" stands for the path as "%1"
-// does), else xdg-open; started without a shell and without waiting.
+// POSIX: $BROWSER when set (its first entry; "%s" stands for the path, the
+// words after it stay), else xdg-open; started without a shell and without
+// waiting.
 #pragma once
 
 namespace zav {
 
-// False when the browser could not be started (POSIX only; Windows does not
-// look at the start's result).
+// False when the browser could not be started.
 bool OpenInBrowser(const char* path);
 
 } // namespace zav

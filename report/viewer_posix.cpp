@@ -17,14 +17,11 @@ namespace zav {
 
 namespace {
 
-// $BROWSER's first entry with "%s" written as "%1"; empty when unset.
+// $BROWSER's first entry; empty when unset.
 std::string BrowserCommand() {
     const char* value = std::getenv("BROWSER");
     std::string command = value ? value : "";
-    command = command.substr(0, command.find(':'));
-    for (std::size_t at = command.find("%s"); at != std::string::npos; at = command.find("%s", at))
-        command.replace(at, 2, "%1");
-    return command;
+    return command.substr(0, command.find(':'));
 }
 
 } // namespace
@@ -33,7 +30,7 @@ bool OpenInBrowser(const char* path) {
     std::string command = BrowserCommand();
     std::vector<std::string> words = command.find_first_not_of(" \t") == std::string::npos
                                          ? std::vector<std::string>{"xdg-open", path}
-                                         : BrowserArguments(command, path);
+                                         : BrowserVariableArguments(command, path);
     if (words.empty())
         return false;
     std::vector<char*> argv;

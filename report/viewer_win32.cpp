@@ -9,6 +9,7 @@
 
 #include "app/exports.h"
 #include "capture/capture_files.h"
+#include "capture/capture_names.h"
 #include "host/quor.h"
 #include "host/vok.h"
 #include "report/browser.h"
@@ -27,21 +28,23 @@ bool OpenInBrowser(const char* path) {
         registered = command;
     }
     std::optional<std::string> line = ComposeBrowserCommand(registered, path);
-    if (!line)
-        return false;
-    WinExec(line->c_str(), SW_SHOW);
-    return true;
+    // WinExec gives 32 or more when the program started.
+    return line && WinExec(line->c_str(), SW_SHOW) > 31;
 }
 
 } // namespace zav
 
-ZAV_EXPORT int DP_View(VokWnd, std::intptr_t, std::intptr_t, std::intptr_t, HQUOR store) {
+ZAV_EXPORT int DP_View(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_t, HQUOR store) {
     char folder[zav::kPathBufferSize] = "";
     char name[zav::kPathBufferSize] = "";
-    char base[zav::kPathBufferSize];
     quorGetString(store, "CaptureFolder", folder, sizeof folder);
     quorGetString(store, "CaptureFilename", name, sizeof name);
-    if (zav::MakeBasePath(folder, name, base, sizeof base) == zav::kFinishOk)
-        zav::OpenInBrowser((std::string(base) + ".html").c_str());
+    zav::CaptureNames names;
+    if (zav::CaptureNames::Make(folder, name, names) != zav::kFinishOk)
+        return 1;
+    const std::string report = names.Report();
+    if (!zav::OpenInBrowser(report.c_str()))
+        vokDoMessageFmt(window, MB_OK | MB_ICONERROR, "ZAV Print Utility",
+                        "The web browser could not be started to show %s", report.c_str());
     return 1;
 }

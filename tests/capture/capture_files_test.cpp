@@ -1,4 +1,5 @@
 #include "capture/capture_files.h"
+#include "capture/capture_names.h"
 
 #include "capture_test_support.h"
 
@@ -169,6 +170,57 @@ TEST(BasePath, FromFolderAndName) {
     EXPECT_EQ(zav::MakeBasePath(folder.c_str(), "abcde", out, sizeof out), zav::kFinishPathTooLong);
     EXPECT_STREQ(out, "");
     EXPECT_EQ(zav::MakeBasePath("data", "run", out, 8), zav::kFinishPathTooLong);
+}
+
+using CaptureNamesTest = zavtest::CaptureFolderTest;
+
+// Every file of a capture, and nothing of another one, counts as that
+// capture's; the kept recording is named first.
+TEST_F(CaptureNamesTest, FindsTheFilesOfOneCapture) {
+    zav::CaptureNames names;
+    ASSERT_EQ(zav::CaptureNames::Make(dir_.string(), "run", names), zav::kFinishOk);
+    EXPECT_EQ(names.PageCapture(7), Path("run007.cpt"));
+    EXPECT_EQ(names.PageCapture(1234), Path("run1234.cpt"));
+    EXPECT_EQ(zav::CaptureNames::BitmapOf(names.PageCapture(2)), Path("run002.bmp"));
+    EXPECT_EQ(names.ReportName(), "run.html");
+    EXPECT_FALSE(names.AnyExists());
+    for (const char* other :
+         {"run2.cpt", "runner.html", "run01.bmp", "run.txt", "xrun.cpt", "run001.cpt.bak"})
+        Write(Path(other), "x");
+    EXPECT_FALSE(names.AnyExists());
+    for (const char* own : {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp", "run.$$$"})
+        Write(Path(own), "x");
+    EXPECT_EQ(names.Existing(),
+              (std::vector<std::string>{Path("run.tmp"), Path("run.$$$"), Path("run.pdf"),
+                                        Path("run001.cpt"), Path("run1000.bmp")}));
+    EXPECT_TRUE(names.RecordingExists());
+
+    // A bare name lives in the current folder.
+    const auto here = zavtest::fs::current_path();
+    zavtest::fs::current_path(dir_);
+    zav::CaptureNames bare("run");
+    EXPECT_EQ(bare.Existing().size(), 5u);
+    EXPECT_EQ(bare.Existing().front(), "run.tmp");
+    zavtest::fs::current_path(here);
+}
+
+// A raw recording is recognised under every name that making a capture
+// file writes: the file itself, its bitmap and the renderer's work files.
+TEST_F(CaptureNamesTest, RecordingUnderAnOutputName) {
+    const zav::CaptureNames names(Path("run"));
+    Write(Path("rec.bin"), "x");
+    EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
+    for (const char* made : {"run001.cpt", "run001.bmp", "run001.tmp", "run001.$$$"}) {
+        zavtest::fs::create_hard_link(Path("rec.bin"), Path(made));
+        EXPECT_TRUE(
+            zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)))
+            << made;
+        zavtest::fs::remove(Path(made));
+    }
+    EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
+    Write(Path("run.pdf"), "x");
+    EXPECT_TRUE(names.IsReportFile(Path("run.pdf").c_str()));
+    EXPECT_FALSE(names.IsReportFile(Path("rec.bin").c_str()));
 }
 
 } // namespace

@@ -169,8 +169,14 @@ TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
     EXPECT_NE(out.find("report: " + Path("run.html")), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(Path("run.tmp")));
 
-    // Folder and name come back from the last run; the mode is remembered too.
+    // The same name again: refused while the earlier capture is there.
     StartCapture({"--port", Path("line"), "--single-file"});
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_NE(Output().find(Path("run.html") + " is in the way"), std::string::npos) << Output();
+    EXPECT_TRUE(SameBytes(Pages("run", &pages), Example()));
+
+    // Folder and name come back from the last run; the mode is remembered too.
+    StartCapture({"--port", Path("line"), "--single-file", "--overwrite"});
     Print();
     std::this_thread::sleep_for(1s);
     PressEnter();
@@ -246,11 +252,52 @@ TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
     EXPECT_EQ(Finish(), 1) << Output();
     EXPECT_TRUE(SameBytes(Pages("whole", &pages), Example()));
 
-    // No such device.
-    StartCapture({"--port", Path("nothing"), "--name", "gone"});
+    // No such device, after an earlier capture of that name: told, and the
+    // earlier capture stays as it was.
+    const std::string before = Read(Path("whole001.cpt")) + Read(Path("whole.html"));
+    StartCapture({"--port", Path("nothing"), "--name", "whole", "--overwrite"});
     EXPECT_EQ(Finish(), 1) << Output();
     EXPECT_NE(Output().find("Cannot open com port"), std::string::npos) << Output();
-    EXPECT_EQ(ReportImages("gone"), 0);
+    EXPECT_EQ(Read(Path("whole001.cpt")) + Read(Path("whole.html")), before);
+    EXPECT_FALSE(fs::exists(Path("whole.tmp")));
+}
+
+// A recording that a session kept is never recorded over unasked, and
+// "zavprint finish" on it makes the capture the session could not.
+TEST_F(CliCapture, KeptRecordingBlocksTheNameUntilRecovered) {
+    const std::string kept = "KEPT\r\n\fPAGE TWO\r\n";
+    Write(Path("run.tmp"), kept);
+    StartCapture({"--port", Path("nothing"), "--folder", dir_.string(), "--name", "run"});
+    EXPECT_EQ(Finish(), 1) << Output();
+    EXPECT_NE(Output().find(Path("run.tmp") + " is a recording kept"), std::string::npos)
+        << Output();
+    EXPECT_NE(Output().find("zavprint finish " + Path("run.tmp") + " --name run"),
+              std::string::npos)
+        << Output();
+    EXPECT_EQ(Read(Path("run.tmp")), kept);
+
+    pid_t finish = Spawn({ZAVPRINT_PATH, "finish", Path("run.tmp"), "--folder", dir_.string(),
+                          "--name", "run", "--single-file"},
+                         -1, Path("finish.out"), Path("cfg"));
+    EXPECT_EQ(WaitFor(finish, 10s), 0) << Read(Path("finish.out"));
+    EXPECT_EQ(Read(Path("run.cpt")), kept);
+    EXPECT_TRUE(fs::exists(Path("run.bmp")));
+    EXPECT_EQ(ReportImages("run"), 1);
+    EXPECT_FALSE(fs::exists(Path("run.tmp"))) << "the recording is now the capture file";
+}
+
+// What zavprint prints is part of its result.
+TEST_F(CliCapture, FailedWriteToStandardOutputIsAFailure) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    pid_t help = fork();
+    if (help == 0) {
+        int full = open("/dev/full", O_WRONLY);
+        dup2(full, 1);
+        execl(ZAVPRINT_PATH, ZAVPRINT_PATH, "--help", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    EXPECT_NE(WaitFor(help, 10s), 0);
 }
 
 // The report goes to $BROWSER as one argument, whatever its folder is called,
@@ -263,13 +310,13 @@ TEST_F(CliCapture, ViewHandsTheReportToTheBrowserAsOneArgument) {
     Write(browser, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >" +
                        Path("args.new") + "\nmv " + Path("args.new") + " " + Path("args") + "\n");
     fs::permissions(browser, fs::perms::owner_all);
-    setenv("BROWSER", (browser + " --new-window %s").c_str(), 1);
+    setenv("BROWSER", (browser + " --new-window %s --after").c_str(), 1);
     pid_t view = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "run"}, -1,
                        Path("view.out"), Path("cfg"));
     EXPECT_EQ(WaitFor(view, 10s), 0) << Read(Path("view.out"));
     for (int i = 0; i < 250 && !fs::exists(Path("args")); ++i)
         std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(Read(Path("args")), "--new-window\n" + folder + "/run.html\n");
+    EXPECT_EQ(Read(Path("args")), "--new-window\n" + folder + "/run.html\n--after\n");
 
     pid_t missing = Spawn({ZAVPRINT_PATH, "view", "--folder", folder, "--name", "none"}, -1,
                           Path("view.out"), Path("cfg"));

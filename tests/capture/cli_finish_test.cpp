@@ -56,4 +56,17 @@ TEST_F(CliFinish, FailuresAreNamedAndTheRecordingStays) {
     EXPECT_EQ(Run({raw, "--name", "run", "--bogus"}), 2);
 }
 
+// The recording in the current folder under the name of the page after the
+// last: finishing it must not clear it away as a stale page.
+TEST_F(CliFinish, RecordingNamedLikeThePageAfterTheLastStays) {
+    const auto here = zavtest::fs::current_path();
+    zavtest::fs::current_path(dir_);
+    Write("X002.cpt", "HELLO\r\n\f");
+    const int status = Run({"X002.cpt", "--name", "X"});
+    zavtest::fs::current_path(here);
+    EXPECT_EQ(status, 0) << err_;
+    EXPECT_EQ(Read(Path("X002.cpt")), "HELLO\r\n\f");
+    EXPECT_EQ(Read(Path("X001.cpt")), "HELLO\r\n\f");
+}
+
 } // namespace

@@ -1,5 +1,12 @@
 #include "capture/capture_files.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include <csignal>
+
 #include "capture_test_support.h"
 
 namespace {
@@ -142,5 +149,52 @@ TEST_F(FinishTest, RendersEachPageBesideIt) {
     EXPECT_TRUE(exists(Path("run002.bmp")));
     EXPECT_FALSE(exists(Path("run003.cpt")));
 }
+
+// The page after the last one is cleared away as stale: never when it is the
+// recording being finished, under that name or another link to it.
+TEST_F(FinishTest, RecordingNamedLikeAStalePageIsKept) {
+    zav::FinishOptions keep;
+    keep.keepRaw = true;
+    keep.onCaptureFile = RecordPath;
+    keep.context = &handed_;
+    Write(Path("run002.cpt"), "HELLO\r\n\f");
+    EXPECT_EQ(zav::FinishCapture(Path("run002.cpt").c_str(), Path("run").c_str(), keep, nullptr),
+              zav::kFinishOk);
+    EXPECT_EQ(Read(Path("run002.cpt")), "HELLO\r\n\f");
+    EXPECT_EQ(Read(Path("run001.cpt")), "HELLO\r\n\f");
+
+    zavtest::fs::remove(Path("run002.cpt"));
+    Write(Path("logger.bin"), "HELLO\r\n\f");
+    zavtest::fs::create_hard_link(Path("logger.bin"), Path("run002.cpt"));
+    EXPECT_EQ(zav::FinishCapture(Path("logger.bin").c_str(), Path("run").c_str(), keep, nullptr),
+              zav::kFinishOk);
+    EXPECT_TRUE(exists(Path("run002.cpt"))) << "a second name of the recording stays";
+}
+
+#ifndef _WIN32
+// A full disk (here a file-size limit) cuts the report short: none is left
+// rather than a blank or broken one.
+TEST_F(FinishTest, ReportThatCannotBeWrittenWholeIsNotLeft) {
+    Write(Path("run.html"), "earlier report");
+    raw_ = Path("run.tmp");
+    Write(raw_, "");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    for (rlim_t limit : {rlim_t{0}, rlim_t{40}}) {
+        rlimit tight = saved;
+        tight.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        const int result = zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {}, &outcome_);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(result, zav::kFinishReportFailed) << limit;
+        EXPECT_FALSE(exists(Path("run.html")))
+            << "limit " << limit << ": " << Read(Path("run.html")).size() << " bytes left";
+        Write(raw_, "");
+    }
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+#endif
 
 } // namespace

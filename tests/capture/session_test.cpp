@@ -1,4 +1,6 @@
+#include "capture/readloop.h"
 #include "capture/session.h"
+#include "capture/session_control.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +9,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture_test_support.h"
@@ -36,6 +40,7 @@ class FakeLine : public zav::CableLine {
         std::size_t chunk = 1000;
         long stopAfterMs = 300;
         long long failAt = -1;
+        std::function<void(std::size_t received)> onRead = {}; // after each read
     };
     FakeLine(const Script& script, std::atomic<int>& stop) : s_(script), stop_(stop) {}
 
@@ -55,6 +60,8 @@ class FakeLine : public zav::CableLine {
         std::size_t n = std::min(size, end - pos_);
         std::memcpy(buffer, s_.data.data() + pos_, n);
         pos_ += n;
+        if (s_.onRead)
+            s_.onRead(pos_);
         return static_cast<long>(n);
     }
     void SleepMs(int ms) override {
@@ -77,8 +84,8 @@ class FakeEnv : public zav::CaptureSessionEnv {
   public:
     FakeEnv(const FakeLine::Script& script, std::atomic<int>& stop)
         : script_(script), stop_(stop) {}
-    std::unique_ptr<zav::CableLine> OpenPort(const char* port1) override {
-        openedPort = port1;
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port) override {
+        openedPort = port;
         if (!portOpens)
             return nullptr;
         return std::make_unique<FakeLine>(script_, stop_);
@@ -98,16 +105,14 @@ class SessionTest : public CaptureFolderTest {
   protected:
     void SetUp() override {
         CaptureFolderTest::SetUp();
-        store_ = quorOpen(("session:" + dir_.string()).c_str());
-        quorSetString(store_, "CaptureFolder", dir_.string().c_str());
-        quorSetString(store_, "CaptureFilename", "run");
-        quorSetString(store_, "Port1", "Com5");
-        quorSetNumeric(store_, "SingleFile", 0);
+        request_.folder = dir_.string();
+        request_.name = "run";
+        request_.port = "Com5";
     }
 
     int Run(FakeEnv& env) {
         stop_.store(0);
-        int result = zav::RunCaptureSession(store_, env, stop_, &outcome_);
+        int result = zav::RunCaptureSession(request_, env, stop_, &outcome_);
         EXPECT_EQ(stop_.load(), 1) << "the session leaves the stop flag set";
         return result;
     }
@@ -136,7 +141,7 @@ class SessionTest : public CaptureFolderTest {
         return n;
     }
 
-    HQUOR store_ = nullptr;
+    zav::CaptureRequest request_;
     std::atomic<int> stop_{0};
     zav::SessionOutcome outcome_;
 };
@@ -154,13 +159,16 @@ TEST_F(SessionTest, PageModeRecordsEveryByteRendersEachPageAndReports) {
         EXPECT_TRUE(zavtest::fs::exists(Path(bmp))) << bmp;
     EXPECT_EQ(ReportImages(), 3);
     EXPECT_FALSE(zavtest::fs::exists(Path("run.tmp")));
-    ASSERT_FALSE(env.statuses.empty());
-    EXPECT_EQ(env.statuses.back(), "Reading (" + std::to_string(stream.size()) + ")");
+    // The byte count while recording, then what was written.
+    ASSERT_GE(env.statuses.size(), 2u);
+    EXPECT_EQ(env.statuses[env.statuses.size() - 2],
+              "Reading (" + std::to_string(stream.size()) + ")");
+    EXPECT_EQ(env.statuses.back(), "3 pages: run.html");
 }
 
 TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
     const std::string stream = Example(2);
-    quorSetNumeric(store_, "SingleFile", 1);
+    request_.singleFile = true;
     FakeEnv env({stream, 4096}, stop_);
     EXPECT_EQ(Run(env), zav::kSessionStopped);
     EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), stream));
@@ -171,16 +179,16 @@ TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
 
 TEST_F(SessionTest, NoDataGivesAnEmptyReportInBothModes) {
     Write(Path("run.cpt"), "old capture");
-    quorSetNumeric(store_, "SingleFile", 1);
+    request_.singleFile = true;
     FakeEnv single({"", 100}, stop_);
     EXPECT_EQ(Run(single), zav::kSessionStopped);
     EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt"))) << "the old capture file goes";
     EXPECT_TRUE(zavtest::fs::exists(Path("run.html")));
     EXPECT_EQ(ReportImages(), 0);
-    EXPECT_TRUE(single.statuses.empty());
+    EXPECT_EQ(single.statuses, std::vector<std::string>{"0 pages: run.html"});
 
     zavtest::fs::remove(Path("run.html"));
-    quorSetNumeric(store_, "SingleFile", 0);
+    request_.singleFile = false;
     FakeEnv pages({"", 100}, stop_);
     EXPECT_EQ(Run(pages), zav::kSessionStopped);
     EXPECT_FALSE(zavtest::fs::exists(Path("run001.cpt")));
@@ -189,46 +197,52 @@ TEST_F(SessionTest, NoDataGivesAnEmptyReportInBothModes) {
     EXPECT_FALSE(zavtest::fs::exists(Path("run.tmp")));
 }
 
-TEST_F(SessionTest, TemporaryFileThatCannotBeMade) {
-    // A folder stands where the temporary file would go; an old page file and
-    // an old single capture file lie beside it.
-    zavtest::fs::create_directory(Path("run.tmp"));
-    Write(Path("run001.cpt"), "old page");
-    Write(Path("run.cpt"), "old single");
-
-    FakeEnv pages({Example(1), 100}, stop_);
-    EXPECT_EQ(Run(pages), zav::kSessionCannotOpenFile);
-    EXPECT_TRUE(pages.openedPort.empty()) << "no port is opened without a file";
-    EXPECT_EQ(pages.statuses, std::vector<std::string>{"Cannot open capture file"});
-    EXPECT_EQ(Read(Path("run001.cpt")), "old page") << "page mode makes nothing";
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.html")));
-
-    quorSetNumeric(store_, "SingleFile", 1);
-    FakeEnv single({Example(1), 100}, stop_);
-    EXPECT_EQ(Run(single), zav::kSessionCannotOpenFile);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt")));
-    EXPECT_EQ(ReportImages(), 0);
-
-    // No file name at all: nothing can be made.
-    quorSetString(store_, "CaptureFilename", "");
-    FakeEnv unnamed({Example(1), 100}, stop_);
-    EXPECT_EQ(Run(unnamed), zav::kSessionCannotOpenFile);
-}
-
-TEST_F(SessionTest, PortThatCannotBeOpenedGivesTheEmptyReport) {
-    Write(Path("run.cpt"), "old single");
-    for (int single : {0, 1}) {
-        quorSetNumeric(store_, "SingleFile", single);
-        zavtest::fs::remove(Path("run.html"));
+// A session that cannot record ends before any byte and leaves the files of
+// an earlier capture, and a recording kept from one, exactly as they were.
+TEST_F(SessionTest, SessionThatCannotRecordChangesNoFile) {
+    const std::vector<std::pair<std::string, std::string>> earlier = {
+        {"run001.cpt", "old page"},
+        {"run001.bmp", "old bitmap"},
+        {"run.cpt", "old single"},
+        {"run.html", "old report"},
+        {"run.tmp", "kept recording"}};
+    for (const auto& [name, text] : earlier)
+        Write(Path(name), text);
+    auto unchanged = [&](const char* what) {
+        for (const auto& [name, text] : earlier)
+            EXPECT_EQ(Read(Path(name)), text) << what << ": " << name;
+        EXPECT_FALSE(zavtest::fs::exists(Path("run002.cpt"))) << what;
+    };
+    for (bool single : {false, true}) {
+        request_.singleFile = single;
         FakeEnv env({Example(1), 100}, stop_);
         env.portOpens = false;
         EXPECT_EQ(Run(env), zav::kSessionCannotOpenPort);
         EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port"});
-        EXPECT_EQ(ReportImages(), 0) << "single " << single;
-        EXPECT_FALSE(zavtest::fs::exists(Path("run.tmp")));
-        EXPECT_FALSE(zavtest::fs::exists(Path("run001.cpt")));
+        EXPECT_FALSE(outcome_.finished);
+        unchanged(single ? "port, single file" : "port, pages");
     }
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt")));
+
+    // The port opens, but the recording cannot be made (a folder in its way).
+    zavtest::fs::rename(Path("run.tmp"), Path("kept.tmp"));
+    zavtest::fs::create_directory(Path("run.tmp"));
+    for (bool single : {false, true}) {
+        request_.singleFile = single;
+        FakeEnv env({Example(1), 100}, stop_);
+        EXPECT_EQ(Run(env), zav::kSessionCannotOpenFile);
+        EXPECT_EQ(env.openedPort, "Com5");
+        EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open capture file"});
+        EXPECT_FALSE(outcome_.finished);
+    }
+    zavtest::fs::remove(Path("run.tmp"));
+    zavtest::fs::rename(Path("kept.tmp"), Path("run.tmp"));
+    unchanged("recording");
+
+    // No file name at all: nothing can be made, no port is opened.
+    request_.name.clear();
+    FakeEnv unnamed({Example(1), 100}, stop_);
+    EXPECT_EQ(Run(unnamed), zav::kSessionCannotOpenFile);
+    EXPECT_TRUE(unnamed.openedPort.empty());
 }
 
 TEST_F(SessionTest, ReadFailureFinishesWhatWasRead) {
@@ -251,7 +265,7 @@ TEST_F(SessionTest, WriteFailureEndsTheRecordingAndKeepsWhatWasStored) {
     const std::string stream = Example(3);
     const rlim_t limit = 10000;
     ASSERT_LT(limit, stream.size());
-    quorSetNumeric(store_, "SingleFile", 1);
+    request_.singleFile = true;
     FakeEnv env({stream, 3000}, stop_);
 
     rlimit saved{};
@@ -269,6 +283,165 @@ TEST_F(SessionTest, WriteFailureEndsTheRecordingAndKeepsWhatWasStored) {
     EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), stream.substr(0, limit)));
     ASSERT_FALSE(env.statuses.empty());
     EXPECT_EQ(env.statuses.back(), "Cannot write capture file: recording ended, 10000 bytes kept");
+}
+
+// A session thread that runs its body only when the test says so.
+class ManualThread : public zav::SessionThread {
+  public:
+    bool Launch(std::function<void()> body) override {
+        body_ = std::move(body);
+        ran_ = false;
+        return true;
+    }
+    bool Wait(int ms, bool pump) override {
+        waits.emplace_back(ms, pump);
+        return ran_;
+    }
+    void Kill() override { killed = true; }
+    void Release() override { body_ = nullptr; }
+    void RunBody() {
+        body_();
+        ran_ = true;
+    }
+
+    std::vector<std::pair<int, bool>> waits;
+    bool killed = false;
+
+  private:
+    std::function<void()> body_;
+    bool ran_ = false;
+};
+
+class FakeClock : public zav::SessionClock {
+  public:
+    void Sleep(int ms) override { slept += ms; }
+    int slept = 0;
+};
+
+// Stop pressed in the middle of a printout: the recording goes on to the end
+// of the burst, the status says so with the byte count, and then tells what
+// was written. No second session starts meanwhile.
+TEST_F(SessionTest, ControllerStopWaitsForTheBurstAndTellsWhatItWrote) {
+    ManualThread thread;
+    FakeClock clock;
+    zav::SessionController control(thread, clock, stop_);
+    const std::string stream = Example(3);
+    FakeLine::Script script{stream, 500};
+    script.onRead = [&](std::size_t received) {
+        if (received == 1000)
+            control.RequestStop();
+    };
+    auto owned = std::make_unique<FakeEnv>(script, stop_);
+    FakeEnv& env = *owned;
+    ASSERT_EQ(control.Start(request_, std::move(owned)), zav::SessionController::kStarted);
+    EXPECT_EQ(control.Phase(), zav::SessionPhase::Recording);
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(script, stop_)),
+              zav::SessionController::kBusy);
+
+    thread.RunBody();
+    EXPECT_EQ(control.Phase(), zav::SessionPhase::Ended);
+    const zav::SessionOutcome outcome = control.Outcome();
+    EXPECT_EQ(outcome.bytes, static_cast<long long>(stream.size()))
+        << "the burst is recorded whole";
+    int pages = 0;
+    EXPECT_TRUE(SameBytes(Pages(&pages), stream));
+    const std::string size = std::to_string(stream.size());
+    ASSERT_GE(env.statuses.size(), 4u);
+    EXPECT_EQ(env.statuses.front(), "Reading (500)");
+    EXPECT_EQ(env.statuses[2], "Stopping at the end of the printout (1000 bytes)");
+    EXPECT_EQ(env.statuses[env.statuses.size() - 3],
+              "Stopping at the end of the printout (" + size + " bytes)");
+    EXPECT_EQ(env.statuses[env.statuses.size() - 2], "Making pages (" + size + " bytes)...");
+    EXPECT_EQ(env.statuses.back(), "3 pages: run.html");
+
+    // Stop after the end changes nothing; the next Start is free to go.
+    EXPECT_EQ(control.Stop(), zav::SessionPhase::Ended);
+    EXPECT_EQ(env.statuses.back(), "3 pages: run.html");
+    request_.name = "next";
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kStarted);
+}
+
+// Close while the session will not end: it is told to stop, then to stop at
+// once, the waits keep the windows served, and only then is it killed.
+TEST_F(SessionTest, ControllerCloseStopsThenStopsAtOnceThenKills) {
+    ManualThread thread;
+    FakeClock clock;
+    zav::SessionController control(thread, clock, stop_);
+    EXPECT_FALSE(control.Close().hadSession) << "nothing to close";
+    ASSERT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kStarted);
+    EXPECT_EQ(stop_.load(), 0);
+    const zav::SessionController::CloseResult closed = control.Close();
+    EXPECT_TRUE(closed.hadSession);
+    EXPECT_FALSE(closed.ended);
+    EXPECT_TRUE(thread.killed);
+    EXPECT_EQ(stop_.load(), zav::kStopNow);
+    EXPECT_EQ(thread.waits, (std::vector<std::pair<int, bool>>{{1000, true}, {60000, true}}));
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kBusy)
+        << "a killed session may have left its files half made";
+}
+
+// A line that paces itself in real time and never falls silent for long.
+class PacedLine : public zav::CableLine {
+  public:
+    bool Write(const void*, std::size_t) override { return true; }
+    std::size_t BytesWaiting() override { return sent_ < 2000 ? 100 : 0; }
+    long Read(void* buffer, std::size_t size) override {
+        const std::size_t n = std::min<std::size_t>(size, 100);
+        std::memset(buffer, 'A', n);
+        sent_ += n;
+        return static_cast<long>(n);
+    }
+    void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+  private:
+    std::size_t sent_ = 0;
+};
+
+class PacedEnv : public zav::CaptureSessionEnv {
+  public:
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string&) override {
+        if (!portOpens)
+            return nullptr;
+        return std::make_unique<PacedLine>();
+    }
+    void SetStatus(const char* text) override {
+        std::lock_guard<std::mutex> guard(lock);
+        statuses.emplace_back(text);
+    }
+    bool portOpens = true;
+    std::mutex lock;
+    std::vector<std::string> statuses;
+};
+
+// On a real thread: Close ends as soon as the session does, and tells that it
+// ended by the stop; a session that failed by itself is no session to close.
+TEST_F(SessionTest, ControllerOnARealThread) {
+    zav::StdSessionThread thread;
+    zav::SteadySessionClock clock;
+    zav::SessionController control(thread, clock, stop_);
+    ASSERT_EQ(control.Start(request_, std::make_unique<PacedEnv>()),
+              zav::SessionController::kStarted);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto begin = std::chrono::steady_clock::now();
+    const zav::SessionController::CloseResult closed = control.Close();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_TRUE(closed.hadSession && closed.ended && !closed.stoppedBefore);
+    EXPECT_EQ(closed.result, zav::kSessionStopped);
+    EXPECT_LT(took, std::chrono::milliseconds(900)) << "Close waited past the session's end";
+    EXPECT_EQ(Read(Path("run001.cpt")), std::string(2000, 'A'));
+
+    auto failing = std::make_unique<PacedEnv>();
+    failing->portOpens = false;
+    PacedEnv& env = *failing;
+    ASSERT_EQ(control.Start(request_, std::move(failing)), zav::SessionController::kStarted);
+    EXPECT_TRUE(control.WaitEnded(5000));
+    EXPECT_EQ(control.Stop(), zav::SessionPhase::Ended);
+    EXPECT_FALSE(control.Close().hadSession);
+    EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port"});
+    EXPECT_EQ(Read(Path("run001.cpt")), std::string(2000, 'A')) << "the earlier capture stays";
 }
 
 } // namespace

@@ -31,6 +31,16 @@ TEST(BrowserCommand, ReplacesPlaceholdersAndLastOption) {
     EXPECT_EQ(Compose("b.exe -a %1x \"%1\" -z"), "b.exe -a %1x " + kQuotedReport);
 }
 
+// A "-" in the program's own path is no option: only what follows the path
+// (quoted, or the first word) can be cut.
+TEST(BrowserCommand, LastOptionRuleStartsAfterTheProgram) {
+    const std::string program = "\"C:\\Program Files\\my-browser\\b.exe\"";
+    EXPECT_EQ(Compose(program), program + " " + kQuotedReport);
+    EXPECT_EQ(Compose(program + " -nohome"), program + " " + kQuotedReport);
+    EXPECT_EQ(Compose("C:\\my-apps\\b.exe"), "C:\\my-apps\\b.exe " + kQuotedReport);
+    EXPECT_EQ(Compose("C:\\my-apps\\b.exe -x"), "C:\\my-apps\\b.exe " + kQuotedReport);
+}
+
 TEST(BrowserCommand, FallsBackToExplorerWithoutRegisteredCommand) {
     EXPECT_EQ(Compose(std::nullopt), "explorer " + kQuotedReport);
 }
@@ -72,6 +82,21 @@ TEST(BrowserArguments, PathStaysOneArgumentAndNeverBecomesTheProgram) {
     EXPECT_TRUE(zav::BrowserArguments("%1", nasty).empty());
     EXPECT_TRUE(zav::BrowserArguments("\"%1\" -x", nasty).empty());
     EXPECT_TRUE(zav::BrowserArguments("   ", nasty).empty());
+}
+
+// $BROWSER: "%s" stands for the path wherever it is, and the words after it
+// stay; without it the path comes last.
+TEST(BrowserArguments, BrowserVariableKeepsTheWordsAfterThePath) {
+    using Words = std::vector<std::string>;
+    const std::string nasty = "/tmp/a b/%s \"x\";run.html";
+    EXPECT_EQ(zav::BrowserVariableArguments("b --new %s --after", nasty),
+              (Words{"b", "--new", nasty, "--after"}));
+    EXPECT_EQ(zav::BrowserVariableArguments("b --url=file://%s 100%%", nasty),
+              (Words{"b", "--url=file://" + nasty, "100%"}));
+    EXPECT_EQ(zav::BrowserVariableArguments("\"/opt/my browser/b\" -x", nasty),
+              (Words{"/opt/my browser/b", "-x", nasty}));
+    EXPECT_TRUE(zav::BrowserVariableArguments("%s --x", nasty).empty());
+    EXPECT_TRUE(zav::BrowserVariableArguments(" ", nasty).empty());
 }
 
 } // namespace

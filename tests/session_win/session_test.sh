@@ -153,21 +153,39 @@ got=$(cat "$out"/pages???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
 same_bitmaps pages001 pages002 pages003
 [ "$(images "$out/pages.html")" = 3 ] || fail "the report does not show three pages"
 [ ! -e "$out/pages.tmp" ] || fail "the temporary capture file stayed"
-[ -z "$(status_text)" ] || fail "Stop left the status: $(status_text)"
+[ "$(status_text)" = "3 pages: pages.html" ] || fail "the status after Stop: $(status_text)"
 
 echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
 wine reg add 'HKCR\http\shell\open\command' /ve \
     /d "\"$(winpath "$work/browser.exe")\" -new \"%1\" -nohome" /f >/dev/null 2>&1
-drive waitfor "$main" click 1015 >/dev/null
-n=0
-while [ ! -s "$work/args.txt" ] && [ $n -lt 100 ]; do
-    n=$((n + 1))
-    sleep 0.1
-done
+# Presses View and shows the command line the browser in folder $1 got.
+view_args() {
+    drive waitfor "$main" click 1015 >/dev/null
+    n=0
+    while [ ! -s "$1/args.txt" ] && [ $n -lt 100 ]; do
+        n=$((n + 1))
+        sleep 0.1
+    done
+    cat "$1/args.txt" 2>/dev/null
+}
 want="\"$(winpath "$work/browser.exe")\" -new \"$(winpath "$out/pages.html")\""
-[ "$(cat "$work/args.txt" 2>/dev/null)" = "$want" ] ||
-    fail "View started: $(cat "$work/args.txt" 2>/dev/null), not: $want"
+got=$(view_args "$work")
+[ "$got" = "$want" ] || fail "View started: $got, not: $want"
+
+echo "== View: a \"-\" in the browser's folder is no option; a browser that cannot start is told"
+mkdir -p "$work/my-browser"
+cp "$recorder" "$work/my-browser/browser.exe"
+wine reg add 'HKCR\http\shell\open\command' /ve \
+    /d "\"$(winpath "$work/my-browser/browser.exe")\"" /f >/dev/null 2>&1
+want="\"$(winpath "$work/my-browser/browser.exe")\" \"$(winpath "$out/pages.html")\""
+got=$(view_args "$work/my-browser")
+[ "$got" = "$want" ] || fail "View started: $got, not: $want"
+wine reg add 'HKCR\http\shell\open\command' /ve \
+    /d "\"$(winpath "$work/nowhere/browser.exe")\" \"%1\"" /f >/dev/null 2>&1
+drive waitfor "$main" click 1015 \
+    waitfor "The web browser could not be started to show $(winpath "$out/pages.html")" 20000 \
+    click 1 >/dev/null || fail "a browser that cannot start was not told"
 
 echo "== single-file mode: one capture file"
 drive waitfor "$main" click 1007 >/dev/null
@@ -194,24 +212,38 @@ start_available || fail "empty0: Start stayed unavailable"
     fail "no empty report in page mode"
 [ ! -e "$out/empty0001.cpt" ] && [ ! -e "$out/empty0.tmp" ] || fail "page mode left files"
 
+# Start under NAME, where FILE already lies: the question names FILE, and No
+# starts nothing and leaves FILE as it was.
+answer_no() {
+    echo old >"$out/$2"
+    drive waitfor "$main" settext 1002 "$1" click 1011 \
+        waitfor "File $(winpath "$out/$2") already exists; overwrite?" 20000 click 7 \
+        >/dev/null || fail "$1: no question about $2"
+    sleep 0.5
+    [ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "$1: Start went unavailable"
+    [ "$(status_text)" != "Waiting for printout" ] || fail "$1: a session started after No"
+    [ "$(cat "$out/$2")" = old ] || fail "$1: No changed $2"
+}
 echo "== an existing report: No starts nothing"
-echo old >"$out/exists.html"
-drive waitfor "$main" settext 1002 exists click 1011 \
-    waitfor "File $(winpath "$out/exists.html") already exists; overwrite?" 20000 click 7 \
-    >/dev/null || fail "no overwrite question"
-sleep 0.5
-[ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "Start went unavailable"
-[ "$(status_text)" != "Waiting for printout" ] || fail "a session started after No"
-[ "$(cat "$out/exists.html")" = old ] && [ ! -e "$out/exists.tmp" ] || fail "No changed files"
+answer_no exists exists.html
+[ ! -e "$out/exists.tmp" ] || fail "No made a recording"
+echo "== a recording kept from an earlier session: the question names it, No keeps it"
+answer_no kept kept.tmp
+[ ! -e "$out/kept.html" ] || fail "No made a report"
 
 echo "== a port held by another program"
 "$sim" --port "$work/com5" --exclusive --mode silent &
 holderpid=$!
 sleep 0.5
-drive waitfor "$main" settext 1002 busy click 1011 expect 1003 "Cannot open com port" 20000 \
+# The earlier capture of that name, asked about and agreed to be replaced,
+# stays byte for byte: nothing was recorded.
+before=$(cd "$out" && md5sum pages*)
+drive waitfor "$main" settext 1002 pages click 1011 \
+    waitfor "File $(winpath "$out/pages.html") already exists; overwrite?" 20000 click 6 \
+    waitfor "$main" expect 1003 "Cannot open com port" 20000 \
     >/dev/null || fail "a held port did not give \"Cannot open com port\": $(status_text)"
 start_available || fail "busy: Start stayed unavailable"
-[ "$(images "$out/busy.html")" = 0 ] || fail "no empty report for the held port"
+[ "$(cd "$out" && md5sum pages*)" = "$before" ] || fail "a held port changed the earlier capture"
 stop_pid "$holderpid"
 holderpid=""
 
@@ -224,26 +256,39 @@ touch "$work/print"
 sleep 0.5
 during=$(drive waitfor "$main" click 1012 sleep 700 enabled 1011 text 1003 | tr -d '\r' |
     tr '\n' '/')
-[ "$during" = "0/Finishing pages.../" ] || fail "Stop during the flow: $during"
+case "$during" in
+"0/Stopping at the end of the printout ("[0-9]*" bytes)/") ;;
+*) fail "Stop during the flow: $during" ;;
+esac
 start_available || fail "long: Start stayed unavailable"
-[ -z "$(status_text)" ] || fail "the finishing text stayed: $(status_text)"
+case "$(status_text)" in
+*" pages: long.html") ;;
+*) fail "the status after the session: $(status_text)" ;;
+esac
 got=$(cat "$out"/long???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
 [ "$got" = "$(md5sum <"$work/long.raw" | cut -d' ' -f1)" ] ||
     fail "the pages of the long printout do not hold all of it"
 
 echo "== closing the dialog during a capture ends the session"
-line_up --rate 3000
+# The long printout at the full line rate: still flowing when Close comes.
+line_up --print "$work/long.raw"
 drive waitfor "$main" settext 1002 closed click 1011 expect 1003 "Waiting for printout" \
     >/dev/null || fail "closed: Start did not wait"
 sleep 0.5
 touch "$work/print"
 sleep 1.5
-drive waitfor "$main" click 2 waitfor "Thread finished, result 0" 20000 click 1 \
+# While Close waits for the session, the dialog still answers and shows why.
+closing=$(drive waitfor "$main" click 2 sleep 300 text 1003 | tr -d '\r')
+case "$closing" in
+"Stopping at the end of the printout ("[0-9]*" bytes)") ;;
+*) fail "the dialog did not answer while Close waited: \"$closing\"" ;;
+esac
+drive waitfor "Thread finished, result 0" 20000 click 1 \
     waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." 20000 \
     click 1 >/dev/null || fail "Close during a capture did not end the thread as told"
 app_ended || fail "the program did not end after Close"
 got=$(cat "$out"/closed???.cpt 2>/dev/null | wc -c)
-[ "$got" -gt 0 ] && cat "$out"/closed???.cpt | cmp -s -n "$got" - "$work/stream.raw" ||
+[ "$got" -gt 0 ] && cat "$out"/closed???.cpt | cmp -s -n "$got" - "$work/long.raw" ||
     fail "the bytes before Close are not the printout's first $got"
 
 echo "== the cable goes away in the middle of the printout"

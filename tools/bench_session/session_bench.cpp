@@ -149,9 +149,9 @@ int LongPrintout(const std::string& dir, double megabytes) {
 
 class BenchEnv : public zav::CaptureSessionEnv {
   public:
-    std::unique_ptr<zav::CableLine> OpenPort(const char* device) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& device) override {
         auto line = std::make_unique<zav::SerialLine>();
-        if (line->Port().Open(device, zav::kCableBaudRate) != zav::kCommOk)
+        if (line->Port().Open(device.c_str(), zav::kCableBaudRate) != zav::kCommOk)
             return nullptr;
         return line;
     }
@@ -163,15 +163,14 @@ class BenchEnv : public zav::CaptureSessionEnv {
 int StopToReport(const std::string& dir, int pages) {
     const std::string sent = WritePrintout(dir + "/pages.raw", pages);
     Simulator sim(dir, dir + "/pages.raw");
-    HQUOR store = quorOpen("bench:session");
-    quorSetString(store, "CaptureFolder", dir.c_str());
-    quorSetString(store, "CaptureFilename", "run");
-    quorSetString(store, "Port1", sim.line.c_str());
-    quorSetNumeric(store, "SingleFile", 0);
+    zav::CaptureRequest request;
+    request.folder = dir;
+    request.name = "run";
+    request.port = sim.line;
     BenchEnv env;
     std::atomic<int> stop{0};
     zav::SessionOutcome outcome;
-    std::thread session([&] { zav::RunCaptureSession(store, env, stop, &outcome); });
+    std::thread session([&] { zav::RunCaptureSession(request, env, stop, &outcome); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sim.Print();
     const Clock::time_point begin = Clock::now();

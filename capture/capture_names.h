@@ -1,0 +1,60 @@
+// The files of one capture. Every name is derived here from the base path
+// (the capture folder and the capture file name, no extension):
+//   base.tmp        the raw recording while a session runs (kept when finishing failed)
+//   base.cpt        the capture file in single-file mode
+//   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
+//   X.bmp           the page bitmap of capture file X.cpt
+//   X.tmp, X.$$$    the renderer's work files beside X.cpt while it runs
+//   base.html       the report; base.pdf its printable copy
+// No other code composes these names. The same-file checks that keep a raw
+// recording from being replaced by one of them live here too.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zav {
+
+class CaptureNames {
+  public:
+    // Forms the base path from `folder` and `name` (MakeBasePath's rule).
+    // Returns kFinishOk, kFinishNoName or kFinishPathTooLong.
+    static int Make(std::string_view folder, std::string_view name, CaptureNames& out);
+    // Takes a base path formed before (no extension).
+    explicit CaptureNames(std::string base = {}) : base_(std::move(base)) {}
+
+    const std::string& Base() const { return base_; }
+    // The file-name part of the base path.
+    std::string_view Name() const;
+    std::string Recording() const { return base_ + ".tmp"; }
+    std::string SingleCapture() const { return base_ + ".cpt"; }
+    std::string PageCapture(unsigned page) const;
+    std::string Report() const { return base_ + ".html"; }
+    std::string Pdf() const { return base_ + ".pdf"; }
+    // The report's file name without its folder.
+    std::string ReportName() const { return std::string(Name()) + ".html"; }
+
+    // The page bitmap and the renderer's work files of one capture file.
+    static std::string BitmapOf(std::string_view capturePath);
+    static std::vector<std::string> RenderOutputsOf(std::string_view capturePath);
+
+    // True when `path` names one of the files that making the capture file
+    // `capturePath` writes: the capture file itself, its bitmap or work files.
+    static bool WouldBeWritten(const char* path, std::string_view capturePath);
+    // True when `path` names the report or its printable copy.
+    bool IsReportFile(const char* path) const;
+
+    // The existing files of this base: the recording, the single capture
+    // file, page capture files of any number, their bitmaps, the report and
+    // its printable copy. The recording comes first when it exists.
+    std::vector<std::string> Existing() const;
+    bool AnyExists() const { return !Existing().empty(); }
+    // True when a recording (base.tmp) lies there, kept from an earlier session.
+    bool RecordingExists() const;
+
+  private:
+    std::string base_;
+};
+
+} // namespace zav
