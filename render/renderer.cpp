@@ -46,11 +46,25 @@ const std::uint8_t* GlyphRowMasks() {
 }
 
 // Eight bit-image columns, the leftmost in the top byte.
-std::uint64_t LoadColumns(const std::uint8_t* columns, std::size_t count) {
-    std::uint64_t x = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        x = x << 8 | (i < count ? columns[i] : 0);
-    return x;
+inline std::uint64_t LoadColumns(const std::uint8_t* c) {
+    return std::uint64_t{c[0]} << 56 | std::uint64_t{c[1]} << 48 | std::uint64_t{c[2]} << 40 |
+           std::uint64_t{c[3]} << 32 | std::uint64_t{c[4]} << 24 | std::uint64_t{c[5]} << 16 |
+           std::uint64_t{c[6]} << 8 | std::uint64_t{c[7]};
+}
+
+// The last columns of an image, fewer than eight; the rest are blank.
+std::uint64_t LoadLastColumns(const std::uint8_t* c, std::size_t count) {
+    std::uint8_t eight[8] = {};
+    std::memcpy(eight, c, count);
+    return LoadColumns(eight);
+}
+
+// The eight bytes of a word ORed into one.
+std::uint8_t FoldBytes(std::uint64_t x) {
+    x |= x >> 32;
+    x |= x >> 16;
+    x |= x >> 8;
+    return static_cast<std::uint8_t>(x);
 }
 
 // Turns eight column bytes (column j in byte 7 - j, its top dot in bit 7)
@@ -155,10 +169,11 @@ class BandPrinter final : public ItemSink {
     // ORs bit-image columns into the band from its left edge.
     void Draw(const std::uint8_t* columns, std::size_t count) {
         if (!sink_) {
-            std::uint8_t any = 0;
-            for (std::size_t x = 0; x < count; ++x)
-                any |= columns[x];
-            dotRows_ |= any;
+            const std::size_t whole = count & ~std::size_t{7};
+            std::uint64_t any = whole < count ? LoadLastColumns(columns + whole, count - whole) : 0;
+            for (std::size_t x = 0; x < whole; x += 8)
+                any |= LoadColumns(columns + x);
+            dotRows_ |= FoldBytes(any);
             return;
         }
         count = std::min<std::size_t>(count, static_cast<std::size_t>(rowBytes_) * 8);
@@ -166,17 +181,20 @@ class BandPrinter final : public ItemSink {
         for (int r = 0; r < kBandRows; ++r)
             row[r] = BandRow(r);
         std::uint64_t any = 0;
-        for (std::size_t x = 0; x < count; x += 8) {
-            const std::uint64_t block = LoadColumns(columns + x, count - x);
-            if (block == 0)
-                continue;
+        auto drawEight = [&](std::size_t x, std::uint64_t block) {
             any |= block;
             const std::uint64_t rows = ColumnsToRows(block);
             for (int r = 0; r < kBandRows; ++r)
                 row[r][x / 8] |= static_cast<std::uint8_t>(rows >> (56 - 8 * r));
+        };
+        const std::size_t whole = count & ~std::size_t{7};
+        for (std::size_t x = 0; x < whole; x += 8) {
+            if (const std::uint64_t block = LoadColumns(columns + x))
+                drawEight(x, block);
         }
-        for (int shift = 0; shift < 64; shift += 8)
-            dotRows_ |= static_cast<std::uint8_t>(any >> shift);
+        if (whole < count)
+            drawEight(whole, LoadLastColumns(columns + whole, count - whole));
+        dotRows_ |= FoldBytes(any);
     }
 
     // A line or form feed: the top `count` band rows go onto the page and the
@@ -240,8 +258,12 @@ class StreamWriter final : public ItemSink {
         const std::uint8_t head[] = {kESC, 'K', static_cast<std::uint8_t>(dots & 0xFF),
                                      static_cast<std::uint8_t>(dots >> 8)};
         out_.insert(out_.end(), std::begin(head), std::end(head));
-        for (const std::uint8_t c : chars)
-            out_.insert(out_.end(), GlyphFor(c), GlyphFor(c) + kGlyphColumns);
+        std::size_t at = out_.size();
+        out_.resize(at + dots);
+        for (const std::uint8_t c : chars) {
+            std::memcpy(out_.data() + at, GlyphFor(c), kGlyphColumns);
+            at += kGlyphColumns;
+        }
         return true;
     }
 
