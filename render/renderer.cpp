@@ -184,8 +184,15 @@ class BandPrinter final : public ItemSink {
         auto drawEight = [&](std::size_t x, std::uint64_t block) {
             any |= block;
             const std::uint64_t rows = ColumnsToRows(block);
-            for (int r = 0; r < kBandRows; ++r)
-                row[r][x / 8] |= static_cast<std::uint8_t>(rows >> (56 - 8 * r));
+            const std::size_t i = x / 8;
+            row[0][i] |= static_cast<std::uint8_t>(rows >> 56);
+            row[1][i] |= static_cast<std::uint8_t>(rows >> 48);
+            row[2][i] |= static_cast<std::uint8_t>(rows >> 40);
+            row[3][i] |= static_cast<std::uint8_t>(rows >> 32);
+            row[4][i] |= static_cast<std::uint8_t>(rows >> 24);
+            row[5][i] |= static_cast<std::uint8_t>(rows >> 16);
+            row[6][i] |= static_cast<std::uint8_t>(rows >> 8);
+            row[7][i] |= static_cast<std::uint8_t>(rows);
         };
         const std::size_t whole = count & ~std::size_t{7};
         for (std::size_t x = 0; x < whole; x += 8) {

@@ -5,8 +5,9 @@
 //       generated printout of that many pages (one capture file, one page
 //       bitmap) and, in the same run, writes a file of the bitmap's size into
 //       the same folder. The two alternate N times (15 unless told); the
-//       medians and their ratio are printed, with the largest heap the
-//       renderer held during a call.
+//       medians of wall time and of process CPU time (user and kernel) and
+//       their ratios are printed, with the largest heap the renderer held
+//       during a call.
 //   zav_render_bench --process ZAVPRINT CAPTURE [--repeat N]
 //       Median wall time of the whole process "ZAVPRINT CAPTURE" against
 //       "ZAVPRINT --help", run alternately N times (51 unless told).
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -106,10 +108,19 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-template <typename Fn> double Milliseconds(Fn&& fn) {
+struct Times {
+    double wall = 0; // ms
+    double cpu = 0;  // ms of this process, in user mode and in the kernel
+};
+
+template <typename Fn> Times Measure(Fn&& fn) {
     const auto start = Clock::now();
+    const std::clock_t cpuStart = std::clock();
     fn();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Times t;
+    t.cpu = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    t.wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return t;
 }
 
 bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -121,8 +132,8 @@ bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t si
 }
 
 int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCounts, int repeat) {
-    std::printf("%6s %11s %10s %10s %10s %7s %10s\n", "pages", "capture_KB", "bitmap_KB",
-                "render_ms", "write_ms", "ratio", "heap_KB");
+    std::printf("%6s %10s %10s %10s %9s %6s %8s %8s %6s %8s\n", "pages", "capture_KB", "bitmap_KB",
+                "render_ms", "write_ms", "ratio", "rend_cpu", "writ_cpu", "ratio", "heap_KB");
     for (const int pages : pageCounts) {
         zavtool::PrintoutOptions options;
         options.pages = pages;
@@ -138,26 +149,31 @@ int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCount
         }
         const std::vector<std::uint8_t> same(fs::file_size(bitmapPath), 0x5A);
 
-        std::vector<double> render, write;
+        std::vector<double> render, write, renderCpu, writeCpu;
         std::size_t heap = 0;
         for (int i = 0; i < repeat; ++i) {
             gPeak = gLive.load();
             const std::size_t before = gLive.load();
             int result = 0;
-            render.push_back(
-                Milliseconds([&] { result = zav::RenderCaptureFile(capturePath.c_str()); }));
+            const Times r = Measure([&] { result = zav::RenderCaptureFile(capturePath.c_str()); });
             heap = std::max(heap, gPeak.load() - before);
             bool written = false;
-            write.push_back(
-                Milliseconds([&] { written = WriteFile(plainPath, same.data(), same.size()); }));
+            const Times w =
+                Measure([&] { written = WriteFile(plainPath, same.data(), same.size()); });
             if (result != zav::kRenderOk || !written) {
                 std::fprintf(stderr, "zav_render_bench: a run failed\n");
                 return 1;
             }
+            render.push_back(r.wall);
+            write.push_back(w.wall);
+            renderCpu.push_back(r.cpu);
+            writeCpu.push_back(w.cpu);
         }
         const double r = Median(render), w = Median(write);
-        std::printf("%6d %11.0f %10.0f %10.2f %10.2f %7.2f %10.0f\n", pages,
-                    capture.size() / 1024.0, same.size() / 1024.0, r, w, r / w, heap / 1024.0);
+        const double rc = Median(renderCpu), wc = Median(writeCpu);
+        std::printf("%6d %10.0f %10.0f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", pages,
+                    capture.size() / 1024.0, same.size() / 1024.0, r, w, r / w, rc, wc,
+                    wc > 0 ? rc / wc : 0.0, heap / 1024.0);
         std::remove(capturePath.c_str());
         std::remove(bitmapPath.c_str());
         std::remove(plainPath.c_str());
