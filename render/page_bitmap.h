@@ -73,10 +73,10 @@ class VectorBlockOutput final : public BlockOutput {
 };
 
 // Last stage of rendering: a RowSink that writes the rows of a page of known
-// size straight to their places in the bottom-up bitmap file, the header
-// first and the top row last. Rows are gathered in `buffer` (bottom-up order)
-// and written a block at a time; the last block, which begins the file, goes
-// out together with the header.
+// size straight to their places in the bottom-up bitmap file, where the
+// header comes first and the top row last. Rows arrive top first and are
+// gathered in `buffer` in file order, then written a block at a time; the
+// last block, which begins the file, goes out together with the header.
 class BottomUpBitmap final : public RowSink {
   public:
     // Buffer bytes for a page: the header and as many rows as fit in
