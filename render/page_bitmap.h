@@ -1,13 +1,17 @@
-// File side of the renderer: the names of the work files and of the page
-// bitmap, the 62-byte BMP header, and the bottom-up bitmap output.
+// File side of the renderer: the name of the page bitmap, its 62-byte BMP
+// header, and the bottom-up bitmap output.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "render/paths.h"
+#include "render/renderer.h"
+#include "render/stdio_file.h"
 
 namespace zav {
 
@@ -34,13 +38,76 @@ void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, 
 bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
                       std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
 
-// Last stage of rendering. `rowFile` holds a placeholder header followed by
-// `rows` raster rows of `rowBytes` bytes, top row first; it is completed,
-// closed, read back whole and deleted (at `rowPath`), and the page bitmap is
-// written at `bitmapPath` with the rows in bottom-up order.
-// Returns 0, -3 when the row file cannot be read back whole, or -4 when the
-// row file cannot be completed or reopened or the page bitmap cannot be written.
-int WriteBottomUpBitmap(std::FILE* rowFile, const char* rowPath, const char* bitmapPath,
-                        std::uint32_t rasterWidth, std::uint32_t rowBytes, std::uint32_t rows);
+// Where a bitmap file's bytes go: blocks written at byte offsets, in any
+// order. Returns false when a block could not be written whole.
+class BlockOutput {
+  public:
+    virtual ~BlockOutput() = default;
+    virtual bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// A file created ("wb") when its first block arrives, so that a page that
+// fails before it leaves an earlier file of that name as it was. Blocks
+// beyond the end leave a gap that a later block fills.
+class FileBlockOutput final : public BlockOutput {
+  public:
+    explicit FileBlockOutput(const char* path) : path_(path) {}
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
+    bool Created() const { return created_; }
+    // Closes the file; true when every block reached it.
+    bool Close();
+
+  private:
+    const char* path_;
+    UniqueFile file_;
+    std::uint64_t position_ = 0;
+    bool created_ = false;
+    bool failed_ = false;
+};
+
+// A bitmap file kept in memory.
+class VectorBlockOutput final : public BlockOutput {
+  public:
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Last stage of rendering: a RowSink that writes the rows of a page of known
+// size straight to their places in the bottom-up bitmap file, where the
+// header comes first and the top row last. Rows arrive top first and are
+// gathered in `buffer` in file order, then written a block at a time; the
+// last block, which begins the file, goes out together with the header.
+class BottomUpBitmap final : public RowSink {
+  public:
+    // Buffer bytes for a page: the header and as many rows as fit in
+    // about `limit` bytes (at least one, at most the page's).
+    static std::size_t BufferBytesFor(std::uint32_t rowBytes, std::uint32_t rows,
+                                      std::size_t limit = 256 * 1024);
+
+    // `rows` rows of `rasterWidth` dots; `buffer` holds BufferBytesFor bytes.
+    BottomUpBitmap(BlockOutput& out, std::uint32_t rasterWidth, std::uint32_t rows,
+                   std::span<std::uint8_t> buffer);
+
+    bool Row(const std::uint8_t* row) override;
+    bool BlankRows(std::uint64_t count) override;
+    // Writes what is still buffered. False when a write failed or the page
+    // did not get exactly the rows it was made for.
+    bool Finish();
+
+  private:
+    bool Flush();
+    std::uint8_t* NextSlot();
+
+    BlockOutput& out_;
+    std::uint32_t rasterWidth_;
+    std::uint32_t rowBytes_;
+    std::uint32_t rows_;
+    std::uint8_t* slots_;    // just after the header room
+    std::uint32_t capacity_; // rows in one block
+    std::uint32_t received_ = 0;
+    std::uint32_t buffered_ = 0; // rows of the current block, at its end
+    bool headerWritten_ = false;
+    bool failed_ = false;
+};
 
 } // namespace zav

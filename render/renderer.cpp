@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "render/font.h"
 #include "render/page_bitmap.h"
@@ -18,18 +20,273 @@ constexpr std::uint8_t kFF = 0x0C;
 constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kESC = 0x1B;
 constexpr unsigned kInitialLineSpacing = 36;
-constexpr int kBandRows = 8;
 
-// Bytes that follow every text line: LF, then ESC "J" 12 (4 blank rows).
-constexpr std::uint8_t kTextLineEnd[] = {kLF, kESC, 'J', 12};
+// The items that follow every text line: LF, then ESC "J" 12 (4 blank rows).
+constexpr std::uint8_t kLineFeed[] = {kLF};
+constexpr std::uint8_t kTextLineAdvance[] = {kESC, 'J', 12};
 
-// Bit-image columns available after the 4 bytes ESC "K" nL nH at `pos`.
-std::size_t BitImageColumns(std::span<const std::uint8_t> data, std::size_t pos) {
-    if (pos + 4 > data.size())
-        return 0;
-    const std::size_t k = data[pos + 2] + 256u * data[pos + 3];
-    return std::min(k, data.size() - (pos + 4));
+// Rows a line feed moves the paper at line spacing s (in 1/216 inch).
+int LineFeedRows(unsigned s) {
+    return s >= 20 ? 8 : s >= 4 ? 2 : 1;
 }
+
+// The band rows that the glyph of each character code touches, as a column
+// byte (bit 7 the top row).
+const std::uint8_t* GlyphRowMasks() {
+    static const std::array<std::uint8_t, 256> masks = [] {
+        std::array<std::uint8_t, 256> m{};
+        for (int code = 0; code < 256; ++code) {
+            const std::uint8_t* glyph = GlyphFor(static_cast<std::uint8_t>(code));
+            for (int x = 0; x < kGlyphColumns; ++x)
+                m[code] |= glyph[x];
+        }
+        return m;
+    }();
+    return masks.data();
+}
+
+// Eight bit-image columns, the leftmost in the top byte.
+inline std::uint64_t LoadColumns(const std::uint8_t* c) {
+    return std::uint64_t{c[0]} << 56 | std::uint64_t{c[1]} << 48 | std::uint64_t{c[2]} << 40 |
+           std::uint64_t{c[3]} << 32 | std::uint64_t{c[4]} << 24 | std::uint64_t{c[5]} << 16 |
+           std::uint64_t{c[6]} << 8 | std::uint64_t{c[7]};
+}
+
+// The last columns of an image, fewer than eight; the rest are blank.
+std::uint64_t LoadLastColumns(const std::uint8_t* c, std::size_t count) {
+    std::uint8_t eight[8] = {};
+    std::memcpy(eight, c, count);
+    return LoadColumns(eight);
+}
+
+// The eight bytes of a word ORed into one.
+std::uint8_t FoldBytes(std::uint64_t x) {
+    x |= x >> 32;
+    x |= x >> 16;
+    x |= x >> 8;
+    return static_cast<std::uint8_t>(x);
+}
+
+// Turns eight column bytes (column j in byte 7 - j, its top dot in bit 7)
+// into eight row bytes (row r in byte 7 - r, column 0 in bit 7): a
+// transposition of the 8x8 bit matrix in three swaps of growing blocks.
+std::uint64_t ColumnsToRows(std::uint64_t x) {
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    x ^= t ^ (t << 28);
+    return x;
+}
+
+// Stage 2: the printer's paper and head. Measures the page when it has no
+// band (no dot is drawn, only counted where it matters), draws it otherwise.
+// Which band rows hold dots is kept as a column byte (bit 7 the top row):
+// drawing only sets dots and the band moves and clears whole rows, so that
+// byte tells exactly which rows are blank, for measuring and drawing alike.
+class BandPrinter final : public ItemSink {
+  public:
+    BandPrinter() = default;
+    BandPrinter(std::uint32_t rasterWidth, std::uint8_t* band, RowSink& rows)
+        : band_(band), rowBytes_(rasterWidth / 8), sink_(&rows) {}
+
+    bool TextLine(std::span<const std::uint8_t> chars) override {
+        const std::size_t dots = chars.size() * kGlyphColumns;
+        if (!sink_) {
+            widest_ = std::max(widest_, static_cast<std::int32_t>(dots));
+            streamBytes_ += 4 + dots;
+            const std::uint8_t* masks = GlyphRowMasks();
+            for (const std::uint8_t c : chars)
+                dotRows_ |= masks[c];
+            return true;
+        }
+        std::uint8_t* column = columns_.data();
+        for (const std::uint8_t c : chars) {
+            std::memcpy(column, GlyphFor(c), kGlyphColumns);
+            column += kGlyphColumns;
+        }
+        Draw(columns_.data(), dots);
+        return true;
+    }
+
+    bool Item(std::span<const std::uint8_t> bytes) override {
+        streamBytes_ += bytes.size();
+        switch (bytes[0]) {
+        case kLF:
+            return Feed(LineFeedRows(spacing_));
+        case kFF:
+            return dotRows_ == 0 || Feed(kBandRows);
+        case kESC:
+            return Escape(bytes);
+        default:
+            return true; // CR: the head returns, the paper stays
+        }
+    }
+
+    PageGeometry Geometry() const {
+        PageGeometry page;
+        page.widest = widest_;
+        page.rasterWidth = RasterWidthFor(widest_);
+        page.rows = rows_;
+        page.streamBytes = streamBytes_;
+        return page;
+    }
+
+  private:
+    bool Escape(std::span<const std::uint8_t> bytes) {
+        if (bytes.size() < 2)
+            return true;
+        const bool hasArgument = bytes.size() > 2;
+        switch (bytes[1]) {
+        case '2':
+        case '@':
+            spacing_ = kInitialLineSpacing;
+            return true;
+        case '3':
+            if (hasArgument)
+                spacing_ = bytes[2];
+            return true;
+        case 'J':
+            // Paper moves on; whatever lies in the top band row is lost.
+            return !hasArgument || bytes[2] == 0 || Advance((bytes[2] + 2u) / 3u);
+        case 'K': {
+            const std::size_t columns = bytes.size() >= 4 ? bytes.size() - 4 : 0;
+            if (!sink_)
+                widest_ = std::max(widest_, static_cast<std::int32_t>(columns));
+            Draw(bytes.data() + 4, columns);
+            return true;
+        }
+        default:
+            return true; // ESC "C" and pairs without meaning
+        }
+    }
+
+    std::uint8_t* BandRow(int r) const {
+        return band_ + static_cast<std::size_t>((top_ + r) & (kBandRows - 1)) * rowBytes_;
+    }
+
+    // ORs bit-image columns into the band from its left edge.
+    void Draw(const std::uint8_t* columns, std::size_t count) {
+        if (!sink_) {
+            const std::size_t whole = count & ~std::size_t{7};
+            std::uint64_t any = whole < count ? LoadLastColumns(columns + whole, count - whole) : 0;
+            for (std::size_t x = 0; x < whole; x += 8)
+                any |= LoadColumns(columns + x);
+            dotRows_ |= FoldBytes(any);
+            return;
+        }
+        count = std::min<std::size_t>(count, static_cast<std::size_t>(rowBytes_) * 8);
+        std::uint8_t* row[kBandRows];
+        for (int r = 0; r < kBandRows; ++r)
+            row[r] = BandRow(r);
+        std::uint64_t any = 0;
+        auto drawEight = [&](std::size_t x, std::uint64_t block) {
+            any |= block;
+            const std::uint64_t rows = ColumnsToRows(block);
+            const std::size_t i = x / 8;
+            row[0][i] |= static_cast<std::uint8_t>(rows >> 56);
+            row[1][i] |= static_cast<std::uint8_t>(rows >> 48);
+            row[2][i] |= static_cast<std::uint8_t>(rows >> 40);
+            row[3][i] |= static_cast<std::uint8_t>(rows >> 32);
+            row[4][i] |= static_cast<std::uint8_t>(rows >> 24);
+            row[5][i] |= static_cast<std::uint8_t>(rows >> 16);
+            row[6][i] |= static_cast<std::uint8_t>(rows >> 8);
+            row[7][i] |= static_cast<std::uint8_t>(rows);
+        };
+        const std::size_t whole = count & ~std::size_t{7};
+        for (std::size_t x = 0; x < whole; x += 8) {
+            if (const std::uint64_t block = LoadColumns(columns + x))
+                drawEight(x, block);
+        }
+        if (whole < count)
+            drawEight(whole, LoadLastColumns(columns + whole, count - whole));
+        dotRows_ |= FoldBytes(any);
+    }
+
+    // A line or form feed: the top `count` band rows go onto the page and the
+    // rest move up.
+    bool Feed(int count) {
+        rows_ += static_cast<unsigned>(count);
+        if (sink_) {
+            std::uint64_t blank = 0;
+            for (int r = 0; r < count; ++r) {
+                if (!(dotRows_ & (0x80u >> r))) {
+                    ++blank;
+                    continue;
+                }
+                std::uint8_t* row = BandRow(r);
+                if ((blank && !sink_->BlankRows(blank)) || !sink_->Row(row))
+                    return false;
+                blank = 0;
+                std::memset(row, 0, rowBytes_);
+            }
+            if (blank && !sink_->BlankRows(blank))
+                return false;
+            top_ = (top_ + count) & (kBandRows - 1);
+        }
+        dotRows_ = static_cast<std::uint8_t>(dotRows_ << count);
+        return true;
+    }
+
+    // ESC "J": band row 0 is cleared and written `count` times; the band
+    // itself stays where it is.
+    bool Advance(unsigned count) {
+        rows_ += count;
+        if (sink_ && (dotRows_ & 0x80))
+            std::memset(BandRow(0), 0, rowBytes_);
+        dotRows_ &= 0x7F;
+        return !sink_ || sink_->BlankRows(count);
+    }
+
+    // Drawing.
+    std::uint8_t* band_ = nullptr;
+    std::uint32_t rowBytes_ = 0;
+    RowSink* sink_ = nullptr;
+    int top_ = 0; // the band's rows form a ring; top_ is row 0
+    std::array<std::uint8_t, kMaxTextLineChars * kGlyphColumns> columns_;
+    // The paper.
+    unsigned spacing_ = kInitialLineSpacing;
+    std::uint8_t dotRows_ = 0;
+    std::uint64_t rows_ = 0;
+    // Measuring.
+    std::int32_t widest_ = 0;
+    std::uint64_t streamBytes_ = 0;
+};
+
+// Writes the graphics stream of the items it receives.
+class StreamWriter final : public ItemSink {
+  public:
+    explicit StreamWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+
+    bool TextLine(std::span<const std::uint8_t> chars) override {
+        const std::size_t dots = chars.size() * kGlyphColumns;
+        widest = std::max(widest, static_cast<std::int32_t>(dots));
+        const std::uint8_t head[] = {kESC, 'K', static_cast<std::uint8_t>(dots & 0xFF),
+                                     static_cast<std::uint8_t>(dots >> 8)};
+        out_.insert(out_.end(), std::begin(head), std::end(head));
+        std::size_t at = out_.size();
+        out_.resize(at + dots);
+        for (const std::uint8_t c : chars) {
+            std::memcpy(out_.data() + at, GlyphFor(c), kGlyphColumns);
+            at += kGlyphColumns;
+        }
+        return true;
+    }
+
+    bool Item(std::span<const std::uint8_t> bytes) override {
+        if (bytes.size() >= 2 && bytes[0] == kESC && bytes[1] == 'K')
+            widest = std::max(widest,
+                              static_cast<std::int32_t>(bytes.size() < 4 ? 0 : bytes.size() - 4));
+        out_.insert(out_.end(), bytes.begin(), bytes.end());
+        return true;
+    }
+
+    std::int32_t widest = 0;
+
+  private:
+    std::vector<std::uint8_t>& out_;
+};
 
 } // namespace
 
@@ -51,20 +308,14 @@ std::size_t EscapeSequenceLength(std::span<const std::uint8_t> data, std::size_t
     }
 }
 
-std::int32_t ConvertTextLines(std::span<const std::uint8_t> capture,
-                              std::vector<std::uint8_t>& out) {
-    std::int32_t widest = 0;
-    std::array<std::uint8_t, 4 + kGlyphColumns * kMaxTextLineChars> line{kESC, 'K'};
+bool SplitPrinterItems(std::span<const std::uint8_t> capture, ItemSink& sink) {
+    std::array<std::uint8_t, kMaxTextLineChars> line;
     std::size_t chars = 0;
-
-    auto writeLine = [&] {
-        const std::size_t dots = chars * kGlyphColumns;
-        line[2] = static_cast<std::uint8_t>(dots & 0xFF);
-        line[3] = static_cast<std::uint8_t>(dots >> 8);
-        widest = std::max(widest, static_cast<std::int32_t>(dots));
-        out.insert(out.end(), line.begin(), line.begin() + 4 + dots);
-        out.insert(out.end(), std::begin(kTextLineEnd), std::end(kTextLineEnd));
+    auto endLine = [&] {
+        const std::size_t length = chars;
         chars = 0;
+        return sink.TextLine({line.data(), length}) && sink.Item(kLineFeed) &&
+               sink.Item(kTextLineAdvance);
     };
 
     const std::size_t size = capture.size();
@@ -75,158 +326,103 @@ std::int32_t ConvertTextLines(std::span<const std::uint8_t> capture,
             // A text line runs up to the next control byte other than CR; that
             // byte ends it and is dropped. Text that the data leaves unended
             // is not printed, as on the printer.
-            chars = 0;
             bool ended = false;
             for (; pos < size; ++pos) {
                 const std::uint8_t c = capture[pos];
                 if (c == kCR)
                     continue;
                 if (c < 0x20) {
-                    writeLine();
+                    if (!endLine())
+                        return false;
                     ++pos;
                     ended = true;
                     break;
                 }
-                if (chars == kMaxTextLineChars)
-                    writeLine(); // right margin: wrap onto a line of its own
-                std::memcpy(&line[4 + chars * kGlyphColumns], GlyphFor(c), kGlyphColumns);
-                ++chars;
+                if (chars == kMaxTextLineChars && !endLine())
+                    return false; // right margin: wrap onto a line of its own
+                line[chars++] = c;
             }
             if (!ended)
                 break;
         } else if (b == kLF || b == kFF || b == kCR) {
-            out.push_back(b);
+            if (!sink.Item(capture.subspan(pos, 1)))
+                return false;
             ++pos;
         } else if (b == kESC) {
-            // Copied whole; a sequence cut off by the end keeps the part that
-            // arrived, and its bit-image columns count for the width.
+            // Passed whole; a sequence cut off by the end keeps the part that
+            // arrived.
             const std::size_t length = std::min(EscapeSequenceLength(capture, pos), size - pos);
-            if (pos + 1 < size && capture[pos + 1] == 'K')
-                widest = std::max(widest, static_cast<std::int32_t>(BitImageColumns(capture, pos)));
-            out.insert(out.end(), capture.begin() + pos, capture.begin() + pos + length);
+            if (!sink.Item(capture.subspan(pos, length)))
+                return false;
             pos += length;
         } else {
             ++pos; // other control bytes mean nothing between lines
         }
     }
-    return widest;
-}
-
-bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t rasterWidth,
-                          std::FILE* rowFile, std::uint32_t& rows) {
-    rows = 0;
-    const std::size_t rowBytes = rasterWidth / 8;
-    // One spare byte keeps the block real when the raster is 0 dots wide.
-    std::vector<std::uint8_t> band(kBandRows * rowBytes + 1, 0);
-    std::uint8_t* const bandRow0 = band.data();
-    unsigned spacing = kInitialLineSpacing;
-    // A BMP counts its rows and its size in 32 bits, and the row file must
-    // stay small enough to be read back (its size is found as a long, which
-    // is 32 bits on Windows).
-    const std::uint64_t maxFileSize =
-        std::min<std::uint64_t>(0xFFFFFFFFull, std::numeric_limits<long>::max());
-    const std::uint64_t maxRows =
-        std::min<std::uint64_t>(std::numeric_limits<std::int32_t>::max(),
-                                rowBytes ? (maxFileSize - kPageBitmapHeaderSize) / rowBytes
-                                         : std::numeric_limits<std::int32_t>::max());
-
-    auto writeRows = [&](const std::uint8_t* first, std::size_t count) {
-        if (rows + static_cast<std::uint64_t>(count) > maxRows)
-            return false;
-        rows += static_cast<std::uint32_t>(count);
-        const std::size_t bytes = count * rowBytes;
-        return bytes == 0 || std::fwrite(first, 1, bytes, rowFile) == bytes;
-    };
-    // Writes the top `count` band rows and moves the rest up.
-    auto advance = [&](int count) {
-        if (!writeRows(bandRow0, count))
-            return false;
-        const std::size_t keep = (kBandRows - count) * rowBytes;
-        std::memmove(bandRow0, bandRow0 + count * rowBytes, keep);
-        std::memset(bandRow0 + keep, 0, count * rowBytes);
-        return true;
-    };
-
-    const std::size_t size = stream.size();
-    std::size_t pos = 0;
-    while (pos < size) {
-        const std::uint8_t b = stream[pos];
-        bool ok = true;
-        if (b == kLF) {
-            ok = advance(spacing >= 20 ? 8 : spacing >= 4 ? 2 : 1);
-            ++pos;
-        } else if (b == kFF) {
-            if (std::any_of(band.begin(), band.end(), [](std::uint8_t v) { return v != 0; }))
-                ok = advance(kBandRows);
-            ++pos;
-        } else if (b == kESC) {
-            const std::size_t length = EscapeSequenceLength(stream, pos);
-            const bool hasArgument = pos + 2 < size;
-            switch (pos + 1 < size ? stream[pos + 1] : 0) {
-            case '2':
-            case '@':
-                spacing = kInitialLineSpacing;
-                break;
-            case '3':
-                if (hasArgument)
-                    spacing = stream[pos + 2];
-                break;
-            case 'J':
-                if (hasArgument && stream[pos + 2] != 0) {
-                    // Paper moves on; whatever lies in the top band row is lost.
-                    std::memset(bandRow0, 0, rowBytes);
-                    const int count = (stream[pos + 2] + 2) / 3;
-                    for (int i = 0; ok && i < count; ++i)
-                        ok = writeRows(bandRow0, 1);
-                }
-                break;
-            case 'K': {
-                const std::size_t columns =
-                    std::min<std::size_t>(BitImageColumns(stream, pos), rowBytes * 8);
-                for (std::size_t x = 0; x < columns; ++x) {
-                    const std::uint8_t d = stream[pos + 4 + x];
-                    if (d == 0)
-                        continue;
-                    const std::uint8_t mask = static_cast<std::uint8_t>(0x80u >> (x % 8));
-                    std::uint8_t* cell = bandRow0 + x / 8;
-                    for (int row = 0; row < kBandRows; ++row) {
-                        if (d & (0x80u >> row))
-                            cell[row * rowBytes] |= mask;
-                    }
-                }
-                break;
-            }
-            default:
-                break; // ESC "C" and pairs without meaning: skipped
-            }
-            pos += std::min(length, size - pos);
-        } else {
-            ++pos; // CR and anything else: no effect
-        }
-        if (!ok)
-            return false;
-    }
-    // Dots drawn since the band was last written stay unprinted: the paper
-    // never moved them under the head.
     return true;
 }
 
+std::int32_t ConvertTextLines(std::span<const std::uint8_t> capture,
+                              std::vector<std::uint8_t>& out) {
+    StreamWriter writer(out);
+    SplitPrinterItems(capture, writer);
+    return writer.widest;
+}
+
+PageGeometry MeasurePage(std::span<const std::uint8_t> capture) {
+    BandPrinter measure;
+    SplitPrinterItems(capture, measure);
+    return measure.Geometry();
+}
+
+int CheckPage(const PageGeometry& page) {
+    if (page.streamBytes == 0)
+        return kRenderCannotRead;
+    // biHeight is a signed 32-bit count and bfSize an unsigned 32-bit size.
+    if (page.rows > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+        kPageBitmapHeaderSize + page.rows * page.RowBytes() > 0xFFFFFFFFull)
+        return kRenderPageTooLong;
+    return kRenderOk;
+}
+
+bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidth,
+                 std::span<std::uint8_t> band, RowSink& rows) {
+    if (band.size() < BandBytesFor(rasterWidth))
+        return false;
+    BandPrinter printer(rasterWidth, band.data(), rows);
+    return SplitPrinterItems(capture, printer);
+}
+
+int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
+                    BlockOutput& out) {
+    if (const int check = CheckPage(page); check != kRenderOk)
+        return check;
+    const auto rows = static_cast<std::uint32_t>(page.rows);
+    const std::size_t bandBytes = BandBytesFor(page.rasterWidth);
+    const std::size_t bufferBytes = BottomUpBitmap::BufferBytesFor(page.RowBytes(), rows);
+    // Both blocks are sized once, from the page's width, whatever its length.
+    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow)
+                                               std::uint8_t[bandBytes + bufferBytes]);
+    if (!memory)
+        return kRenderNoMemoryForStream;
+    std::memset(memory.get(), 0, bandBytes);
+    BottomUpBitmap bitmap(out, page.rasterWidth, rows, {memory.get() + bandBytes, bufferBytes});
+    const bool written =
+        RenderBands(capture, page.rasterWidth, {memory.get(), bandBytes}, bitmap) &&
+        bitmap.Finish();
+    return written ? kRenderOk : kRenderCannotCreate;
+}
+
 int RenderCaptureFile(const char* path) {
-    char tmpPath[kPathBufferSize];
-    char rowPath[kPathBufferSize];
     char bitmapPath[kPathBufferSize];
-    if (!ReplaceExtension(path, "tmp", tmpPath) || !ReplaceExtension(path, "$$$", rowPath) ||
-        !ReplaceExtension(path, "bmp", bitmapPath))
+    if (!ReplaceExtension(path, "bmp", bitmapPath))
         return kRenderPathTooLong;
-    // A capture under one of those names (a raw recording kept as ".tmp")
-    // would be overwritten and deleted by its own rendering.
-    if (IsSameFile(path, tmpPath) || IsSameFile(path, rowPath) || IsSameFile(path, bitmapPath))
+    // A capture under the bitmap's name would be overwritten by its own page.
+    if (IsSameFile(path, bitmapPath))
         return kRenderNameClash;
 
-    std::vector<std::uint8_t> stream;
-    std::int32_t widest = 0;
+    FileBytes capture;
     {
-        FileBytes capture;
         UniqueFile in = OpenFile(path, "rb");
         if (!in)
             return kRenderCannotOpen;
@@ -238,50 +434,21 @@ int RenderCaptureFile(const char* path) {
         case ReadWholeResult::Ok:
             break;
         }
-        in.reset();
-        widest = ConvertTextLines({capture.data.get(), capture.size}, stream);
     }
-    {
-        UniqueFile tmp = OpenFile(tmpPath, "wb");
-        if (!tmp)
-            return kRenderCannotCreate;
-        const bool written = stream.empty() || std::fwrite(stream.data(), 1, stream.size(),
-                                                           tmp.get()) == stream.size();
-        if (!CloseFile(tmp) || !written)
-            return kRenderCannotCreate;
-        std::vector<std::uint8_t>().swap(stream);
-    }
+    const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
+    const PageGeometry page = MeasurePage(bytes);
+    if (const int check = CheckPage(page); check != kRenderOk)
+        return check; // nothing written
 
-    FileBytes graphics;
-    {
-        UniqueFile tmp = OpenFile(tmpPath, "rb");
-        if (!tmp)
-            return kRenderCannotReopen;
-        switch (ReadWholeFile(tmp.get(), graphics)) {
-        case ReadWholeResult::NoMemory:
-            return kRenderNoMemoryForStream;
-        case ReadWholeResult::ShortRead:
-            return kRenderCannotRead;
-        case ReadWholeResult::Ok:
-            break;
-        }
-    }
-    std::remove(tmpPath);
-
-    const std::uint32_t rasterWidth = RasterWidthFor(widest);
-    const std::uint32_t rowBytes = rasterWidth / 8;
-    UniqueFile rowFile = OpenFile(rowPath, "wb");
-    if (!rowFile)
-        return kRenderCannotCreate;
-    const PageBitmapHeader placeholder = BlankPageBitmapHeader();
-    std::uint32_t rows = 0;
-    if (std::fwrite(placeholder.bytes, 1, sizeof placeholder.bytes, rowFile.get()) !=
-            sizeof placeholder.bytes ||
-        !RenderGraphicsStream({graphics.data.get(), graphics.size}, rasterWidth, rowFile.get(),
-                              rows))
-        return kRenderCannotCreate;
-    graphics = FileBytes{};
-    return WriteBottomUpBitmap(rowFile.release(), rowPath, bitmapPath, rasterWidth, rowBytes, rows);
+    // The bitmap file is created with its first block, so a failure before
+    // that leaves an earlier bitmap of the same name as it was.
+    FileBlockOutput out(bitmapPath);
+    int result = WritePageBitmap(bytes, page, out);
+    if (!out.Close() && result == kRenderOk)
+        result = kRenderCannotCreate;
+    if (result != kRenderOk && out.Created())
+        std::remove(bitmapPath); // a cut-off bitmap would pass for a whole page
+    return result;
 }
 
 const char* RenderResultText(int result) {
@@ -295,11 +462,13 @@ const char* RenderResultText(int result) {
     case kRenderCannotRead:
         return "the capture file (or the picture made from it) is empty or cannot be read whole";
     case kRenderCannotCreate:
-        return "a work file or the page bitmap cannot be written in that folder";
+        return "the page bitmap cannot be written in that folder";
     case kRenderPathTooLong:
         return "the file name is too long";
     case kRenderNameClash:
-        return "the capture file has the name of a work file or of the page bitmap";
+        return "the capture file has the name of its page bitmap";
+    case kRenderPageTooLong:
+        return "page too long for a bitmap";
     case kRenderCannotReopen:
         return "the work file cannot be opened again";
     case kRenderNoMemoryForStream:

@@ -1,31 +1,43 @@
 // Printer stream renderer: one capture file (the raw ESC/P bytes of one printout
 // or page) becomes one 1-bit page bitmap beside it, "name.cpt" -> "name.bmp".
+//
+// The work is done on the capture's bytes in memory, in three stages:
+//  1. SplitPrinterItems cuts the bytes into text lines and the other items
+//     (line and form feeds, escape sequences), as the printer reads them;
+//  2. MeasurePage runs through those items once without drawing a dot and
+//     learns the page's width and height; RenderBands then draws them band by
+//     band and hands each finished row, top row first, to a RowSink;
+//  3. BottomUpBitmap (page_bitmap.h) is the RowSink that puts every row at its
+//     final place in the bottom-up bitmap file.
+// Nothing but the page bitmap is written to disk.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <vector>
 
 namespace zav {
+
+class BlockOutput;
 
 // Results of RenderCaptureFile.
 enum RenderResult : int {
     kRenderOk = 0,
     kRenderCannotOpen = -1,        // capture file cannot be opened for reading
     kRenderNoMemory = -2,          // no memory for the capture file's content
-    kRenderCannotRead = -3,        // capture file or graphics stream unreadable or empty
-    kRenderCannotCreate = -4,      // a work file or the page bitmap cannot be created
+    kRenderCannotRead = -3,        // capture file unreadable or empty, or nothing in it to print
+    kRenderCannotCreate = -4,      // the page bitmap cannot be created or written
     kRenderPathTooLong = -5,       // a derived file name does not fit the name buffer
-    kRenderNameClash = -6,         // the capture file is itself a work file or the bitmap
-    kRenderCannotReopen = -11,     // the graphics stream's work file cannot be reopened
-    kRenderNoMemoryForStream = -12 // no memory for the graphics stream
+    kRenderNameClash = -6,         // the capture file is its own page bitmap
+    kRenderPageTooLong = -7,       // the page is longer than a bitmap file can hold
+    kRenderCannotReopen = -11,     // no longer returned: there is no work file to reopen
+    kRenderNoMemoryForStream = -12 // no memory for the band and the row buffer
 };
 
 // Renders the capture file at `path` into its page bitmap. Synchronous; every
-// file it opens is closed before it returns. Safe to call from one thread at a
-// time per output file.
+// file it opens is closed before it returns, and on failure no file it made is
+// left behind. Safe to call from one thread at a time per output file.
 int RenderCaptureFile(const char* path);
 
 // Plain-words text of a RenderResult, for messages to the user.
@@ -35,15 +47,40 @@ const char* RenderResultText(int result);
 // new text line, as a printer wraps at its right margin.
 inline constexpr std::size_t kMaxTextLineChars = 340;
 
+// Rows of the print head's band: one bit-image column byte covers them.
+inline constexpr int kBandRows = 8;
+
 // Length in bytes of the escape sequence that starts with the ESC at
 // data[pos], arguments and bit-image data included. Counts what the sequence
 // needs, so for a sequence cut off by the end of the data it can reach past
 // data.size(); a bit image whose count bytes are missing counts as 4.
 std::size_t EscapeSequenceLength(std::span<const std::uint8_t> data, std::size_t pos);
 
-// Stage 1: replaces every text line of the capture bytes by a bit-image line
-// drawn with the built-in font and appends the resulting graphics stream to
-// `out`. Returns the widest line in dots (text lines and bit images).
+// What stage 1 finds in the capture, in order. Returning false stops it.
+class ItemSink {
+  public:
+    virtual ~ItemSink() = default;
+    // A text line of 1 to kMaxTextLineChars character codes (20..FF), CR
+    // removed. The printer follows it with the items LF and ESC "J" 12.
+    virtual bool TextLine(std::span<const std::uint8_t> chars) = 0;
+    // LF, FF, CR or one escape sequence with its arguments and data, as the
+    // capture holds it; a sequence cut off by the end of the data is passed
+    // with the part that arrived.
+    virtual bool Item(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// Stage 1: reads the capture bytes item by item. A text line runs from a byte
+// 20 or higher up to the next control byte other than CR, which ends it and is
+// dropped; text that the data leaves unended is not printed. Other control
+// bytes between items mean nothing and are skipped. Returns false when the
+// sink stopped it.
+bool SplitPrinterItems(std::span<const std::uint8_t> capture, ItemSink& sink);
+
+// The graphics stream of a capture: every text line replaced by the bit-image
+// line that draws it with the built-in font (ESC "K", its glyph columns, LF,
+// ESC "J" 12), every other item copied. Appends it to `out` and returns the
+// widest line in dots. Rendering the stream gives the same page as rendering
+// the capture.
 std::int32_t ConvertTextLines(std::span<const std::uint8_t> capture,
                               std::vector<std::uint8_t>& out);
 
@@ -52,11 +89,51 @@ inline std::uint32_t RasterWidthFor(std::int32_t widestLine) {
     return (static_cast<std::uint32_t>(widestLine) + 31u) & ~31u;
 }
 
-// Stage 2: interprets the graphics stream into raster rows of rasterWidth / 8
-// bytes and appends them, top row first, to `rowFile`, holding only one 8-row
-// band at a time. `rows` receives the number of rows written. Returns false
-// when a row cannot be written (or the page grows past what a BMP can hold).
-bool RenderGraphicsStream(std::span<const std::uint8_t> stream, std::uint32_t rasterWidth,
-                          std::FILE* rowFile, std::uint32_t& rows);
+// Size of a page, learnt without drawing it.
+struct PageGeometry {
+    std::int32_t widest = 0;       // widest text line or bit image, dots
+    std::uint32_t rasterWidth = 0; // widest rounded up to a multiple of 32
+    std::uint64_t rows = 0;        // rows the page's feeds write
+    std::uint64_t streamBytes = 0; // length of its graphics stream; 0: nothing to print
+
+    std::uint32_t RowBytes() const { return rasterWidth / 8; }
+};
+
+// First pass of stage 2: the page's width and height. Cheap: no dot is drawn.
+PageGeometry MeasurePage(std::span<const std::uint8_t> capture);
+
+// kRenderOk when the page can be drawn into a bitmap file, kRenderCannotRead
+// when there is nothing to print, kRenderPageTooLong when its height or its
+// size do not fit the 32-bit fields of the bitmap header.
+int CheckPage(const PageGeometry& page);
+
+// Receives the raster rows of a page, top row first, RowBytes() bytes each.
+// Returning false stops the rendering.
+class RowSink {
+  public:
+    virtual ~RowSink() = default;
+    virtual bool Row(const std::uint8_t* row) = 0;
+    virtual bool BlankRows(std::uint64_t count) = 0;
+};
+
+// Bytes of band memory that RenderBands needs for a raster width.
+inline std::size_t BandBytesFor(std::uint32_t rasterWidth) {
+    return static_cast<std::size_t>(kBandRows) * (rasterWidth / 8);
+}
+
+// Second pass of stage 2: draws the capture into an 8-row band (`band`,
+// BandBytesFor(rasterWidth) bytes, all zero) and hands every row to `rows` as
+// the paper moves it past the head. Bit images are drawn eight columns at a
+// time. Dots still in the band when the data ends never reach the page.
+// Returns false when `rows` refused a row.
+bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidth,
+                 std::span<std::uint8_t> band, RowSink& rows);
+
+// The whole renderer on bytes in memory for a page that CheckPage accepted:
+// draws it and writes its bitmap file to `out`. Returns kRenderOk,
+// kRenderNoMemoryForStream when the band and the row buffer cannot be had, or
+// kRenderCannotCreate when `out` fails.
+int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
+                    BlockOutput& out);
 
 } // namespace zav

@@ -1,10 +1,23 @@
 #include "render/stdio_file.h"
 
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <system_error>
 
 namespace zav {
+
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+    if (offset <= static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+        return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+#ifdef _WIN32
+    // The C runtime's own 64-bit seek; a long holds only 31 bits of offset.
+    return offset <= static_cast<std::uint64_t>(std::numeric_limits<long long>::max()) &&
+           _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return false;
+#endif
+}
 
 ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out) {
     out = FileBytes{};

@@ -29,6 +29,9 @@ inline bool CloseFile(UniqueFile& file) {
     return std::fclose(f) == 0 && !hadError;
 }
 
+// Moves to a byte offset that may lie beyond 2 GiB (where a long is 32 bits).
+bool SeekFile(std::FILE* file, std::uint64_t offset);
+
 enum class ReadWholeResult { Ok, NoMemory, ShortRead };
 
 // A whole file held in one heap block.

@@ -1,6 +1,7 @@
 // File names, result codes and the work files left on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -58,25 +59,43 @@ TEST(FileNames, NameThatDoesNotFitIsRefused) {
 
 TEST(RenderFiles, SuccessLeavesOnlyCaptureAndBitmap) {
     ScratchDir dir;
-    // Stale files with the work-file names are replaced, then removed.
-    zavtest::WriteBytes(dir.File("run003.tmp"), Text("old"));
+    // An earlier bitmap is replaced; files named like the work files of
+    // earlier versions (a raw recording kept as ".tmp") are not touched.
+    zavtest::WriteBytes(dir.File("run003.tmp"), Text("kept"));
     zavtest::WriteBytes(dir.File("run003.$$$"), Text("old"));
     zavtest::WriteBytes(dir.File("run003.bmp"), Bytes(5000, 1));
     ASSERT_EQ(zavtest::RenderBytes(dir, Text("AB\r\n"), nullptr, "run003.cpt"), 0);
-    EXPECT_EQ(dir.List(), Names({"run003.bmp", "run003.cpt"}));
+    EXPECT_EQ(dir.List(), Names({"run003.$$$", "run003.bmp", "run003.cpt", "run003.tmp"}));
     EXPECT_EQ(fs::file_size(dir.path() / "run003.bmp"), 62u + 12 * 4);
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.tmp")), Text("kept"));
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.$$$")), Text("old"));
 }
 
-// A capture left under a work-file or bitmap name (a raw recording kept as
-// ".tmp" after a broken session) would be overwritten or deleted by its own
-// rendering: it is refused and stays as it was.
-TEST(RenderFiles, CaptureUnderAnOutputNameIsKept) {
-    for (const char* name : {"run.tmp", "run.$$$", "run.bmp"}) {
-        ScratchDir dir;
-        zavtest::WriteBytes(dir.File(name), Text("AB\r\n"));
-        EXPECT_EQ(zav::RenderCaptureFile(dir.File(name).c_str()), zav::kRenderNameClash) << name;
-        EXPECT_EQ(dir.List(), Names({name}));
-        EXPECT_EQ(zavtest::ReadBytes(dir.File(name)), Text("AB\r\n")) << name;
+// A capture under the bitmap's name (or linked to it) would be overwritten by
+// its own page: it is refused and stays as it was. Any other name renders,
+// and the capture is never written.
+TEST(RenderFiles, CaptureIsNeverItsOwnBitmap) {
+    ScratchDir dir;
+    zavtest::WriteBytes(dir.File("run.bmp"), Text("AB\r\n"));
+    EXPECT_EQ(zav::RenderCaptureFile(dir.File("run.bmp").c_str()), zav::kRenderNameClash);
+    EXPECT_EQ(dir.List(), Names({"run.bmp"}));
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("run.bmp")), Text("AB\r\n"));
+
+    std::error_code linked;
+    fs::create_hard_link(dir.path() / "run.bmp", dir.path() / "run.cpt", linked);
+    if (!linked) {
+        EXPECT_EQ(zav::RenderCaptureFile(dir.File("run.cpt").c_str()), zav::kRenderNameClash);
+        EXPECT_EQ(zavtest::ReadBytes(dir.File("run.bmp")), Text("AB\r\n"));
+    }
+
+    for (const char* name : {"rec.tmp", "rec.$$$"}) {
+        ScratchDir other;
+        zavtest::WriteBytes(other.File(name), Text("AB\r\n"));
+        EXPECT_EQ(zav::RenderCaptureFile(other.File(name).c_str()), zav::kRenderOk) << name;
+        Names expected{name, "rec.bmp"};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(other.List(), expected);
+        EXPECT_EQ(zavtest::ReadBytes(other.File(name)), Text("AB\r\n")) << name;
     }
 }
 
@@ -92,42 +111,81 @@ TEST(RenderFiles, UnreadableCapture) {
     EXPECT_EQ(dir.List(), Names({"folder.cpt"}));
 }
 
-TEST(RenderFiles, EmptyCaptureOrEmptyGraphicsStream) {
+TEST(RenderFiles, NothingToPrintWritesNothing) {
     ScratchDir dir;
     EXPECT_EQ(zavtest::RenderBytes(dir, {}), zav::kRenderCannotRead);
     EXPECT_EQ(dir.List(), Names({"page.cpt"}));
 
-    // Text without a line end makes an empty graphics stream, whose work
-    // file stays behind because it was never read back whole.
-    ScratchDir dir2;
-    EXPECT_EQ(zavtest::RenderBytes(dir2, Text("unended text")), zav::kRenderCannotRead);
-    EXPECT_EQ(dir2.List(), Names({"page.cpt", "page.tmp"}));
-    EXPECT_EQ(fs::file_size(dir2.path() / "page.tmp"), 0u);
+    // Text without a line end makes an empty graphics stream: nothing to
+    // print, and an earlier bitmap stays as it was.
+    zavtest::WriteBytes(dir.File("page.bmp"), Text("earlier"));
+    EXPECT_EQ(zavtest::RenderBytes(dir, Text("unended text")), zav::kRenderCannotRead);
+    EXPECT_EQ(dir.List(), Names({"page.bmp", "page.cpt"}));
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("page.bmp")), Text("earlier"));
 }
 
-// A folder where a work file or the bitmap must be created: creating fails
-// even for root. Which files are left shows how far rendering came.
-TEST(RenderFiles, OutputThatCannotBeCreated) {
-    struct Case {
-        const char* blocked;
-        Names left;
-    };
-    const Case cases[] = {
-        {"page.tmp", {"page.cpt", "page.tmp"}},
-        {"page.$$$", {"page.$$$", "page.cpt"}},
-        {"page.bmp", {"page.bmp", "page.cpt"}},
-    };
-    for (const Case& c : cases) {
-        ScratchDir dir;
-        fs::create_directory(dir.path() / c.blocked);
-        EXPECT_EQ(zavtest::RenderBytes(dir, Text("AB\r\n")), zav::kRenderCannotCreate) << c.blocked;
-        EXPECT_EQ(dir.List(), c.left) << c.blocked;
-        EXPECT_TRUE(fs::is_directory(dir.path() / c.blocked));
-    }
+// 84 KB that ask for a page of 4.7 GB: one bit image 65535 columns wide,
+// then ESC "J" 255 over and over. Refused before a byte is written.
+TEST(RenderFiles, PageTooLongForABitmapIsRefused) {
+    Bytes capture{0x1B, 'K', 0xFF, 0xFF};
+    capture.resize(capture.size() + 65535, 0x81);
+    while (capture.size() < 84 * 1024)
+        capture.insert(capture.end(), {0x1B, 'J', 255});
+    ScratchDir dir;
+    zavtest::WriteBytes(dir.File("page.bmp"), Text("earlier"));
+    EXPECT_EQ(zavtest::RenderBytes(dir, capture), zav::kRenderPageTooLong);
+    EXPECT_EQ(dir.List(), Names({"page.bmp", "page.cpt"}));
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("page.bmp")), Text("earlier"));
+    EXPECT_STREQ(zav::RenderResultText(zav::kRenderPageTooLong), "page too long for a bitmap");
+}
+
+// The limits are those of the header: biHeight is a signed 32-bit count and
+// bfSize an unsigned 32-bit size.
+TEST(RenderFiles, PageSizeLimits) {
+    zav::PageGeometry page;
+    page.streamBytes = 1;
+    page.rasterWidth = 65536; // 8192 bytes a row
+    page.rows = (0xFFFFFFFFull - 62) / 8192;
+    EXPECT_EQ(zav::CheckPage(page), zav::kRenderOk);
+    page.rows += 1;
+    EXPECT_EQ(zav::CheckPage(page), zav::kRenderPageTooLong);
+
+    page.rasterWidth = 0; // only the header, however many rows
+    page.rows = 0x7FFFFFFF;
+    EXPECT_EQ(zav::CheckPage(page), zav::kRenderOk);
+    page.rows += 1;
+    EXPECT_EQ(zav::CheckPage(page), zav::kRenderPageTooLong);
+
+    page.streamBytes = 0;
+    page.rows = 0;
+    EXPECT_EQ(zav::CheckPage(page), zav::kRenderCannotRead);
+}
+
+// A folder where the bitmap must be created: creating fails even for root,
+// and the folder stays.
+TEST(RenderFiles, BitmapThatCannotBeCreated) {
+    ScratchDir dir;
+    fs::create_directory(dir.path() / "page.bmp");
+    EXPECT_EQ(zavtest::RenderBytes(dir, Text("AB\r\n")), zav::kRenderCannotCreate);
+    EXPECT_EQ(dir.List(), Names({"page.bmp", "page.cpt"}));
+    EXPECT_TRUE(fs::is_directory(dir.path() / "page.bmp"));
 
     // A capture in a folder that does not exist cannot even be opened.
-    ScratchDir dir;
     EXPECT_EQ(zav::RenderCaptureFile(dir.File("no/such/page.cpt").c_str()), zav::kRenderCannotOpen);
+}
+
+// A bitmap whose writing fails is removed: a cut-off file would pass for a
+// whole page.
+TEST(RenderFiles, BitmapCutOffByAFullDiskIsRemoved) {
+    std::error_code error;
+    if (!fs::exists("/dev/full", error))
+        GTEST_SKIP() << "no /dev/full here";
+    ScratchDir dir;
+    fs::create_symlink("/dev/full", dir.path() / "page.bmp", error);
+    if (error)
+        GTEST_SKIP() << "no symbolic links here";
+    EXPECT_EQ(zavtest::RenderBytes(dir, Text("AB\r\n")), zav::kRenderCannotCreate);
+    EXPECT_EQ(dir.List(), Names({"page.cpt"}));
 }
 
 } // namespace

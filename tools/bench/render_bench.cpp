@@ -1,18 +1,31 @@
-// Render throughput (MB of capture per second) and memory.
+// Render speed against the speed of the disk, and the start-up floor.
 //
-// Heap use is counted by replacing the global operator new/delete: the peak
-// of live heap bytes during one call is reported next to the process's
-// ru_maxrss. Band rendering alone must hold the same heap whatever the page
-// length; the whole call also holds the capture, the graphics stream and, in
-// the bitmap output, the raster once.
-#include <benchmark/benchmark.h>
-
-#include <sys/resource.h>
+//   zav_render_bench [--folder DIR] [--repeat N] [--pages N[,N...]]
+//       For each page count (1, 100 and 1000 unless told) renders the
+//       generated printout of that many pages (one capture file, one page
+//       bitmap) and, in the same run, writes a file of the bitmap's size into
+//       the same folder. The two alternate N times (15 unless told); the
+//       medians of wall time and of process CPU time (user and kernel) and
+//       their ratios are printed, with the largest heap the renderer held
+//       during a call.
+//   zav_render_bench --process ZAVPRINT CAPTURE [--repeat N]
+//       Median wall time of the whole process "ZAVPRINT CAPTURE" against
+//       "ZAVPRINT --help", run alternately N times (51 unless told).
+//
+// The machine may be shared: medians of alternating runs keep a burst of
+// someone else's work from landing on one side only.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -20,6 +33,8 @@
 
 #include "printout.h"
 #include "render/renderer.h"
+
+extern char** environ;
 
 namespace {
 
@@ -85,122 +100,149 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-fs::path WorkDir() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("zav_bench_" + std::to_string(getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::string WriteCapture(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = (WorkDir() / name).string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
-}
+struct Times {
+    double wall = 0; // ms
+    double cpu = 0;  // ms of this process, in user mode and in the kernel
+};
 
-double MaxRssMB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0; // kilobytes on Linux
-}
-
-// Peak live heap during fn(), above what was live before it.
-template <typename Fn> std::size_t PeakHeapOf(Fn&& fn) {
-    const std::size_t before = gLive.load();
-    gPeak = before;
+template <typename Fn> Times Measure(Fn&& fn) {
+    const auto start = Clock::now();
+    const std::clock_t cpuStart = std::clock();
     fn();
-    return gPeak.load() - before;
+    Times t;
+    t.cpu = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    t.wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return t;
 }
 
-void RenderFile(benchmark::State& state, const std::vector<std::uint8_t>& capture,
-                const std::string& name) {
-    const std::string path = WriteCapture(name, capture);
-    std::size_t peak = 0;
-    for (auto _ : state) {
-        int result = 0;
-        peak = std::max(peak, PeakHeapOf([&] { result = zav::RenderCaptureFile(path.c_str()); }));
-        if (result != 0) {
-            state.SkipWithError("render failed");
-            break;
+bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool written = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && written;
+}
+
+int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCounts, int repeat) {
+    std::printf("%6s %10s %10s %10s %9s %6s %8s %8s %6s %8s\n", "pages", "capture_KB", "bitmap_KB",
+                "render_ms", "write_ms", "ratio", "rend_cpu", "writ_cpu", "ratio", "heap_KB");
+    for (const int pages : pageCounts) {
+        zavtool::PrintoutOptions options;
+        options.pages = pages;
+        const std::vector<std::uint8_t> capture = zavtool::GeneratePrintout(options);
+        const std::string base = (folder / ("printout" + std::to_string(pages))).string();
+        const std::string capturePath = base + ".cpt";
+        const std::string bitmapPath = base + ".bmp";
+        const std::string plainPath = base + ".plain";
+        if (!WriteFile(capturePath, capture.data(), capture.size()) ||
+            zav::RenderCaptureFile(capturePath.c_str()) != zav::kRenderOk) {
+            std::fprintf(stderr, "zav_render_bench: cannot render %s\n", capturePath.c_str());
+            return 1;
         }
+        const std::vector<std::uint8_t> same(fs::file_size(bitmapPath), 0x5A);
+
+        std::vector<double> render, write, renderCpu, writeCpu;
+        std::size_t heap = 0;
+        for (int i = 0; i < repeat; ++i) {
+            gPeak = gLive.load();
+            const std::size_t before = gLive.load();
+            int result = 0;
+            const Times r = Measure([&] { result = zav::RenderCaptureFile(capturePath.c_str()); });
+            heap = std::max(heap, gPeak.load() - before);
+            bool written = false;
+            const Times w =
+                Measure([&] { written = WriteFile(plainPath, same.data(), same.size()); });
+            if (result != zav::kRenderOk || !written) {
+                std::fprintf(stderr, "zav_render_bench: a run failed\n");
+                return 1;
+            }
+            render.push_back(r.wall);
+            write.push_back(w.wall);
+            renderCpu.push_back(r.cpu);
+            writeCpu.push_back(w.cpu);
+        }
+        const double r = Median(render), w = Median(write);
+        const double rc = Median(renderCpu), wc = Median(writeCpu);
+        std::printf("%6d %10.0f %10.0f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", pages,
+                    capture.size() / 1024.0, same.size() / 1024.0, r, w, r / w, rc, wc,
+                    wc > 0 ? rc / wc : 0.0, heap / 1024.0);
+        std::remove(capturePath.c_str());
+        std::remove(bitmapPath.c_str());
+        std::remove(plainPath.c_str());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * capture.size()));
-    state.counters["capture_KB"] = capture.size() / 1024.0;
-    state.counters["MB_per_s"] =
-        benchmark::Counter(capture.size() / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["peak_heap_KB"] = peak / 1024.0;
-    state.counters["maxrss_MB"] = MaxRssMB();
+    return 0;
 }
 
-void BM_RenderExample(benchmark::State& state) {
-    zavtool::PrintoutOptions options; // the built-in example: 3 pages
-    RenderFile(state, zavtool::GeneratePrintout(options), "example.cpt");
+// Wall time of one run of argv, its output thrown away; negative on failure.
+double RunProcess(std::vector<char*> argv) {
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int status = 0;
+    const auto start = Clock::now();
+    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    const bool ended = started && waitpid(pid, &status, 0) == pid;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
-BENCHMARK(BM_RenderExample)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_Render100Pages(benchmark::State& state) {
-    zavtool::PrintoutOptions options;
-    options.pages = 100;
-    RenderFile(state, zavtool::GeneratePrintout(options), "pages100.cpt");
-}
-BENCHMARK(BM_Render100Pages)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// One page of state.range(0) text lines of 80 characters: band rendering's
-// heap must stay the same (two 8-row bands of the raster width) for any count.
-void BM_BandRenderingLines(benchmark::State& state) {
-    const auto lines = static_cast<std::size_t>(state.range(0));
-    const std::string text =
-        "  12  125.0   21.93     780.413   OK   decay run  sample BUFFER PH 7.0  "
-        "end\r\n";
-    std::vector<std::uint8_t> capture;
-    for (std::size_t i = 0; i < lines; ++i)
-        capture.insert(capture.end(), text.begin(), text.end());
-    capture.push_back('\f');
-    std::vector<std::uint8_t> stream;
-    const std::uint32_t width = zav::RasterWidthFor(zav::ConvertTextLines(capture, stream));
-
-    const std::string rowPath = (WorkDir() / "rows.$$$").string();
-    std::size_t bandPeak = 0;
-    std::uint32_t rows = 0;
-    for (auto _ : state) {
-        std::FILE* rowFile = std::fopen(rowPath.c_str(), "wb");
-        bandPeak = std::max(
-            bandPeak, PeakHeapOf([&] { zav::RenderGraphicsStream(stream, width, rowFile, rows); }));
-        std::fclose(rowFile);
+int ProcessFloor(char* program, char* capture, int repeat) {
+    char help[] = "--help";
+    std::vector<double> render, floor;
+    for (int i = 0; i < repeat; ++i) {
+        const double r = RunProcess({program, capture});
+        const double h = RunProcess({program, help});
+        if (r < 0 || h < 0) {
+            std::fprintf(stderr, "zav_render_bench: %s failed\n", program);
+            return 1;
+        }
+        render.push_back(r);
+        floor.push_back(h);
     }
-    std::remove(rowPath.c_str());
-
-    const std::string path = WriteCapture("lines.cpt", capture);
-    const std::size_t callPeak = PeakHeapOf([&] { zav::RenderCaptureFile(path.c_str()); });
-
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
-    state.counters["rows"] = rows;
-    state.counters["band_peak_heap_B"] = static_cast<double>(bandPeak);
-    state.counters["call_peak_heap_KB"] = callPeak / 1024.0;
-    state.counters["maxrss_MB"] = MaxRssMB();
+    std::printf("whole process, median of %d: %s %s: %.2f ms; %s --help: %.2f ms\n", repeat,
+                program, capture, Median(render), program, Median(floor));
+    return 0;
 }
-BENCHMARK(BM_BandRenderingLines)
-    ->Arg(60)
-    ->Arg(600)
-    ->Arg(6000)
-    ->Arg(60000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ec;
-    fs::remove_all(WorkDir(), ec);
-    return 0;
+    fs::path folder = fs::temp_directory_path();
+    int repeat = 0;
+    std::vector<int> pages{1, 100, 1000};
+    char* program = nullptr;
+    char* capture = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--folder") && hasValue) {
+            folder = argv[++i];
+        } else if (!std::strcmp(argv[i], "--repeat") && hasValue) {
+            repeat = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--pages") && hasValue) {
+            pages.clear();
+            for (char* p = std::strtok(argv[++i], ","); p; p = std::strtok(nullptr, ","))
+                pages.push_back(std::atoi(p));
+        } else if (!std::strcmp(argv[i], "--process") && i + 2 < argc) {
+            program = argv[++i];
+            capture = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: zav_render_bench [--folder DIR] [--repeat N] "
+                                 "[--pages N,...] | --process ZAVPRINT CAPTURE [--repeat N]\n");
+            return 2;
+        }
+    }
+    if (program)
+        return ProcessFloor(program, capture, repeat > 0 ? repeat : 51);
+    return RenderAgainstWrite(folder, pages, repeat > 0 ? repeat : 15);
 }

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Render benchmark: speed against a plain write of the same size, peak memory
+# of one long page, and the whole-process time of a one-page capture against
+# the start-up floor. Prints the figures; checks no target itself.
+#
+#   tools/bench/render-bench.sh [BUILD_DIR]      (BUILD_DIR: build/native)
+#
+# Needs zavprint, zavprintout and zav_render_bench built in BUILD_DIR, and GNU
+# time (/usr/bin/time, package "time"). Works in BUILD_DIR/bench-work, which
+# it removes at the end. The machine may be shared: the timings are medians
+# of alternating runs.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/native}
+zavprint=$build/app/zavprint
+printout=$build/tools/printout/zavprintout
+bench=$build/tools/bench/zav_render_bench
+for tool in "$zavprint" "$printout" "$bench" /usr/bin/time; do
+    if [ ! -x "$tool" ]; then
+        echo "render-bench.sh: $tool is missing" >&2
+        exit 2
+    fi
+done
+work=$build/bench-work
+rm -rf "$work"
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+
+echo "== rendering against writing the same bytes into the same folder (medians)"
+"$bench" --folder "$work" --repeat "${REPEAT:-15}"
+
+echo "== peak memory of one page without form feeds (GNU time, maximum resident set)"
+for pages in 2600 7800; do
+    "$printout" --pages "$pages" "$work/long.raw" >/dev/null
+    tr -d '\f' <"$work/long.raw" >"$work/long.cpt"
+    rm "$work/long.raw"
+    capture=$(stat -c %s "$work/long.cpt")
+    rss=$(/usr/bin/time -v "$zavprint" "$work/long.cpt" 2>&1 >/dev/null |
+        sed -n 's/.*Maximum resident set size (kbytes): //p')
+    bitmap=$(stat -c %s "$work/long.bmp")
+    awk -v c="$capture" -v r="$rss" -v b="$bitmap" 'BEGIN {
+        printf "capture %.1f MiB, bitmap %.1f MiB: peak RSS %.1f MiB, %.1f MiB beyond the capture\n",
+            c / 1048576, b / 1048576, r / 1024, r / 1024 - c / 1048576 }'
+    rm -f "$work/long.cpt" "$work/long.bmp"
+done
+
+echo "== whole process on a one-page capture against the start-up floor"
+"$printout" --pages 1 "$work/one.cpt" >/dev/null
+"$bench" --process "$zavprint" "$work/one.cpt" --repeat "${PROCESS_REPEAT:-101}"

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs the renderer's fuzz target with libFuzzer under AddressSanitizer and
+# UndefinedBehaviorSanitizer for a long time: 10 million inputs unless told.
+# Not part of the test run (it takes an hour or more on two cores); the ctest
+# fuzz_render_smoke runs the same target briefly.
+#
+#   tools/fuzz/run-long.sh [RUNS] [BUILD_DIR]      (BUILD_DIR: build/fuzz)
+#
+# Needs clang with libFuzzer (packages clang-14 and libclang-rt-14-dev). The
+# corpus grows in BUILD_DIR/corpus, findings land in BUILD_DIR/findings, and
+# the logs, with libFuzzer's final statistics (inputs run, inputs per second),
+# in BUILD_DIR/fuzz-long-N.log. WORKERS=N runs N fuzzers side by side;
+# MAX_LEN sets the longest input (2048 bytes unless told: longer inputs find
+# nothing new and cost more, wide bit images are in the unit tests).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs=${1:-10000000}
+build=${2:-build/fuzz}
+if ! command -v clang++ >/dev/null; then
+    echo "run-long.sh: clang++ with libFuzzer is needed" >&2
+    exit 2
+fi
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZAV_SANITIZE=ON -DZAV_BENCHMARKS=OFF -DBUILD_TESTING=OFF \
+    -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target zav_fuzz_render zavprintout
+
+mkdir -p "$build/corpus" "$build/seeds" "$build/findings"
+"$build/tools/printout/zavprintout" --pages 1 "$build/seeds/printout1.cpt" >/dev/null
+"$build/tools/printout/zavprintout" --pages 3 "$build/seeds/printout3.cpt" >/dev/null
+seeds=("$build/seeds")
+[ -d ../shared/samples ] && seeds+=(../shared/samples)
+
+# WORKERS processes (1 unless told) share the corpus and the runs.
+workers=${WORKERS:-1}
+start=$(date +%s)
+pids=()
+for w in $(seq 1 "$workers"); do
+    ASAN_OPTIONS=detect_leaks=1:malloc_context_size=4:quarantine_size_mb=32 \
+    UBSAN_OPTIONS=print_stacktrace=1 \
+        "$build/tools/fuzz/zav_fuzz_render" -runs=$((runs / workers)) -max_len="${MAX_LEN:-2048}" \
+        -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/" \
+        "$build/corpus" "${seeds[@]}" >"$build/fuzz-long-$w.log" 2>&1 &
+    pids+=($!)
+done
+status=0
+for pid in "${pids[@]}"; do
+    wait "$pid" || status=$?
+done
+end=$(date +%s)
+total=0
+for w in $(seq 1 "$workers"); do
+    log="$build/fuzz-long-$w.log"
+    grep -E "^stat::(number_of_executed_units|average_exec_per_sec)|Done [0-9]+ runs|ERROR|SUMMARY" "$log" || true
+    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    total=$((total + ${n:-0}))
+done
+secs=$((end - start))
+echo "run-long.sh: $total inputs in $secs s ($((total / (secs > 0 ? secs : 1))) a second)," \
+    "exit status $status; logs: $build/fuzz-long-*.log"
+exit $status
