@@ -40,14 +40,14 @@ bool BelongsTo(std::string_view file, std::string_view name) {
             return true;
     }
     // An optional page number of three or more digits, then a capture file,
-    // bitmap or work file extension.
+    // bitmap or recording extension.
     std::size_t digits = 0;
     while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])))
         ++digits;
     if (digits != 0 && digits < 3)
         return false;
     rest.remove_prefix(digits);
-    for (std::string_view made : {".cpt", ".bmp", ".tmp", ".$$$"}) {
+    for (std::string_view made : {".cpt", ".bmp", ".tmp"}) {
         if (SameName(rest, made))
             return true;
     }
@@ -83,7 +83,7 @@ std::string CaptureNames::BitmapOf(std::string_view capturePath) {
 std::vector<std::string> CaptureNames::RenderOutputsOf(std::string_view capturePath) {
     std::vector<std::string> names;
     char out[kPathBufferSize];
-    for (std::string_view extension : {"tmp", "$$$", "bmp"}) {
+    for (std::string_view extension : {"bmp"}) {
         if (ReplaceExtension(capturePath, extension, out))
             names.emplace_back(out);
     }

@@ -4,7 +4,6 @@
 //   base.cpt        the capture file in single-file mode
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
 //   X.bmp           the page bitmap of capture file X.cpt
-//   X.tmp, X.$$$    the renderer's work files beside X.cpt while it runs
 //   base.html       the report; base.pdf its printable copy
 // No other code composes these names. The same-file checks that keep a raw
 // recording from being replaced by one of them live here too.
@@ -35,12 +34,12 @@ class CaptureNames {
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 
-    // The page bitmap and the renderer's work files of one capture file.
+    // What rendering one capture file writes: its page bitmap.
     static std::string BitmapOf(std::string_view capturePath);
     static std::vector<std::string> RenderOutputsOf(std::string_view capturePath);
 
     // True when `path` names one of the files that making the capture file
-    // `capturePath` writes: the capture file itself, its bitmap or work files.
+    // `capturePath` writes: the capture file itself or its bitmap.
     static bool WouldBeWritten(const char* path, std::string_view capturePath);
     // True when `path` names the report or its printable copy.
     bool IsReportFile(const char* path) const;

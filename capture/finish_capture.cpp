@@ -42,7 +42,7 @@ int FinishSingleFile(const char* rawPath, const CaptureNames& names, const Finis
     const std::string capture = names.SingleCapture();
     const bool rawIsCapture = IsSameFile(rawPath, capture.c_str());
     // A recording that is kept where it lies must not be under a name the
-    // renderer writes (its work files and bitmap are named after the stem).
+    // renderer writes (the bitmap is named after the stem).
     if (options.keepRaw && !rawIsCapture && CaptureNames::WouldBeWritten(rawPath, capture)) {
         collect.outcome->failedFile = rawPath;
         return kFinishRawIsOutput;

@@ -122,12 +122,14 @@ TEST_F(FinishTest, RecordingIsNeverOverwrittenByItsOwnOutput) {
               zav::kFinishRawIsOutput);
     EXPECT_EQ(Read(Path("run002.cpt")), recording);
 
-    // Kept in single-file mode under the renderer's work-file name.
+    // The session's own recording name, kept in single-file mode: rendering
+    // writes nothing under it.
     Write(Path("run.tmp"), recording);
     keep.singleFile = true;
     EXPECT_EQ(zav::FinishCapture(Path("run.tmp").c_str(), Path("run").c_str(), keep, nullptr),
-              zav::kFinishRawIsOutput);
+              zav::kFinishOk);
     EXPECT_EQ(Read(Path("run.tmp")), recording);
+    EXPECT_EQ(Read(Path("run.cpt")), recording);
 
     // The recording already is the single capture file: used where it lies.
     Write(Path("run.cpt"), recording);
