@@ -17,6 +17,7 @@
 
 #include "app/capture_settings.h"
 #include "app/cli.h"
+#include "app/cli_watch.h"
 #include "capture/cable.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
@@ -93,6 +94,7 @@ struct CaptureArgs {
     bool hasFolder = false;
     CaptureSettings settings;
     double idleStop = 0; // seconds, 0: off
+    bool watch = false;
 };
 
 bool ParseSeconds(const char* text, double& seconds) {
@@ -167,6 +169,7 @@ void PrintCaptureHelp() {
                 "      mode are remembered in\n"
                 "      $XDG_CONFIG_HOME/zavprint/capture.conf. Exit status 1 when the\n"
                 "      session failed.\n");
+    PrintWatchHelp();
 }
 
 int RunCapture(int argc, char** argv) {
@@ -186,6 +189,8 @@ int RunCapture(int argc, char** argv) {
             args.settings.name = argv[++i];
         } else if (std::strcmp(word, "--single-file") == 0) {
             args.settings.singleFile = true;
+        } else if (std::strcmp(word, "--watch") == 0) {
+            args.watch = true;
         } else if (std::strcmp(word, "--pages") == 0) {
             args.settings.singleFile = false;
         } else if (std::strcmp(word, "--idle-stop") == 0 && hasValue) {
@@ -209,6 +214,9 @@ int RunCapture(int argc, char** argv) {
         if (!error)
             args.settings.folder = whole.lexically_normal().string();
     }
+    if (args.watch)
+        return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
+                         args.settings.singleFile, args.idleStop});
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");
