@@ -6,7 +6,6 @@
 #include <iterator>
 #include <random>
 #include <system_error>
-#include <vector>
 
 #include "report/html_report.h"
 
@@ -62,16 +61,17 @@ std::string NameAttribute(std::string_view name) {
     return "data-name=\"" + LineText(name) + "\"";
 }
 
-enum class ReadIndex { None, Ours, Foreign, Failed };
+enum class IndexKind { None, Ours, Foreign, Failed };
 
-// The rows of an existing index, as they stand.
-ReadIndex ReadRows(const fs::path& path, std::vector<std::string>& rows) {
+// Calls `row` with each row of an existing index of ours, line by line, and
+// tells what kind of file is there.
+template <typename RowFn> IndexKind ForEachRow(const fs::path& path, RowFn row) {
     std::error_code error;
     if (!fs::exists(path, error))
-        return error ? ReadIndex::Failed : ReadIndex::None;
+        return error ? IndexKind::Failed : IndexKind::None;
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return ReadIndex::Failed;
+        return IndexKind::Failed;
     std::string line;
     bool inRows = false, begun = false, ended = false;
     while (std::getline(in, line)) {
@@ -83,12 +83,12 @@ ReadIndex ReadRows(const fs::path& path, std::vector<std::string>& rows) {
             inRows = false;
             ended = true;
         } else if (inRows && !line.empty()) {
-            rows.push_back(line);
+            row(line);
         }
     }
     if (in.bad())
-        return ReadIndex::Failed;
-    return begun && ended ? ReadIndex::Ours : ReadIndex::Foreign;
+        return IndexKind::Failed;
+    return begun && ended ? IndexKind::Ours : IndexKind::Foreign;
 }
 
 // A name in the folder that nothing has: index-previous.html, -2, -3, ...
@@ -103,33 +103,21 @@ fs::path FreeAsideName(const fs::path& dir) {
     return {};
 }
 
-// Writes `text` to a new file in `dir` and renames it to `target`.
-bool ReplaceWhole(const fs::path& dir, const fs::path& target, const std::string& text) {
+// A new file in `dir` that nothing had: index.html.<random>.part.
+fs::path NewPartName(const fs::path& dir) {
     std::random_device seed;
-    fs::path temporary;
-    std::error_code error;
-    for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path candidate = dir / ("index.html." + std::to_string(seed()) + ".part");
+        std::error_code error;
         if (!fs::exists(candidate, error) && !error)
-            temporary = candidate;
+            return candidate;
     }
-    if (temporary.empty())
-        return false;
-    std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
+    return {};
+}
+
+bool Put(std::FILE* file, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+           std::fwrite(kLineEnd, 1, 2, file) == 2;
 }
 
 } // namespace
@@ -167,11 +155,10 @@ std::string IndexRow(const IndexEntry& entry) {
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
-    std::vector<std::string> rows;
-    switch (ReadRows(index, rows)) {
-    case ReadIndex::Failed:
+    IndexKind kind = ForEachRow(index, [](const std::string&) {});
+    if (kind == IndexKind::Failed)
         return kIndexCannotRead;
-    case ReadIndex::Foreign: {
+    if (kind == IndexKind::Foreign) {
         // Somebody's own page under our name: kept, under another one.
         const fs::path aside = FreeAsideName(dir);
         std::error_code error;
@@ -182,24 +169,35 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
             return kIndexCannotMoveAside;
         if (movedAside)
             *movedAside = aside.string();
-        rows.clear();
-        break;
-    }
-    default:
-        break;
+        kind = IndexKind::None;
     }
 
-    const std::string same = NameAttribute(entry.name);
-    std::string page = kPageHead;
-    page.append(kRowsBegin).append(kLineEnd);
-    page.append(IndexRow(entry)).append(kLineEnd);
-    for (const std::string& row : rows) {
-        if (row.find(same) == std::string::npos)
-            page.append(row).append(kLineEnd);
+    // The new page, row by row: however many rows there are, only one is in
+    // memory at a time.
+    const fs::path part = NewPartName(dir);
+    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
+    if (!file)
+        return kIndexCannotWrite;
+    bool written =
+        std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
+    if (kind == IndexKind::Ours) {
+        const std::string same = NameAttribute(entry.name);
+        kind = ForEachRow(index, [&](const std::string& row) {
+            if (row.find(same) == std::string::npos)
+                written = written && Put(file, row);
+        });
     }
-    page.append(kRowsEnd).append(kLineEnd);
-    page.append(kPageTail);
-    return ReplaceWhole(dir, index, page) ? kIndexOk : kIndexCannotWrite;
+    written = written && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
+              std::fputs(kPageTail, file) >= 0;
+    const bool closed = std::fclose(file) == 0;
+    std::error_code error;
+    if (written && closed)
+        fs::rename(part, index, error);
+    if (!written || !closed || error) {
+        fs::remove(part, error);
+        return kind == IndexKind::Failed ? kIndexCannotRead : kIndexCannotWrite;
+    }
+    return kIndexOk;
 }
 
 } // namespace zav
