@@ -38,15 +38,19 @@ bool BelongsToCapture(std::string_view file, std::string_view name) {
 std::string PickTimedCaptureName(const std::string& folder, const std::string& prefix,
                                  const std::tm& when) {
     namespace fs = std::filesystem;
+    // Only the files that start like the name can take it or a suffixed one.
+    const std::string stamped = prefix + "-" + CaptureTimeStamp(when);
     std::vector<std::string> files;
     std::error_code error;
     fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error))
-        files.push_back(it->path().filename().string());
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::string file = it->path().filename().string();
+        if (file.starts_with(stamped))
+            files.push_back(std::move(file));
+    }
     if (error)
         return {};
 
-    const std::string stamped = prefix + "-" + CaptureTimeStamp(when);
     for (int n = 1; n <= kMostSuffixes; ++n) {
         const std::string name = n == 1 ? stamped : stamped + "-" + std::to_string(n);
         bool taken = false;
