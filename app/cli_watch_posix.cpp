@@ -257,7 +257,8 @@ class Finisher {
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
         if (result == kFinishOk) {
-            Log("saved %s: %lld bytes, %u pages", name.c_str(), printout.bytes, outcome.pageCount);
+            Log("saved %s: %lld bytes, %u page%s", name.c_str(), printout.bytes, outcome.pageCount,
+                outcome.pageCount == 1 ? "" : "s");
         } else {
             std::error_code error;
             const bool rawKept = fs::exists(printout.raw, error);

@@ -88,7 +88,7 @@ class CliWatch : public zavtest::CaptureFolderTest {
     std::vector<std::pair<std::string, long long>> Saved() {
         std::vector<std::pair<std::string, long long>> saved;
         const std::string log = Log();
-        const std::regex line("saved (\\S+): (\\d+) bytes, (\\d+) pages");
+        const std::regex line("saved (\\S+): (\\d+) bytes, (\\d+) page");
         for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it)
             saved.emplace_back((*it)[1], std::stoll((*it)[2]));
         return saved;
