@@ -17,7 +17,6 @@
 // finisher make everything that was recorded, and end the program with 0.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -37,6 +36,7 @@
 
 #include "app/cli.h"
 #include "app/cli_watch.h"
+#include "app/stop_signals_posix.h"
 #include "capture/capture_files.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
@@ -433,19 +433,8 @@ int RunWatch(const WatchOptions& given) {
         }
     }
 
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{}, oldHup{}, oldPipe{};
     g_quit.store(0);
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    sigaction(SIGHUP, &action, &oldHup);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &oldPipe);
+    StopSignals signals(OnQuitSignal);
 
     const long long idleMs = std::llround(options.idleStop * 1000);
     Log("watching for printouts: they go to %s%s%s-YYYYMMDD-HHMMSS (%s); a printout ends "
@@ -476,10 +465,6 @@ int RunWatch(const WatchOptions& given) {
         Log("stopping: finishing what was recorded");
         finisher.Close();
     }
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    sigaction(SIGHUP, &oldHup, nullptr);
-    sigaction(SIGPIPE, &oldPipe, nullptr);
     Log("stopped");
     return 0;
 }
