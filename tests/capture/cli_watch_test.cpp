@@ -3,6 +3,7 @@
 // in the index, through a pulled cable, a stop signal and taken names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -57,10 +58,13 @@ class CliWatch : public zavtest::CaptureFolderTest {
         ASSERT_TRUE(fs::exists(Path("line"))) << "the simulator made no line";
     }
 
+    // `extra` may name the device another way than --port.
     void StartWatch(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {ZAVPRINT_PATH, "capture",     "--watch", "--port",
-                                         Path("line"),  "--folder",    Folder(),  "--name",
+        std::vector<std::string> args = {ZAVPRINT_PATH, "capture",     "--watch",
+                                         "--folder",    Folder(),      "--name",
                                          "lab",         "--idle-stop", "0.4"};
+        if (std::find(extra.begin(), extra.end(), "--dev") == extra.end())
+            extra.insert(extra.end(), {"--port", Path("line")});
         args.insert(args.end(), extra.begin(), extra.end());
         watch_ = zavtest::Spawn(args, -1, Path("watch.log"), Path("cfg"));
         ASSERT_TRUE(WaitForLog("cable found", 1)) << Log();
@@ -182,10 +186,13 @@ TEST_F(CliWatch, PrintoutsBecomeNamedCapturesThroughAPulledCable) {
 }
 
 // SIGTERM in the middle of a printout finishes what came, and the watch ends
-// with status 0.
+// with status 0. Without --port the cable is found as /dev/zavprint.
 TEST_F(CliWatch, StopSignalFinishesThePrintoutInProgress) {
     StartSimulator({"--rate", "9216"});
-    StartWatch({"--idle-stop", "3"});
+    fs::create_directories(Path("dev"));
+    fs::create_symlink(Path("line"), Path("dev/zavprint"));
+    StartWatch({"--idle-stop", "3", "--dev", Path("dev"), "--sysfs", Path("nothing")});
+    EXPECT_NE(Log().find("cable found: " + Path("dev") + "/zavprint"), std::string::npos) << Log();
     Print();
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(Stop(), 0) << Log();
