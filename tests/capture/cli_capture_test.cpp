@@ -67,6 +67,9 @@ class CliCapture : public zavtest::CaptureFolderTest {
         ASSERT_EQ(pipe(pipeFds), 0);
         std::vector<std::string> args = {ZAVPRINT_PATH, "capture"};
         args.insert(args.end(), extra.begin(), extra.end());
+        // The output of the last capture must not pass for this one's, which
+        // may not have set its signal handlers yet.
+        fs::remove(Path("capture.out"));
         capture_ = Spawn(args, pipeFds[0], Path("capture.out"), Path("cfg"));
         close(pipeFds[0]);
         input_ = pipeFds[1];
