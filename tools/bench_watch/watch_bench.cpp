@@ -157,7 +157,10 @@ int main(int argc, char** argv) {
                                         "--rate",
                                         std::to_string(o.rate),
                                         "--gap",
-                                        std::to_string(o.gapMs)};
+                                        std::to_string(o.gapMs),
+                                        "--playlist",
+                                        (dir / "playlist").string()};
+    std::ofstream playlist((dir / "playlist").string());
     long long totalBytes = 0;
     int totalPages = 0;
     for (int i = 0; i < o.printouts; ++i) {
@@ -170,8 +173,7 @@ int main(int argc, char** argv) {
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
         sent.emplace_back(bytes.begin(), bytes.end());
-        simArgs.push_back("--print");
-        simArgs.push_back(file);
+        playlist << file << "\n";
         totalBytes += static_cast<long long>(bytes.size());
         totalPages += printout.pages;
     }
@@ -181,6 +183,7 @@ int main(int argc, char** argv) {
                 o.printouts, totalPages, totalBytes, lineSeconds, o.rate,
                 o.printouts * o.gapMs / 1000.0);
 
+    playlist.close();
     const pid_t sim = Spawn(simArgs, (dir / "sim.out").string());
     for (int i = 0; i < 500 && !fs::exists(dir / "line"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -10,13 +10,14 @@
 //                      the printout, after --disconnect-after bytes)
 //   --mode-file PATH   read the mode from this file before every answer
 //   --model TEXT       model text after "VOVEzera" (default "-ZP1000A")
-//   --print FILE       after "wdr\r", send this capture stream; given several
-//                      times, each printout sends the next file in turn
+//   --print FILE       after "wdr\r", send this capture stream
+//   --playlist FILE    instead: the capture streams named in FILE, one path a
+//                      line; each printout sends the next one in turn
 //   --example          after "wdr\r", send the example printout (3 pages)
 //   --rate N           bytes per second while printing (at most 92160)
 //   --burst N          bytes per burst (default 512); a pause follows each
 //   --pause MS         extra pause between bursts (default 0)
-//   --gap MS           each printout sends every --print file, one after
+//   --gap MS           each printout sends every --playlist file, one after
 //                      another with MS of quiet between them
 //   --disconnect-after N  bytes sent before the hang-up (default half)
 //   --sessions N       exit after N printouts or "wdr" (default: run until killed)
@@ -53,8 +54,8 @@ namespace {
 constexpr long kLineLimit = 92160; // 921600 baud, 8N1
 
 struct Options {
-    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", trigger;
-    std::vector<std::string> printFiles;
+    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile, trigger,
+                               playlist;
     bool example = false, exclusive = false;
     long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1,
          gapMs = -1;
@@ -67,7 +68,8 @@ void OnSignal(int) {
 
 int Usage() {
     std::fprintf(stderr, "usage: zavsim (--port PATH | --pty LINK) [--mode M] [--mode-file PATH]\n"
-                         "  [--model TEXT] [--print FILE | --example] [--rate N] [--burst N]\n"
+                         "  [--model TEXT] [--print FILE | --playlist FILE | --example]\n"
+                         "  [--rate N] [--burst N]\n"
                          "  [--pause MS] [--gap MS] [--disconnect-after N] [--sessions N]\n"
                          "  [--trigger PATH]\n"
                          "  [--exclusive]\n");
@@ -103,7 +105,9 @@ bool Parse(int argc, char** argv, Options& o) {
         else if (a == "--model")
             ok = next(o.model);
         else if (a == "--print")
-            ok = next(o.printFiles.emplace_back());
+            ok = next(o.printFile);
+        else if (a == "--playlist")
+            ok = next(o.playlist);
         else if (a == "--trigger")
             ok = next(o.trigger);
         else if (a == "--example")
@@ -250,8 +254,18 @@ int main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o))
         return Usage();
+    std::vector<std::string> files;
+    if (!o.printFile.empty())
+        files.push_back(o.printFile);
+    if (!o.playlist.empty()) {
+        std::ifstream list(o.playlist);
+        for (std::string line; std::getline(list, line);) {
+            if (!line.empty())
+                files.push_back(line);
+        }
+    }
     std::vector<std::string> streams;
-    for (const std::string& file : o.printFiles) {
+    for (const std::string& file : files) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "zavsim: cannot read %s\n", file.c_str());
