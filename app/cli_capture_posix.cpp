@@ -20,6 +20,7 @@
 
 #include "app/capture_settings.h"
 #include "app/cli.h"
+#include "app/cli_watch.h"
 #include "capture/cable.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
@@ -96,6 +97,7 @@ struct CaptureArgs {
     CaptureSettings settings;
     double idleStop = 0; // seconds, 0: off
     bool overwrite = false;
+    bool watch = false;
 };
 
 bool ParseSeconds(const char* text, double& seconds) {
@@ -188,6 +190,7 @@ enum CaptureOption {
     kCapturePages,
     kCaptureIdleStop,
     kCaptureOverwrite,
+    kCaptureWatch,
     kCaptureSysfs,
     kCaptureDev,
 };
@@ -203,6 +206,9 @@ constexpr OptionSpec kCaptureOptions[] = {
      "stop by itself once data has come and then none\nfor SECONDS"},
     {kCaptureOverwrite, "overwrite", nullptr,
      "replace an earlier capture NAME or a kept recording\nDIR/NAME.tmp"},
+    {kCaptureWatch, "watch", nullptr,
+     "record printout after printout unattended, each\n"
+     "named NAME-YYYYMMDD-HHMMSS, listed in DIR/index.html"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
@@ -218,7 +224,14 @@ const CommandSpec kCaptureCommand{
                "start while files of an earlier capture NAME or a kept recording\n"
                "DIR/NAME.tmp exist, unless --overwrite. Folder, name and mode are\n"
                "remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
-               "Exit status 1 when the session failed.",
+               "Exit status 1 when the session failed.\n\n"
+               "With --watch it records printout after printout with nobody at the\n"
+               "computer. A printout ends when the line has been quiet for --idle-stop\n"
+               "seconds (default 5) and becomes DIR/NAME-YYYYMMDD-HHMMSS (pages, bitmaps,\n"
+               "report; a suffix -2, -3 ... when the name is taken); DIR/index.html lists\n"
+               "them all, newest first. A cable that goes away ends the printout in\n"
+               "progress and is waited for. SIGTERM or Ctrl+C finishes the printout in\n"
+               "progress and ends with status 0. Log lines go to standard error.",
     .options = kCaptureOptions,
 };
 
@@ -255,6 +268,9 @@ int RunCapture(int argc, char** argv) {
         case kCaptureOverwrite:
             args.overwrite = true;
             break;
+        case kCaptureWatch:
+            args.watch = true;
+            break;
         case kCaptureSysfs:
             args.roots.sys = option.value;
             break;
@@ -270,6 +286,9 @@ int RunCapture(int argc, char** argv) {
         if (!error)
             args.settings.folder = whole.lexically_normal().string();
     }
+    if (args.watch)
+        return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
+                         args.settings.singleFile, args.idleStop});
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");

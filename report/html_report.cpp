@@ -135,6 +135,10 @@ int EmitImageLines(const std::string& source, unsigned pageCount, bool singleFil
 
 } // namespace
 
+std::string HtmlEscape(std::string_view text) {
+    return EscapeHtml(text);
+}
+
 int ReportReserve() {
     if (!g_report.text) {
         g_report.text.reset(static_cast<char*>(std::malloc(kInitialCapacity)));

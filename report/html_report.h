@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
+#include <string_view>
 
 #if defined(__GNUC__)
 #define ZAV_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
@@ -33,6 +35,10 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
 
 // Plain-words text of a ReportResult, for messages to the user.
 const char* ReportResultText(int result);
+
+// Text or an attribute value with the characters that HTML gives a meaning
+// (& < > ") written as entities.
+std::string HtmlEscape(std::string_view text);
 
 // The report text buffer. It holds the last report written until the next one
 // starts. These calls are for the report writer and its emitters; they do not

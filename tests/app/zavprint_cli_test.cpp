@@ -120,8 +120,7 @@ TEST_F(ZavprintCli, VersionNamesTheProgramAndItsVersion) {
     EXPECT_EQ(version.status, 0);
     // The version on the first line (help2man reads it there), then the system.
     EXPECT_EQ(version.out.substr(0, version.out.find('\n') + 1), "zavprint " ZAV_VERSION "\n");
-    EXPECT_NE(version.out.find("Linux ", version.out.find('\n')), std::string::npos)
-        << version.out;
+    EXPECT_NE(version.out.find("Linux ", version.out.find('\n')), std::string::npos) << version.out;
 }
 
 TEST_F(ZavprintCli, ValuesAfterEqualsOrAsTheNextWord) {

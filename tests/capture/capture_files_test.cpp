@@ -190,8 +190,9 @@ TEST_F(CaptureNamesTest, FindsTheFilesOfOneCapture) {
     EXPECT_FALSE(names.AnyExists());
     for (const char* own : {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp"})
         Write(Path(own), "x");
-    EXPECT_EQ(names.Existing(), (std::vector<std::string>{Path("run.tmp"), Path("run.pdf"),
-                                                          Path("run001.cpt"), Path("run1000.bmp")}));
+    EXPECT_EQ(names.Existing(),
+              (std::vector<std::string>{Path("run.tmp"), Path("run.pdf"), Path("run001.cpt"),
+                                        Path("run1000.bmp")}));
     EXPECT_TRUE(names.RecordingExists());
 
     // A bare name lives in the current folder.

@@ -17,6 +17,7 @@
 
 #include "capture_test_support.h"
 #include "printout.h"
+#include "process_test_support.h"
 
 namespace {
 
@@ -30,42 +31,8 @@ std::string Example() {
     return std::string(bytes.begin(), bytes.end());
 }
 
-pid_t Spawn(const std::vector<std::string>& args, int in, const std::string& outPath,
-            const std::string& config) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (in >= 0)
-            dup2(in, 0);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(out, 2);
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Waits at most `limit` for the process; kills it when it does not end.
-int WaitFor(pid_t& pid, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            pid = -1;
-            return -1;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using zavtest::Spawn;
+using zavtest::WaitFor;
 
 class CliCapture : public zavtest::CaptureFolderTest {
   protected:
@@ -100,8 +67,8 @@ class CliCapture : public zavtest::CaptureFolderTest {
         ASSERT_EQ(pipe(pipeFds), 0);
         std::vector<std::string> args = {ZAVPRINT_PATH, "capture"};
         args.insert(args.end(), extra.begin(), extra.end());
-        // The earlier run's output must not pass for this one's before the
-        // new process has emptied the file.
+        // The output of the last capture must not pass for this one's, which
+        // may not have set its signal handlers yet.
         fs::remove(Path("capture.out"));
         capture_ = Spawn(args, pipeFds[0], Path("capture.out"), Path("cfg"));
         close(pipeFds[0]);

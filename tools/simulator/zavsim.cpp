@@ -11,10 +11,14 @@
 //   --mode-file PATH   read the mode from this file before every answer
 //   --model TEXT       model text after "VOVEzera" (default "-ZP1000A")
 //   --print FILE       after "wdr\r", send this capture stream
+//   --playlist FILE    instead: the capture streams named in FILE, one path a
+//                      line; each printout sends the next one in turn
 //   --example          after "wdr\r", send the example printout (3 pages)
 //   --rate N           bytes per second while printing (at most 92160)
 //   --burst N          bytes per burst (default 512); a pause follows each
 //   --pause MS         extra pause between bursts (default 0)
+//   --gap MS           each printout sends every --playlist file, one after
+//                      another with MS of quiet between them
 //   --disconnect-after N  bytes sent before the hang-up (default half)
 //   --sessions N       exit after N printouts or "wdr" (default: run until killed)
 //   --trigger PATH     print when PATH appears (it is removed then), not after
@@ -50,9 +54,11 @@ namespace {
 constexpr long kLineLimit = 92160; // 921600 baud, 8N1
 
 struct Options {
-    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile, trigger;
+    std::string port, ptyLink, mode = "normal", modeFile, model = "-ZP1000A", printFile, trigger,
+                               playlist;
     bool example = false, exclusive = false;
-    long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1;
+    long rate = kLineLimit, burst = 512, pauseMs = 0, disconnectAfter = -1, sessions = -1,
+         gapMs = -1;
 };
 
 volatile sig_atomic_t g_stop = 0;
@@ -62,8 +68,10 @@ void OnSignal(int) {
 
 int Usage() {
     std::fprintf(stderr, "usage: zavsim (--port PATH | --pty LINK) [--mode M] [--mode-file PATH]\n"
-                         "  [--model TEXT] [--print FILE | --example] [--rate N] [--burst N]\n"
-                         "  [--pause MS] [--disconnect-after N] [--sessions N] [--trigger PATH]\n"
+                         "  [--model TEXT] [--print FILE | --playlist FILE | --example]\n"
+                         "  [--rate N] [--burst N]\n"
+                         "  [--pause MS] [--gap MS] [--disconnect-after N] [--sessions N]\n"
+                         "  [--trigger PATH]\n"
                          "  [--exclusive]\n");
     return 2;
 }
@@ -98,6 +106,8 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = next(o.model);
         else if (a == "--print")
             ok = next(o.printFile);
+        else if (a == "--playlist")
+            ok = next(o.playlist);
         else if (a == "--trigger")
             ok = next(o.trigger);
         else if (a == "--example")
@@ -110,6 +120,8 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = number(o.burst) && o.burst > 0;
         else if (a == "--pause")
             ok = number(o.pauseMs) && o.pauseMs >= 0;
+        else if (a == "--gap")
+            ok = number(o.gapMs) && o.gapMs >= 0;
         else if (a == "--disconnect-after")
             ok = number(o.disconnectAfter);
         else if (a == "--sessions")
@@ -242,21 +254,44 @@ int main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o))
         return Usage();
-    std::string stream;
-    if (!o.printFile.empty()) {
-        std::ifstream in(o.printFile, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "zavsim: cannot read %s\n", o.printFile.c_str());
-            return 1;
-        }
-        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } else if (o.example) {
-        {
-            std::vector<std::uint8_t> example =
-                zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
-            stream.assign(example.begin(), example.end());
+    std::vector<std::string> files;
+    if (!o.printFile.empty())
+        files.push_back(o.printFile);
+    if (!o.playlist.empty()) {
+        std::ifstream list(o.playlist);
+        for (std::string line; std::getline(list, line);) {
+            if (!line.empty())
+                files.push_back(line);
         }
     }
+    std::vector<std::string> streams;
+    for (const std::string& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "zavsim: cannot read %s\n", file.c_str());
+            return 1;
+        }
+        streams.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (streams.empty() && o.example) {
+        std::vector<std::uint8_t> example = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+        streams.emplace_back(example.begin(), example.end());
+    }
+    std::size_t nextStream = 0;
+    // One printout: the next stream, or with --gap all of them; false after a hang-up.
+    auto printOut = [&](int line, bool disconnect, int farEnd) {
+        if (streams.empty())
+            return true;
+        if (o.gapMs < 0)
+            return Print(line, o, streams[nextStream++ % streams.size()], disconnect, farEnd);
+        for (std::size_t i = 0; i < streams.size() && !g_stop; ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(o.gapMs));
+            if (!Print(line, o, streams[i], disconnect, farEnd))
+                return false;
+        }
+        return true;
+    };
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -275,7 +310,7 @@ int main(int argc, char** argv) {
     while (!g_stop && (o.sessions < 0 || sessions < o.sessions)) {
         if (!o.trigger.empty() && unlink(o.trigger.c_str()) == 0) {
             ++sessions;
-            if (!stream.empty() && !Print(fd, o, stream, CurrentMode(o) == "disconnect", keepSlave))
+            if (!printOut(fd, CurrentMode(o) == "disconnect", keepSlave))
                 break;
             continue;
         }
@@ -309,7 +344,7 @@ int main(int argc, char** argv) {
                 WriteAll(fd, reply.data(), reply.size());
             } else if (command == "wdr\r" && o.trigger.empty()) {
                 ++sessions;
-                if (!stream.empty() && !Print(fd, o, stream, mode == "disconnect", keepSlave)) {
+                if (!printOut(fd, mode == "disconnect", keepSlave)) {
                     g_stop = 1;
                     break;
                 }

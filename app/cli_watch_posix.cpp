@@ -1,0 +1,459 @@
+// zavprint capture --watch: records printout after printout with nobody at
+// the computer.
+//
+// The cable's port stays open between printouts. Nothing is written while the
+// line is quiet; the first byte of a printout opens a raw recording of its own
+// (PREFIX-YYYYMMDD-HHMMSS-recording.raw, created only where no file is), which
+// takes every byte as it arrives and goes to the disk at least once a second.
+// When the line has been quiet for the idle time, the recording is handed to
+// the finisher and the port is watched for the next printout at once: the
+// finisher, one thread that alone renders and writes reports, names the
+// capture after the time its last byte came, makes its page files, bitmaps and
+// report, and adds it to the folder's index page.
+//
+// A line that goes away ends the printout in progress like the quiet does;
+// then the cable is looked for again until it is back. SIGTERM, SIGINT and
+// SIGHUP end the printout in progress with what has come so far, let the
+// finisher make everything that was recorded, and end the program with 0.
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "app/cli.h"
+#include "app/cli_watch.h"
+#include "app/stop_signals_posix.h"
+#include "capture/capture_files.h"
+#include "capture/readloop.h"
+#include "capture/serial.h"
+#include "capture/timed_name.h"
+#include "render/page_bitmap.h"
+#include "report/index_page.h"
+
+namespace zav::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Set by the signals that end the watch.
+std::atomic<int> g_quit{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void OnQuitSignal(int) {
+    g_quit.store(1);
+}
+
+constexpr int kCablePollMs = 500;        // how often a missing cable is looked for
+constexpr long long kSyncEveryMs = 1000; // the recording reaches the disk this often
+constexpr int kDrainReads = 64;          // reads of what came before a stop, at most
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// One line on standard error (the journal, under systemd).
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void Log(const char* format, ...) {
+    char text[3 * kPathBufferSize];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::fprintf(stderr, "%s\n", text);
+}
+
+std::string LocalTimeText(std::time_t when, const char* format) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[64];
+    return std::strftime(text, sizeof text, format, &local) ? text : "";
+}
+
+// The cable's device: /dev/zavprint when the system names it so, else the
+// first port whose USB product is "ZAV Print".
+std::string LocateCable(const SerialRoots& roots) {
+    const std::string fixed = roots.dev + "/zavprint";
+    if (access(fixed.c_str(), F_OK) == 0)
+        return fixed;
+    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
+        if (port.cable)
+            return roots.dev + "/" + port.name;
+    }
+    return {};
+}
+
+// A printout recorded and waiting to be finished.
+struct Printout {
+    std::string raw;
+    long long bytes = 0;
+    std::time_t ended = 0; // when its last byte came
+};
+
+// The raw recording of the printout in progress.
+struct Recording {
+    std::string path;
+    std::FILE* file = nullptr;
+    long long lastDataMs = 0;
+    std::time_t lastDataTime = 0;
+    long long syncedMs = 0;
+    bool unsynced = false;
+
+    // Creates the file where nothing is: PREFIX-<now>[-N]-recording.raw.
+    bool Create(const WatchOptions& options) {
+        std::tm local{};
+        const std::time_t now = std::time(nullptr);
+        localtime_r(&now, &local);
+        const std::string stamped = options.prefix + "-" + CaptureTimeStamp(local);
+        for (int n = 1; n < 1000; ++n) {
+            const std::string name =
+                (n == 1 ? stamped : stamped + "-" + std::to_string(n)) + "-recording.raw";
+            char at[kPathBufferSize];
+            if (MakeBasePath(options.folder.c_str(), name.c_str(), at, sizeof at) != kFinishOk)
+                return false;
+            const int fd = open(at, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0 && errno == EEXIST)
+                continue;
+            if (fd < 0)
+                return false;
+            file = fdopen(fd, "wb");
+            if (!file) {
+                close(fd);
+                unlink(at); // empty, and made here a moment ago
+                return false;
+            }
+            path = at;
+            return true;
+        }
+        return false;
+    }
+    void Data() {
+        lastDataMs = NowMs();
+        lastDataTime = std::time(nullptr);
+        unsynced = true;
+        SyncIfDue();
+    }
+    void SyncIfDue() {
+        if (unsynced && NowMs() - syncedMs >= kSyncEveryMs) {
+            std::fflush(file);
+            fdatasync(fileno(file));
+            syncedMs = NowMs();
+            unsynced = false;
+        }
+    }
+    // False when the close lost data.
+    bool Close() {
+        std::fflush(file);
+        fdatasync(fileno(file));
+        const bool ok = std::fclose(file) == 0;
+        file = nullptr;
+        return ok;
+    }
+};
+
+// The line as the read loop sees it during one printout: every pause of the
+// loop also looks at the clock (quiet long enough: the printout is over) and
+// at the signals (stop at once).
+class WatchedLine : public CableLine {
+  public:
+    WatchedLine(CableLine& line, Recording& recording, std::atomic<int>& stop, long long idleMs)
+        : line_(line), recording_(recording), stop_(stop), idleMs_(idleMs) {}
+    bool Write(const void* data, std::size_t size) override { return line_.Write(data, size); }
+    std::size_t BytesWaiting() override { return line_.BytesWaiting(); }
+    long Read(void* buffer, std::size_t size) override { return line_.Read(buffer, size); }
+    void SleepMs(int milliseconds) override {
+        line_.SleepMs(milliseconds);
+        recording_.SyncIfDue();
+        if (g_quit.load() != 0)
+            stop_.store(kStopNow);
+        else if (stop_.load() == 0 && NowMs() - recording_.lastDataMs >= idleMs_)
+            stop_.store(1);
+    }
+
+  private:
+    CableLine& line_;
+    Recording& recording_;
+    std::atomic<int>& stop_;
+    long long idleMs_;
+};
+
+// Names, finishes and indexes the recorded printouts in the order they came,
+// on a thread of its own, so that the port is read on while pages are made.
+class Finisher {
+  public:
+    explicit Finisher(const WatchOptions& options) : options_(options) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Finisher() { Close(); }
+    Finisher(const Finisher&) = delete;
+    Finisher& operator=(const Finisher&) = delete;
+
+    void Add(Printout printout) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            queue_.push_back(std::move(printout));
+        }
+        wake_.notify_one();
+    }
+    // Finishes everything added so far, then ends the thread.
+    void Close() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            closing_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    void Run() {
+        for (;;) {
+            Printout next;
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                wake_.wait(guard, [this] { return closing_ || !queue_.empty(); });
+                if (queue_.empty())
+                    return;
+                next = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            Finish(next);
+        }
+    }
+
+    void Finish(const Printout& printout) const {
+        std::tm local{};
+        localtime_r(&printout.ended, &local);
+        const std::string name = PickTimedCaptureName(options_.folder, options_.prefix, local);
+        if (name.empty()) {
+            Log("printout of %lld bytes not finished: no free name in the folder; its "
+                "recording stays in %s",
+                printout.bytes, printout.raw.c_str());
+            return;
+        }
+        char base[kPathBufferSize];
+        MakeBasePath(options_.folder.c_str(), name.c_str(), base, sizeof base);
+        FinishOptions finish;
+        finish.singleFile = options_.singleFile;
+        FinishOutcome outcome;
+        const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
+        if (result == kFinishOk) {
+            Log("saved %s: %lld bytes, %u page%s", name.c_str(), printout.bytes, outcome.pageCount,
+                outcome.pageCount == 1 ? "" : "s");
+        } else {
+            std::error_code error;
+            const bool rawKept = fs::exists(printout.raw, error);
+            Log("%s not finished: %s%s%s: %lld bytes, %u pages made%s%s", name.c_str(),
+                FinishResultText(result), outcome.failedFile.empty() ? "" : " ",
+                outcome.failedFile.c_str(), printout.bytes, outcome.pageCount,
+                rawKept ? "; the recording stays in " : "", rawKept ? printout.raw.c_str() : "");
+        }
+        if (outcome.reportWritten)
+            AddToIndex(name, printout, outcome);
+    }
+
+    void AddToIndex(const std::string& name, const Printout& printout,
+                    const FinishOutcome& outcome) const {
+        IndexEntry entry;
+        entry.name = name;
+        entry.time = LocalTimeText(printout.ended, "%Y-%m-%d %H:%M:%S");
+        entry.pages = outcome.pageCount;
+        char bitmap[kPathBufferSize];
+        std::error_code error;
+        if (!outcome.captureFiles.empty() &&
+            ReplaceExtension(outcome.captureFiles.front(), "bmp", bitmap) &&
+            fs::exists(bitmap, error))
+            entry.thumbnail = fs::path(bitmap).filename().string();
+        std::string aside;
+        const int indexed = AddToIndexPage(options_.folder, entry, &aside);
+        if (!aside.empty())
+            Log("the page that was %s is kept as %s", kIndexFileName, aside.c_str());
+        if (indexed != kIndexOk)
+            Log("the index page could not be updated (%s)",
+                indexed == kIndexCannotRead ? "it cannot be read" : "it cannot be written");
+    }
+
+    const WatchOptions& options_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<Printout> queue_;
+    bool closing_ = false;
+    std::thread thread_;
+};
+
+// Appends what is waiting, after a stop that did not wait for the quiet.
+void Drain(CableLine& line, Recording& recording, ReadLoopState& state) {
+    unsigned char buffer[kInputQueueSize];
+    for (int i = 0; i < kDrainReads; ++i) {
+        const std::size_t waiting = line.BytesWaiting();
+        if (waiting == 0)
+            return;
+        const long got = line.Read(buffer, waiting < sizeof buffer ? waiting : sizeof buffer);
+        if (got <= 0)
+            return;
+        const std::size_t size = static_cast<std::size_t>(got);
+        const std::size_t written = std::fwrite(buffer, 1, size, recording.file);
+        state.bytes += static_cast<long long>(written);
+        if (written != size)
+            return;
+        recording.Data();
+    }
+}
+
+enum class LineEnd { Quit, Lost };
+
+// Records the printouts that come on one open line until it goes away or the
+// watch is to end.
+LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idleMs,
+                     Finisher& finisher) {
+    for (;;) {
+        // Between printouts nothing is on disk: wait for the first byte.
+        std::size_t waiting = line.BytesWaiting();
+        if (waiting == 0) {
+            if (g_quit.load() != 0)
+                return LineEnd::Quit;
+            line.SleepMs(kQuietPollMs);
+            continue;
+        }
+        unsigned char first[kInputQueueSize];
+        const long got = line.Read(first, waiting < sizeof first ? waiting : sizeof first);
+        if (got < 0)
+            return LineEnd::Lost;
+        if (got == 0) {
+            line.SleepMs(kBurstPollMs);
+            continue;
+        }
+        Recording recording;
+        if (!recording.Create(options)) {
+            Log("a printout is lost: no recording can be created in %s (%s)",
+                options.folder.empty() ? "." : options.folder.c_str(), std::strerror(errno));
+            line.SleepMs(1000);
+            continue;
+        }
+        ReadLoopState state;
+        int result = kReadLoopStopped;
+        const std::size_t size = static_cast<std::size_t>(got);
+        const std::size_t written = std::fwrite(first, 1, size, recording.file);
+        state.bytes = static_cast<long long>(written);
+        recording.Data();
+        if (written != size || std::fflush(recording.file) != 0) {
+            result = kReadLoopWriteFailed;
+        } else {
+            std::atomic<int> stop{g_quit.load() != 0 ? kStopNow : 0};
+            WatchedLine watched(line, recording, stop, idleMs);
+            result = RunReadLoop(
+                watched, recording.file, stop, [&recording](long long) { recording.Data(); },
+                state);
+            if (result == kReadLoopStopped && g_quit.load() != 0)
+                Drain(line, recording, state);
+        }
+        if (!recording.Close() && result == kReadLoopStopped)
+            result = kReadLoopWriteFailed;
+        if (result == kReadLoopWriteFailed) {
+            std::error_code error;
+            const std::uintmax_t kept = fs::file_size(recording.path, error);
+            state.bytes = error ? 0 : static_cast<long long>(kept);
+            Log("cannot write %s: printout cut short, %lld bytes kept", recording.path.c_str(),
+                state.bytes);
+        }
+        finisher.Add({recording.path, state.bytes, recording.lastDataTime});
+        if (result == kReadLoopReadFailed)
+            return LineEnd::Lost;
+        if (g_quit.load() != 0)
+            return LineEnd::Quit;
+    }
+}
+
+void SleepUnlessQuit(int milliseconds) {
+    for (int slept = 0; slept < milliseconds && g_quit.load() == 0; slept += 100)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+} // namespace
+
+int RunWatch(const WatchOptions& given) {
+    WatchOptions options = given;
+    if (options.prefix.empty())
+        options.prefix = kDefaultWatchPrefix;
+    if (options.idleStop <= 0)
+        options.idleStop = kDefaultWatchIdleStop;
+    if (options.prefix.find('/') != std::string::npos) {
+        std::fprintf(stderr, "zavprint capture: with --watch, --name is a name prefix "
+                             "without '/'\n");
+        return 2;
+    }
+    // The longest name a capture of this prefix gets.
+    char longest[kPathBufferSize];
+    const std::string sample = options.prefix + "-YYYYMMDD-HHMMSS-9999-recording.raw";
+    const int formed =
+        MakeBasePath(options.folder.c_str(), sample.c_str(), longest, sizeof longest);
+    if (formed != kFinishOk) {
+        std::fprintf(stderr, "zavprint capture: %s\n", FinishResultText(formed));
+        return 2;
+    }
+    if (!options.folder.empty()) {
+        std::error_code error;
+        fs::create_directories(options.folder, error);
+        if (!fs::is_directory(options.folder, error)) {
+            std::fprintf(stderr, "zavprint capture: the folder %s cannot be made\n",
+                         options.folder.c_str());
+            return 1;
+        }
+    }
+
+    g_quit.store(0);
+    StopSignals signals(OnQuitSignal);
+
+    const long long idleMs = std::llround(options.idleStop * 1000);
+    Log("watching for printouts: they go to %s%s%s-YYYYMMDD-HHMMSS (%s); a printout ends "
+        "after %g s of quiet",
+        options.folder.c_str(), options.folder.empty() ? "" : "/", options.prefix.c_str(),
+        options.singleFile ? "single file" : "one file per page", options.idleStop);
+    {
+        Finisher finisher(options);
+        bool waitLogged = false;
+        while (g_quit.load() == 0) {
+            const std::string device =
+                options.port.empty() ? LocateCable(options.roots) : options.port;
+            SerialLine line;
+            if (device.empty() || line.Port().Open(device.c_str(), kCableBaudRate) != kCommOk) {
+                if (!waitLogged)
+                    Log("waiting for the cable%s%s", device.empty() ? "" : " at ", device.c_str());
+                waitLogged = true;
+                SleepUnlessQuit(kCablePollMs);
+                continue;
+            }
+            waitLogged = false;
+            Log("cable found: %s", device.c_str());
+            if (RecordOnLine(line, options, idleMs, finisher) == LineEnd::Lost) {
+                Log("cable lost: %s", device.c_str());
+                SleepUnlessQuit(kCablePollMs);
+            }
+        }
+        Log("stopping: finishing what was recorded");
+        finisher.Close();
+    }
+    Log("stopped");
+    return 0;
+}
+
+} // namespace zav::cli

@@ -1,0 +1,203 @@
+#include "report/index_page.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <system_error>
+
+#include "report/html_report.h"
+
+namespace zav {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kRowsBegin[] = "<!-- captures: one row per line, newest first -->";
+constexpr char kRowsEnd[] = "<!-- end of captures -->";
+constexpr char kLineEnd[] = "\r\n";
+
+constexpr char kPageHead[] =
+    "<!DOCTYPE html>\r\n"
+    "<html>\r\n"
+    "<head>\r\n"
+    "<meta charset=\"utf-8\">\r\n"
+    "<title>ZAV Print - captures</title>\r\n"
+    "<style>\r\n"
+    "body { font-family: sans-serif; margin: 1.5em; }\r\n"
+    "table { border-collapse: collapse; }\r\n"
+    "th, td { border-bottom: 1px solid #ccc; padding: 8px 16px; text-align: left; "
+    "vertical-align: top; }\r\n"
+    "td.thumb img { width: 220px; height: 160px; object-fit: cover; object-position: top left; "
+    "border: 1px solid #888; }\r\n"
+    "</style>\r\n"
+    "</head>\r\n"
+    "<body>\r\n"
+    "<h1>Captures</h1>\r\n"
+    "<table>\r\n"
+    "<tr><th>First page</th><th>Printout</th><th>Date and time</th><th>Pages</th></tr>\r\n";
+
+constexpr char kPageTail[] = "</table>\r\n"
+                             "</body>\r\n"
+                             "</html>\r\n";
+
+// HTML text on one line: line breaks become character references.
+std::string LineText(std::string_view text) {
+    std::string out;
+    for (char c : HtmlEscape(text)) {
+        if (c == '\n')
+            out += "&#10;";
+        else if (c == '\r')
+            out += "&#13;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string NameAttribute(std::string_view name) {
+    return "data-name=\"" + LineText(name) + "\"";
+}
+
+enum class IndexKind { None, Ours, Foreign, Failed };
+
+// Calls `row` with each row of an existing index of ours, line by line, and
+// tells what kind of file is there.
+template <typename RowFn> IndexKind ForEachRow(const fs::path& path, RowFn row) {
+    std::error_code error;
+    if (!fs::exists(path, error))
+        return error ? IndexKind::Failed : IndexKind::None;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return IndexKind::Failed;
+    std::string line;
+    bool inRows = false, begun = false, ended = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!begun && line == kRowsBegin) {
+            begun = inRows = true;
+        } else if (inRows && line == kRowsEnd) {
+            inRows = false;
+            ended = true;
+        } else if (inRows && !line.empty()) {
+            row(line);
+        }
+    }
+    if (in.bad())
+        return IndexKind::Failed;
+    return begun && ended ? IndexKind::Ours : IndexKind::Foreign;
+}
+
+// A name in the folder that nothing has: index-previous.html, -2, -3, ...
+fs::path FreeAsideName(const fs::path& dir) {
+    for (int n = 1; n < 10000; ++n) {
+        fs::path candidate = dir / (n == 1 ? std::string("index-previous.html")
+                                           : "index-previous-" + std::to_string(n) + ".html");
+        std::error_code error;
+        if (!fs::exists(candidate, error) && !error)
+            return candidate;
+    }
+    return {};
+}
+
+// A new file in `dir` that nothing had: index.html.<random>.part.
+fs::path NewPartName(const fs::path& dir) {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = dir / ("index.html." + std::to_string(seed()) + ".part");
+        std::error_code error;
+        if (!fs::exists(candidate, error) && !error)
+            return candidate;
+    }
+    return {};
+}
+
+bool Put(std::FILE* file, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+           std::fwrite(kLineEnd, 1, 2, file) == 2;
+}
+
+} // namespace
+
+std::string RelativeAddress(std::string_view fileName) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : fileName) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string IndexRow(const IndexEntry& entry) {
+    const std::string report = RelativeAddress(entry.name + ".html");
+    const std::string name = LineText(entry.name);
+    std::string row =
+        "<tr class=\"capture\" " + NameAttribute(entry.name) + "><td class=\"thumb\">";
+    if (!entry.thumbnail.empty())
+        row += "<a href=\"" + report + "\"><img src=\"" + RelativeAddress(entry.thumbnail) +
+               "\" alt=\"first page of " + name + "\"></a>";
+    row += "</td><td><a href=\"" + report + "\">" + name + "</a></td><td>" + LineText(entry.time) +
+           "</td><td>" + std::to_string(entry.pages) + "</td></tr>";
+    return row;
+}
+
+int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path index = dir / kIndexFileName;
+    IndexKind kind = ForEachRow(index, [](const std::string&) {});
+    if (kind == IndexKind::Failed)
+        return kIndexCannotRead;
+    if (kind == IndexKind::Foreign) {
+        // Somebody's own page under our name: kept, under another one.
+        const fs::path aside = FreeAsideName(dir);
+        std::error_code error;
+        if (aside.empty())
+            return kIndexCannotMoveAside;
+        fs::rename(index, aside, error);
+        if (error)
+            return kIndexCannotMoveAside;
+        if (movedAside)
+            *movedAside = aside.string();
+        kind = IndexKind::None;
+    }
+
+    // The new page, row by row: however many rows there are, only one is in
+    // memory at a time.
+    const fs::path part = NewPartName(dir);
+    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
+    if (!file)
+        return kIndexCannotWrite;
+    bool written =
+        std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
+    if (kind == IndexKind::Ours) {
+        const std::string same = NameAttribute(entry.name);
+        kind = ForEachRow(index, [&](const std::string& row) {
+            if (row.find(same) == std::string::npos)
+                written = written && Put(file, row);
+        });
+    }
+    written = written && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
+              std::fputs(kPageTail, file) >= 0;
+    const bool closed = std::fclose(file) == 0;
+    std::error_code error;
+    if (written && closed)
+        fs::rename(part, index, error);
+    if (!written || !closed || error) {
+        fs::remove(part, error);
+        return kind == IndexKind::Failed ? kIndexCannotRead : kIndexCannotWrite;
+    }
+    return kIndexOk;
+}
+
+} // namespace zav
