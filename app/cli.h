@@ -2,6 +2,10 @@
 // words after its own name and returns the process exit status.
 #pragma once
 
+namespace zav {
+struct FinishOutcome;
+}
+
 namespace zav::cli {
 
 // zavprint [render] FILE...: renders each capture file into its page bitmap.
@@ -16,6 +20,8 @@ void PrintPortsHelp();
 // recording into capture files, page bitmaps and the report; RAW is kept.
 int RunFinish(int argc, char** argv);
 void PrintFinishHelp();
+// Says what became of the PDF of a finished capture, when one was asked for.
+void TellPdf(const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.

@@ -157,14 +157,16 @@ class StatusPrinter {
 void PrintCaptureHelp() {
     std::printf("  zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]\n"
                 "                   [--single-file | --pages] [--idle-stop SECONDS]\n"
+                "                   [--pdf [--paper a4|letter] | --no-pdf]\n"
                 "      Records a printout from the print cable (the first \"ZAV Print\"\n"
                 "      cable, or DEVICE) into DIR/NAME.tmp until Enter, Ctrl+C or SIGTERM,\n"
                 "      then makes the capture files (one per page: DIR/NAME001.cpt, ...;\n"
                 "      or DIR/NAME.cpt with --single-file), their bitmaps and the report\n"
                 "      DIR/NAME.html. --idle-stop stops by itself once data has come and\n"
-                "      then none for SECONDS. A stop takes effect once the line falls\n"
-                "      quiet; a second Ctrl+C or SIGTERM stops at once. Folder, name and\n"
-                "      mode are remembered in\n"
+                "      then none for SECONDS. --pdf also writes DIR/NAME.pdf. A stop\n"
+                "      takes effect once the line falls quiet; a second Ctrl+C or\n"
+                "      SIGTERM stops at once. Folder, name, mode and the PDF choice\n"
+                "      are remembered in\n"
                 "      $XDG_CONFIG_HOME/zavprint/capture.conf. Exit status 1 when the\n"
                 "      session failed.\n");
 }
@@ -188,6 +190,15 @@ int RunCapture(int argc, char** argv) {
             args.settings.singleFile = true;
         } else if (std::strcmp(word, "--pages") == 0) {
             args.settings.singleFile = false;
+        } else if (std::strcmp(word, "--pdf") == 0) {
+            args.settings.pdf = true;
+        } else if (std::strcmp(word, "--no-pdf") == 0) {
+            args.settings.pdf = false;
+        } else if (std::strcmp(word, "--paper") == 0 && hasValue) {
+            if (!ParsePdfPaper(argv[++i], args.settings.paper)) {
+                std::fprintf(stderr, "zavprint capture: --paper is a4 or letter\n");
+                return 2;
+            }
         } else if (std::strcmp(word, "--idle-stop") == 0 && hasValue) {
             if (!ParseSeconds(argv[++i], args.idleStop)) {
                 std::fprintf(stderr, "zavprint capture: --idle-stop needs seconds above 0\n");
@@ -242,6 +253,8 @@ int RunCapture(int argc, char** argv) {
     quorSetString(store, "CaptureFilename", args.settings.name.c_str());
     quorSetString(store, "Port1", args.port.c_str());
     quorSetNumeric(store, "SingleFile", args.settings.singleFile ? 1 : 0);
+    quorSetNumeric(store, "Pdf", args.settings.pdf ? 1 : 0);
+    quorSetNumeric(store, "PdfPaper", args.settings.paper == PdfPaper::Letter ? 1 : 0);
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -329,6 +342,7 @@ int RunCapture(int argc, char** argv) {
     }
     if (outcome.finish.reportWritten)
         std::printf("report: %s\n", outcome.finish.reportPath.c_str());
+    TellPdf(outcome.finish);
     if (outcome.finished && outcome.finishResult != kFinishOk)
         std::fprintf(stderr, "zavprint capture: %s%s%s\n", FinishResultText(outcome.finishResult),
                      outcome.finish.failedFile.empty() ? "" : ": ",

@@ -6,6 +6,7 @@
 #include "render/page_bitmap.h"
 #include "render/renderer.h"
 #include "report/html_report.h"
+#include "report/pdf_printout.h"
 
 namespace zav::cli {
 
@@ -35,11 +36,24 @@ void RenderAndTell(const char* capturePath, void* context) {
 
 } // namespace
 
+void TellPdf(const FinishOutcome& outcome) {
+    if (outcome.pdfWritten)
+        std::printf("pdf: %s\n", outcome.pdfPath.c_str());
+    else if (outcome.pdfResult == kPdfNoPages)
+        std::printf("pdf: none, the recording has no page\n");
+    else if (outcome.pdfResult != kPdfOk)
+        std::fprintf(stderr, "%s: not written: %s\n", outcome.pdfPath.c_str(),
+                     PdfResultText(outcome.pdfResult));
+}
+
 void PrintFinishHelp() {
     std::printf("  zavprint finish RAW [--folder DIR] --name NAME [--single-file]\n"
+                "                  [--pdf [--paper a4|letter]]\n"
                 "      Turns a raw recording of a printout into capture files, page\n"
                 "      bitmaps and the report DIR/NAME.html: one page per form feed\n"
                 "      (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file.\n"
+                "      --pdf also writes DIR/NAME.pdf, one page per page bitmap at its\n"
+                "      printed size, on A4 (or Letter) or larger where a page needs it.\n"
                 "      RAW itself is never changed or deleted. Exit status 1 when\n"
                 "      anything could not be made.\n");
 }
@@ -58,6 +72,13 @@ int RunFinish(int argc, char** argv) {
             folder = argv[++i];
         } else if (std::strcmp(word, "--name") == 0 && i + 1 < argc) {
             name = argv[++i];
+        } else if (std::strcmp(word, "--pdf") == 0) {
+            options.pdf = true;
+        } else if (std::strcmp(word, "--paper") == 0 && i + 1 < argc) {
+            if (!ParsePdfPaper(argv[++i], options.paper)) {
+                std::fprintf(stderr, "zavprint finish: --paper is a4 or letter\n");
+                return 2;
+            }
         } else if (word[0] != '-' && !raw) {
             raw = word;
         } else {
@@ -87,7 +108,8 @@ int RunFinish(int argc, char** argv) {
              result != kFinishPathTooLong)
         std::fprintf(stderr, "%s: %s\n", outcome.reportPath.c_str(),
                      ReportResultText(outcome.reportResult));
-    if (result != kFinishOk && result != kFinishReportFailed) {
+    TellPdf(outcome);
+    if (result != kFinishOk && result != kFinishReportFailed && result != kFinishPdfFailed) {
         std::fprintf(stderr, "zavprint finish: %s%s%s\n", FinishResultText(result),
                      outcome.failedFile.empty() ? "" : ": ", outcome.failedFile.c_str());
         if (result != kFinishCannotOpenRaw && result != kFinishPathTooLong)

@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
         if (std::strcmp(first, c.name) == 0)
             return c.run(argc - 2, argv + 2);
     }
+    // Options of rendering may come before the capture files.
+    if (std::strcmp(first, "--pdf") == 0 || std::strcmp(first, "--paper") == 0)
+        return zav::cli::RunRender(argc - 1, argv + 1);
     if (first[0] == '-') {
         std::fprintf(stderr, "zavprint: unknown option %s (see zavprint --help)\n", first);
         return 2;

@@ -1,8 +1,10 @@
 #include "capture/capture_files.h"
 
 #include "capture/raw_guard.h"
+#include "render/page_bitmap.h"
 #include "render/renderer.h"
 #include "report/html_report.h"
+#include "report/pdf_printout.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -81,6 +83,24 @@ int FinishSingleFile(const char* rawPath, const std::string& base, const FinishO
     return kFinishOk;
 }
 
+// The PDF of the pages kept, from their bitmaps; the recording is never its victim.
+void WritePdf(const char* rawPath, const FinishOptions& options, FinishOutcome& out) {
+    std::vector<std::string> bitmaps;
+    for (const std::string& capture : out.captureFiles) {
+        char bitmap[kPathBufferSize];
+        if (ReplaceExtension(capture, "bmp", bitmap))
+            bitmaps.emplace_back(bitmap);
+    }
+    PrintoutPdfOptions pdf;
+    pdf.paper = options.paper;
+    pdf.keep = {rawPath};
+    std::string failed;
+    out.pdfResult = WritePrintoutPdf(out.pdfPath, bitmaps, pdf, &failed);
+    out.pdfWritten = out.pdfResult == kPdfOk;
+    if (!out.pdfWritten && out.failedFile.empty())
+        out.failedFile = failed;
+}
+
 } // namespace
 
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
@@ -92,7 +112,10 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         return kFinishPathTooLong;
     const std::string base = basePath;
     out.reportPath = base + ".html";
-    if (IsSameFile(rawPath, out.reportPath.c_str())) {
+    if (options.pdf)
+        out.pdfPath = PrintoutPdfPath(base);
+    if (IsSameFile(rawPath, out.reportPath.c_str()) ||
+        (options.pdf && IsSameFile(rawPath, out.pdfPath.c_str()))) {
         out.failedFile = rawPath;
         return kFinishRawIsOutput;
     }
@@ -120,6 +143,13 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     out.reportWritten = out.reportResult == kReportOk;
     if (result == kFinishOk && !out.reportWritten)
         result = kFinishReportFailed;
+    if (options.pdf && out.pageCount == 0) {
+        out.pdfResult = kPdfNoPages; // an empty recording: nothing to show
+    } else if (options.pdf) {
+        WritePdf(rawPath, options, out);
+        if (result == kFinishOk && !out.pdfWritten)
+            result = kFinishPdfFailed;
+    }
     return result;
 }
 

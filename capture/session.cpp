@@ -112,6 +112,9 @@ int RunCaptureSession(HQUOR store, CaptureSessionEnv& env, std::atomic<int>& sto
     } else {
         FinishOptions options;
         options.singleFile = singleFile;
+        // A PDF beside the report when the settings ask for one ("PdfPaper": 0 A4, 1 Letter).
+        options.pdf = quorGetNumeric(store, "Pdf") != 0;
+        options.paper = quorGetNumeric(store, "PdfPaper") == 1 ? PdfPaper::Letter : PdfPaper::A4;
         out.finishResult = FinishCapture(tmpPath.c_str(), base, options, &out.finish);
         out.finished = true;
         if (out.finishResult != kFinishOk && result == kSessionStopped) {

@@ -3,8 +3,8 @@
 // turns the recording into capture files, page bitmaps and the report.
 //
 // The platform supplies the port and shows the status texts; the settings come
-// from the value store: "CaptureFolder", "CaptureFilename", "Port1" and
-// "SingleFile" (looked at once the recording has ended).
+// from the value store: "CaptureFolder", "CaptureFilename", "Port1", and
+// "SingleFile", "Pdf" and "PdfPaper" (looked at once the recording has ended).
 #pragma once
 
 #include <atomic>

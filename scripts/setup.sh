@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, where it is missing.
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev
-      g++-mingw-w64-x86-64-posix wine64 xvfb xauth socat)
-[ "${1:-}" = "--native-only" ] && pkgs=(cmake g++ make libgtest-dev libbenchmark-dev socat)
+pkgs=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev poppler-utils qpdf
+      g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth socat)
+[ "${1:-}" = "--native-only" ] && pkgs=(cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev
+                                        poppler-utils qpdf socat)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
