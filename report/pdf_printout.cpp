@@ -30,7 +30,10 @@ std::uint32_t U32(const std::uint8_t* p) {
 // A name beside the PDF that nothing uses yet, for writing it whole first.
 bool PickWorkName(const std::string& pdfPath, std::string& work) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        work = pdfPath + ".part" + (attempt ? std::to_string(attempt) : "");
+        work = pdfPath;
+        work += ".part";
+        if (attempt)
+            work += std::to_string(attempt);
         std::error_code error;
         const fs::file_status status = fs::symlink_status(work, error);
         if (status.type() == fs::file_type::not_found)
@@ -69,7 +72,9 @@ const char* PdfResultText(int result) {
 }
 
 std::string PrintoutPdfPath(std::string_view basePath) {
-    return std::string(basePath) + ".pdf";
+    std::string path(basePath);
+    path += ".pdf";
+    return path;
 }
 
 bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
@@ -169,7 +174,8 @@ int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>&
         if (result == kPdfOk) {
             const std::string_view name = std::string_view(pdfPath).substr(FileNameOffset(pdfPath));
             PdfDocumentInfo info;
-            info.title = "ZAV Print - " + std::string(name.substr(0, name.rfind('.')));
+            info.title = "ZAV Print - ";
+            info.title += name.substr(0, name.rfind('.'));
             info.producer = "ZAV Print Utility " ZAV_VERSION_TEXT;
             info.created = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::system_clock::now().time_since_epoch())

@@ -28,22 +28,16 @@ constexpr std::uint64_t kMaxImageBytes = 1ull << 30;
 
 // A length in points with up to three decimals, never in a locale's style.
 std::string Number(double value) {
-    long long milli = std::llround(value * 1000.0);
-    std::string text;
-    if (milli < 0) {
-        text = "-";
-        milli = -milli;
-    }
-    text += std::to_string(milli / 1000);
-    if (long long frac = milli % 1000) {
-        char digits[5];
-        std::snprintf(digits, sizeof digits, ".%03lld", frac);
-        std::string f = digits;
-        while (f.back() == '0')
-            f.pop_back();
-        text += f;
-    }
-    return text;
+    const long long milli = std::llround(value * 1000.0);
+    const unsigned long long whole = static_cast<unsigned long long>(milli < 0 ? -milli : milli);
+    char text[40];
+    int n = std::snprintf(text, sizeof text, "%s%llu.%03llu", milli < 0 ? "-" : "", whole / 1000,
+                          whole % 1000);
+    while (n > 0 && text[n - 1] == '0')
+        --n;
+    if (n > 0 && text[n - 1] == '.')
+        --n;
+    return std::string(text, static_cast<std::size_t>(n));
 }
 
 void AppendUtf16(std::string& hex, std::uint32_t unit) {
@@ -141,7 +135,8 @@ std::string PdfTextString(std::string_view text) {
                 out += '\\';
             out += c;
         }
-        return out + ")";
+        out += ')';
+        return out;
     }
     std::string hex = "<FEFF";
     for (std::size_t i = 0; i < text.size();) {
@@ -153,7 +148,8 @@ std::string PdfTextString(std::string_view text) {
             AppendUtf16(hex, cp);
         }
     }
-    return hex + ">";
+    hex += '>';
+    return hex;
 }
 
 std::string PdfDate(std::int64_t secondsSince1970) {
@@ -183,7 +179,7 @@ std::uint32_t PdfWriter::NewObject() {
 
 void PdfWriter::BeginObject(std::uint32_t number) {
     offsets_[number] = written_;
-    Put(std::to_string(number) + " 0 obj\n");
+    Put(std::to_string(number), " 0 obj\n");
 }
 
 void PdfWriter::PutBytes(const void* data, std::size_t size) {
@@ -194,7 +190,7 @@ void PdfWriter::PutBytes(const void* data, std::size_t size) {
     written_ += size;
 }
 
-void PdfWriter::Put(std::string_view text) {
+void PdfWriter::PutText(std::string_view text) {
     PutBytes(text.data(), text.size());
 }
 
@@ -247,60 +243,60 @@ bool PdfWriter::AddPage(const PdfImage& image) {
         imageObject = NewObject();
         BeginObject(imageObject);
         // DeviceGray maps a sample of 0 to black unless Decode turns it round.
-        Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.width) +
-            " /Height " + std::to_string(image.height) +
-            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Decode " +
-            (image.setBitIsBlack ? "[1 0]" : "[0 1]") + " /Filter /FlateDecode /Length " +
-            std::to_string(deflated_.size()) + " >>\nstream\n");
+        Put("<< /Type /XObject /Subtype /Image /Width ", std::to_string(image.width), " /Height ",
+            std::to_string(image.height), " /ColorSpace /DeviceGray /BitsPerComponent 1 /Decode ",
+            image.setBitIsBlack ? "[1 0]" : "[0 1]", " /Filter /FlateDecode /Length ",
+            std::to_string(deflated_.size()), " >>\nstream\n");
         PutBytes(deflated_.data(), deflated_.size());
         Put("\nendstream\nendobj\n");
     }
 
     std::string content;
-    if (hasImage)
-        content = "q\n" + Number(layout.imageWidth) + " 0 0 " + Number(layout.imageHeight) + " " +
-                  Number(layout.imageX) + " " + Number(layout.imageY) + " cm\n/Im0 Do\nQ\n";
+    if (hasImage) {
+        content.append("q\n").append(Number(layout.imageWidth)).append(" 0 0 ");
+        content.append(Number(layout.imageHeight)).append(" ").append(Number(layout.imageX));
+        content.append(" ").append(Number(layout.imageY)).append(" cm\n/Im0 Do\nQ\n");
+    }
     const std::uint32_t contentObject = NewObject();
     BeginObject(contentObject);
-    Put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+    Put("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content,
         "endstream\nendobj\n");
 
     const std::uint32_t pageObject = NewObject();
     BeginObject(pageObject);
-    std::string resources = "<< >>";
+    Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ", Number(layout.pageWidth), " ",
+        Number(layout.pageHeight), "] /Resources << ");
     if (hasImage)
-        resources = "<< /XObject << /Im0 " + std::to_string(imageObject) + " 0 R >> >>";
-    Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Number(layout.pageWidth) + " " +
-        Number(layout.pageHeight) + "] /Resources " + resources + " /Contents " +
-        std::to_string(contentObject) + " 0 R >>\nendobj\n");
+        Put("/XObject << /Im0 ", std::to_string(imageObject), " 0 R >> ");
+    Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
     pages_.push_back(pageObject);
     return ok_;
 }
 
 bool PdfWriter::Finish(const PdfDocumentInfo& info) {
     BeginObject(2);
-    Put("<< /Type /Pages /Count " + std::to_string(pages_.size()) + " /Kids [");
+    Put("<< /Type /Pages /Count ", std::to_string(pages_.size()), " /Kids [");
     for (std::size_t i = 0; i < pages_.size(); ++i)
-        Put(std::string(i % 10 == 0 ? "\n" : " ") + std::to_string(pages_[i]) + " 0 R");
+        Put(i % 10 == 0 ? "\n" : " ", std::to_string(pages_[i]), " 0 R");
     Put("\n] >>\nendobj\n");
 
     BeginObject(3);
-    Put("<< /Title " + PdfTextString(info.title) + "\n/Producer " + PdfTextString(info.producer) +
-        "\n/CreationDate " + PdfTextString(PdfDate(info.created)) + " >>\nendobj\n");
+    Put("<< /Title ", PdfTextString(info.title), "\n/Producer ", PdfTextString(info.producer),
+        "\n/CreationDate ", PdfTextString(PdfDate(info.created)), " >>\nendobj\n");
 
     BeginObject(1);
     Put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
 
     const std::uint64_t xref = written_;
-    Put("xref\n0 " + std::to_string(offsets_.size()) + "\n0000000000 65535 f \n");
+    Put("xref\n0 ", std::to_string(offsets_.size()), "\n0000000000 65535 f \n");
     for (std::size_t i = 1; i < offsets_.size(); ++i) {
         char entry[24];
         std::snprintf(entry, sizeof entry, "%010llu 00000 n \n",
                       static_cast<unsigned long long>(offsets_[i]));
         Put(entry);
     }
-    Put("trailer\n<< /Size " + std::to_string(offsets_.size()) +
-        " /Root 1 0 R /Info 3 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
+    Put("trailer\n<< /Size ", std::to_string(offsets_.size()),
+        " /Root 1 0 R /Info 3 0 R >>\nstartxref\n", std::to_string(xref), "\n%%EOF\n");
     return ok_;
 }
 

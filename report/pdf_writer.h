@@ -86,7 +86,9 @@ class PdfWriter {
   private:
     std::uint32_t NewObject();
     void BeginObject(std::uint32_t number);
-    void Put(std::string_view text);
+    // Writes the pieces one after the other.
+    template <class... Pieces> void Put(const Pieces&... pieces) { (PutText(pieces), ...); }
+    void PutText(std::string_view text);
     void PutBytes(const void* data, std::size_t size);
     bool Deflate(const PdfImage& image);
 
