@@ -151,58 +151,45 @@ TEST(PdfWriter, CrossReferencesAndImageDataReadBack) {
     const std::uint8_t padded[] = {0xF0, 0x30, 0xEE, 0xEE, 0x01, 0x10,
                                    0xEE, 0xEE, 0x80, 0xF0, 0xEE, 0xEE};
     const std::uint8_t dense[] = {0x0F, 0xA5};
-    {
+    zav::PdfImage a;
+    a.width = 12, a.height = 3, a.stride = 4, a.rows = padded;
+    zav::PdfImage b;
+    b.width = 8, b.height = 2, b.stride = 1, b.rows = dense, b.setBitIsBlack = false;
+    // A row shorter than the width says is refused, and so is all that follows.
+    zav::PdfImage bad = b;
+    bad.width = 9;
+    zav::PdfDocumentInfo info;
+    info.title = "ZAV Print - doc";
+    info.producer = "test";
+    info.created = 1700000000;
+    const auto write = [&](bool withBad) {
         zav::UniqueFile out = zav::OpenFile(path.c_str(), "wb");
-        ASSERT_TRUE(out);
         zav::PdfWriter writer(out.get(), zav::PdfPaper::Letter);
-        zav::PdfImage a;
-        a.width = 12, a.height = 3, a.stride = 4, a.rows = padded;
         EXPECT_TRUE(writer.AddPage(a));
         EXPECT_TRUE(writer.AddPage(zav::PdfImage{}));
-        zav::PdfImage b;
-        b.width = 8, b.height = 2, b.stride = 1, b.rows = dense, b.setBitIsBlack = false;
         EXPECT_TRUE(writer.AddPage(b));
-        // A row shorter than the width says is refused, and so is all that follows.
-        zav::PdfImage bad = b;
-        bad.width = 9;
-        EXPECT_FALSE(writer.AddPage(bad));
-        EXPECT_EQ(writer.PageCount(), 3u);
-        zav::PdfDocumentInfo info;
-        info.title = "ZAV Print - doc";
-        info.producer = "test";
-        EXPECT_FALSE(writer.Finish(info));
-    }
+        EXPECT_EQ(writer.AddPage(bad), !withBad);
+        EXPECT_EQ(writer.PageCount(), withBad ? 3u : 4u);
+        EXPECT_EQ(writer.Finish(info), !withBad);
+        EXPECT_TRUE(zav::CloseFile(out));
+    };
+    write(true);
     // After a failure nothing more is written: the file has no trailer and
     // cannot pass for a whole PDF.
     ParsedPdf pdf;
     ASSERT_FALSE(Parse(ReadText(path), pdf));
 
-    // Written again without the refused page, the file is whole.
-    {
-        zav::UniqueFile out = zav::OpenFile(path.c_str(), "wb");
-        zav::PdfWriter writer(out.get(), zav::PdfPaper::Letter);
-        zav::PdfImage a;
-        a.width = 12, a.height = 3, a.stride = 4, a.rows = padded;
-        zav::PdfImage b;
-        b.width = 8, b.height = 2, b.stride = 1, b.rows = dense, b.setBitIsBlack = false;
-        EXPECT_TRUE(writer.AddPage(a));
-        EXPECT_TRUE(writer.AddPage(zav::PdfImage{}));
-        EXPECT_TRUE(writer.AddPage(b));
-        zav::PdfDocumentInfo info;
-        info.title = "ZAV Print - doc";
-        info.producer = "test";
-        info.created = 1700000000;
-        EXPECT_TRUE(writer.Finish(info));
-        EXPECT_TRUE(zav::CloseFile(out));
-    }
+    // Written without the refused page, the file is whole.
+    bad = b;
+    write(false);
     ASSERT_TRUE(Parse(ReadText(path), pdf));
     // Catalog, page tree, information, then per page image (if any), content, page.
-    EXPECT_EQ(pdf.objects.size(), 3u + 3 + 2 + 3);
-    EXPECT_NE(pdf.bytes.find("/Type /Pages /Count 3"), std::string::npos);
+    EXPECT_EQ(pdf.objects.size(), 3u + 3 + 2 + 3 + 3);
+    EXPECT_NE(pdf.bytes.find("/Type /Pages /Count 4"), std::string::npos);
     EXPECT_NE(pdf.bytes.find("/Title (ZAV Print - doc)"), std::string::npos);
     EXPECT_NE(pdf.bytes.find("/CreationDate (D:20231114221320Z)"), std::string::npos);
     EXPECT_NE(pdf.bytes.find("/MediaBox [0 0 612 792]"), std::string::npos);
-    ASSERT_EQ(pdf.imageData.size(), 2u);
+    ASSERT_EQ(pdf.imageData.size(), 3u);
     EXPECT_EQ(pdf.imageData[0], (Bytes{0xF0, 0x30, 0x01, 0x10, 0x80, 0xF0}));
     EXPECT_NE(pdf.imageDicts[0].find("/Width 12 /Height 3"), std::string::npos);
     EXPECT_NE(pdf.imageDicts[0].find("/Decode [1 0]"), std::string::npos);
