@@ -326,6 +326,11 @@ TEST(PrintoutPdf, TakesItsNameOnlyWholeAndNeverAFileThatMustStay) {
               (std::vector<std::string>{"run.pdf", "run.pdf.part", "run001.bmp", "run002.bmp"}));
     EXPECT_EQ(zav::WritePrintoutPdf(pdf, {}, options, &failed), zav::kPdfNoPages);
 
+    // A whole new PDF replaces the earlier one (on Windows too).
+    ASSERT_EQ(zav::WritePrintoutPdf(pdf, {bmp1}, options, &failed), zav::kPdfOk);
+    ASSERT_TRUE(Parse(ReadText(pdf), parsed));
+    EXPECT_EQ(parsed.imageData.size(), 1u);
+
     // A recording that lies under the PDF's name is never replaced.
     const std::string raw = dir.File("rec.pdf");
     zavtest::WriteBytes(raw, zavtest::Text("recording"));
