@@ -42,8 +42,9 @@ void TellPdf(const FinishOutcome& outcome) {
     else if (outcome.pdfResult == kPdfNoPages)
         std::printf("pdf: none, the recording has no page\n");
     else if (outcome.pdfResult != kPdfOk)
-        std::fprintf(stderr, "%s: not written: %s\n", outcome.pdfPath.c_str(),
-                     PdfResultText(outcome.pdfResult));
+        std::fprintf(stderr, "%s: not written: %s%s%s\n", outcome.pdfPath.c_str(),
+                     PdfResultText(outcome.pdfResult), outcome.failedFile.empty() ? "" : ": ",
+                     outcome.failedFile.c_str());
 }
 
 void PrintFinishHelp() {
