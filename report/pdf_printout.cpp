@@ -105,7 +105,7 @@ bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
         return false;
     const std::uint64_t colours = U32(b + 46) ? U32(b + 46) : 2;
     const std::uint64_t paletteAt = 14 + infoSize;
-    if (colours < 2 || colours > 2 || paletteAt + 4 * colours > pixelsAt)
+    if (colours != 2 || paletteAt + 4 * colours > pixelsAt)
         return false;
     const std::uint32_t rows =
         height < 0 ? static_cast<std::uint32_t>(-height) : static_cast<std::uint32_t>(height);
