@@ -40,6 +40,10 @@ bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings) {
             settings.name = value;
         else if (key == "SingleFile")
             settings.singleFile = value == "1";
+        else if (key == "Pdf")
+            settings.pdf = value == "1";
+        else if (key == "PdfPaper")
+            ParsePdfPaper(value, settings.paper);
     }
     return true;
 }
@@ -56,7 +60,9 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << "CaptureFolder=" << settings.folder << "\n"
             << "CaptureFilename=" << settings.name << "\n"
-            << "SingleFile=" << (settings.singleFile ? 1 : 0) << "\n";
+            << "SingleFile=" << (settings.singleFile ? 1 : 0) << "\n"
+            << "Pdf=" << (settings.pdf ? 1 : 0) << "\n"
+            << "PdfPaper=" << PdfPaperName(settings.paper) << "\n";
         out.flush();
         if (!out) {
             out.close();

@@ -1,9 +1,12 @@
 // The capture settings of the command-line program, remembered between runs
 // in a small text file: one "Name=value" line each for "CaptureFolder",
-// "CaptureFilename" and "SingleFile" (0 or 1).
+// "CaptureFilename", "SingleFile" (0 or 1), "Pdf" (0 or 1) and "PdfPaper"
+// ("a4" or "letter").
 #pragma once
 
 #include <string>
+
+#include "report/pdf_writer.h"
 
 namespace zav {
 
@@ -11,6 +14,8 @@ struct CaptureSettings {
     std::string folder; // empty: the current folder
     std::string name;
     bool singleFile = false;
+    bool pdf = false; // a PDF beside the report
+    PdfPaper paper = PdfPaper::A4;
 };
 
 // $XDG_CONFIG_HOME/zavprint/capture.conf, or ~/.config/zavprint/capture.conf

@@ -4,6 +4,10 @@
 
 #include "app/cli_options.h"
 
+namespace zav {
+struct FinishOutcome;
+}
+
 namespace zav::cli {
 
 // zavprint [render] FILE...: renders each capture file into its page bitmap.
@@ -18,6 +22,8 @@ extern const CommandSpec kPortsCommand;
 // recording into capture files, page bitmaps and the report; RAW is kept.
 int RunFinish(int argc, char** argv);
 extern const CommandSpec kFinishCommand;
+// Says what became of the PDF of a finished capture, when one was asked for.
+void TellPdf(const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.

@@ -191,6 +191,9 @@ enum CaptureOption {
     kCaptureIdleStop,
     kCaptureOverwrite,
     kCaptureWatch,
+    kCapturePdf,
+    kCaptureNoPdf,
+    kCapturePaper,
     kCaptureSysfs,
     kCaptureDev,
 };
@@ -209,6 +212,10 @@ constexpr OptionSpec kCaptureOptions[] = {
     {kCaptureWatch, "watch", nullptr,
      "record printout after printout unattended, each\n"
      "named NAME-YYYYMMDD-HHMMSS, listed in DIR/index.html"},
+    {kCapturePdf, "pdf", nullptr,
+     "also write DIR/NAME.pdf, the pages at their printed\nsize (remembered)"},
+    {kCaptureNoPdf, "no-pdf", nullptr, "no PDF (remembered)"},
+    {kCapturePaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter (remembered)"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
@@ -222,8 +229,8 @@ const CommandSpec kCaptureCommand{
                "bitmaps and the report DIR/NAME.html. A stop takes effect once the\n"
                "line falls quiet; a second Ctrl+C or SIGTERM stops at once. It does not\n"
                "start while files of an earlier capture NAME or a kept recording\n"
-               "DIR/NAME.tmp exist, unless --overwrite. Folder, name and mode are\n"
-               "remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "DIR/NAME.tmp exist, unless --overwrite. Folder, name, mode and the PDF\n"
+               "choice are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
                "Exit status 1 when the session failed.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
@@ -271,6 +278,16 @@ int RunCapture(int argc, char** argv) {
         case kCaptureWatch:
             args.watch = true;
             break;
+        case kCapturePdf:
+            args.settings.pdf = true;
+            break;
+        case kCaptureNoPdf:
+            args.settings.pdf = false;
+            break;
+        case kCapturePaper:
+            if (!ParsePdfPaper(option.value, args.settings.paper))
+                return UsageError(kCaptureCommand, "--paper is a4 or letter");
+            break;
         case kCaptureSysfs:
             args.roots.sys = option.value;
             break;
@@ -288,7 +305,8 @@ int RunCapture(int argc, char** argv) {
     }
     if (args.watch)
         return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
-                         args.settings.singleFile, args.idleStop});
+                         args.settings.singleFile, args.idleStop, args.settings.pdf,
+                         args.settings.paper});
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");
@@ -323,6 +341,8 @@ int RunCapture(int argc, char** argv) {
     request.name = args.settings.name;
     request.port = args.port;
     request.singleFile = args.settings.singleFile;
+    request.pdf = args.settings.pdf;
+    request.paper = args.settings.paper;
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -410,6 +430,7 @@ int RunCapture(int argc, char** argv) {
     }
     if (outcome.finish.reportWritten)
         std::printf("report: %s\n", outcome.finish.reportPath.c_str());
+    TellPdf(outcome.finish);
     if (outcome.finished && outcome.finishResult != kFinishOk)
         std::fprintf(stderr, "zavprint capture: %s%s%s\n", FinishResultText(outcome.finishResult),
                      outcome.finish.failedFile.empty() ? "" : ": ",

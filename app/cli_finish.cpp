@@ -6,6 +6,7 @@
 #include "render/renderer.h"
 #include "render/stdio_file.h"
 #include "report/html_report.h"
+#include "report/pdf_printout.h"
 
 namespace zav::cli {
 
@@ -33,11 +34,25 @@ void RenderAndTell(const char* capturePath, void* context) {
 
 } // namespace
 
-enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile };
+void TellPdf(const FinishOutcome& outcome) {
+    if (outcome.pdfWritten)
+        std::printf("pdf: %s\n", outcome.pdfPath.c_str());
+    else if (outcome.pdfResult == kPdfNoPages)
+        std::printf("pdf: none, the recording has no page\n");
+    else if (outcome.pdfResult != kPdfOk)
+        std::fprintf(stderr, "%s: not written: %s%s%s\n", outcome.pdfPath.c_str(),
+                     PdfResultText(outcome.pdfResult), outcome.failedFile.empty() ? "" : ": ",
+                     outcome.failedFile.c_str());
+}
+
+enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile, kFinishPdf, kFinishPaper };
 constexpr OptionSpec kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
     {kFinishName, "name", "NAME", "the name the files are made from (required)"},
     {kFinishSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
+    {kFinishPdf, "pdf", nullptr,
+     "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
+    {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
 };
 
 const CommandSpec kFinishCommand{
@@ -72,6 +87,13 @@ int RunFinish(int argc, char** argv) {
         case kFinishSingleFile:
             options.singleFile = true;
             break;
+        case kFinishPdf:
+            options.pdf = true;
+            break;
+        case kFinishPaper:
+            if (!ParsePdfPaper(option.value, options.paper))
+                return UsageError(kFinishCommand, "--paper is a4 or letter");
+            break;
         }
     }
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
@@ -101,7 +123,8 @@ int RunFinish(int argc, char** argv) {
              result != kFinishPathTooLong)
         std::fprintf(stderr, "%s: %s\n", outcome.reportPath.c_str(),
                      ReportResultText(outcome.reportResult));
-    if (result != kFinishOk && result != kFinishReportFailed) {
+    TellPdf(outcome);
+    if (result != kFinishOk && result != kFinishReportFailed && result != kFinishPdfFailed) {
         std::fprintf(stderr, "zavprint finish: %s%s%s\n", FinishResultText(result),
                      outcome.failedFile.empty() ? "" : ": ", outcome.failedFile.c_str());
         if (result != kFinishCannotOpenRaw && result != kFinishPathTooLong)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "capture/cable.h"
+#include "report/pdf_writer.h"
 
 namespace zav::cli {
 
@@ -14,6 +15,8 @@ struct WatchOptions {
     std::string prefix; // captures are named PREFIX-YYYYMMDD-HHMMSS
     bool singleFile = false;
     double idleStop = 0; // seconds of quiet that end a printout; 0: the default
+    bool pdf = false;    // a PDF beside each report
+    PdfPaper paper = PdfPaper::A4;
 };
 
 inline constexpr double kDefaultWatchIdleStop = 5;

@@ -254,6 +254,8 @@ class Finisher {
         MakeBasePath(options_.folder.c_str(), name.c_str(), base, sizeof base);
         FinishOptions finish;
         finish.singleFile = options_.singleFile;
+        finish.pdf = options_.pdf;
+        finish.paper = options_.paper;
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
         if (result == kFinishOk) {

@@ -292,6 +292,8 @@ const char* FinishResultText(int result) {
         return "the raw recording has the name of a file the capture writes";
     case kFinishReportFailed:
         return "the report could not be written";
+    case kFinishPdfFailed:
+        return "the PDF could not be written";
     default:
         return "unknown capture result";
     }

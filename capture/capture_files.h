@@ -5,6 +5,7 @@
 #pragma once
 
 #include "render/paths.h"
+#include "report/pdf_writer.h"
 
 #include <cstddef>
 #include <string>
@@ -27,7 +28,8 @@ enum FinishResult : int {
     kFinishCannotWritePage = -6,   // a write to a page capture file failed
     kFinishCannotStoreSingle = -7, // single-file mode: the capture file cannot be made
     kFinishRawIsOutput = -8,       // the raw recording would be overwritten by an output file
-    kFinishReportFailed = -9       // everything but the report was made
+    kFinishReportFailed = -9,      // everything but the report was made
+    kFinishPdfFailed = -10         // everything but the PDF asked for was made
 };
 
 // Forms the base path: `folder`, a separator unless the folder is empty or
@@ -59,6 +61,9 @@ struct FinishOptions {
     // (RenderCaptureFile), which writes its page bitmap beside it.
     PageCompleteFn onCaptureFile = nullptr;
     void* context = nullptr;
+    // Also write base path + ".pdf" from the page bitmaps, after the report.
+    bool pdf = false;
+    PdfPaper paper = PdfPaper::A4;
 };
 
 struct FinishOutcome {
@@ -67,6 +72,9 @@ struct FinishOutcome {
     bool reportWritten = false;
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"
+    bool pdfWritten = false;
+    int pdfResult = 0;      // WritePrintoutPdf's result, when it ran
+    std::string pdfPath;    // base path + ".pdf", when one was asked for
     std::string failedFile; // the file that could not be made or read, on failure
 };
 
@@ -82,6 +90,11 @@ struct FinishOutcome {
 // On a failure to create or write a capture file, the step stops, keeps the
 // raw recording whatever keepRaw says, writes the report for the pages that
 // were complete, and returns the failure. `outcome` may be null.
+//
+// With `pdf`, the PDF of the page bitmaps follows the report (for the pages
+// that were complete; none when there is no page). A PDF that cannot be
+// written leaves no PDF of that name behind and gives kFinishPdfFailed when
+// nothing else failed.
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
                   FinishOutcome* outcome);
 

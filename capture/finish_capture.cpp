@@ -1,9 +1,11 @@
 #include "capture/capture_files.h"
 
 #include "capture/capture_names.h"
+#include "render/page_bitmap.h"
 #include "render/renderer.h"
 #include "render/stdio_file.h"
 #include "report/html_report.h"
+#include "report/pdf_printout.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +84,24 @@ int FinishSingleFile(const char* rawPath, const CaptureNames& names, const Finis
     return kFinishOk;
 }
 
+// The PDF of the pages kept, from their bitmaps; the recording is never its victim.
+void WritePdf(const char* rawPath, const FinishOptions& options, FinishOutcome& out) {
+    std::vector<std::string> bitmaps;
+    for (const std::string& capture : out.captureFiles) {
+        char bitmap[kPathBufferSize];
+        if (ReplaceExtension(capture, "bmp", bitmap))
+            bitmaps.emplace_back(bitmap);
+    }
+    PrintoutPdfOptions pdf;
+    pdf.paper = options.paper;
+    pdf.keep = {rawPath};
+    std::string failed;
+    out.pdfResult = WritePrintoutPdf(out.pdfPath, bitmaps, pdf, &failed);
+    out.pdfWritten = out.pdfResult == kPdfOk;
+    if (!out.pdfWritten && out.failedFile.empty())
+        out.failedFile = failed;
+}
+
 } // namespace
 
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
@@ -93,6 +113,8 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         return kFinishPathTooLong;
     const CaptureNames names{std::string(basePath)};
     out.reportPath = names.Report();
+    if (options.pdf)
+        out.pdfPath = names.Pdf();
     if (names.IsReportFile(rawPath)) {
         out.failedFile = rawPath;
         return kFinishRawIsOutput;
@@ -121,6 +143,13 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     out.reportWritten = out.reportResult == kReportOk;
     if (result == kFinishOk && !out.reportWritten)
         result = kFinishReportFailed;
+    if (options.pdf && out.pageCount == 0) {
+        out.pdfResult = kPdfNoPages; // an empty recording: nothing to show
+    } else if (options.pdf) {
+        WritePdf(rawPath, options, out);
+        if (result == kFinishOk && !out.pdfWritten)
+            result = kFinishPdfFailed;
+    }
     return result;
 }
 

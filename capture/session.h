@@ -52,6 +52,8 @@ struct CaptureRequest {
     std::string name;
     std::string port; // "Com%d" on Windows; a device path on Linux
     bool singleFile = false;
+    bool pdf = false; // a PDF beside the report
+    PdfPaper paper = PdfPaper::A4;
 };
 
 // What a session needs from its platform.

@@ -2,10 +2,11 @@
 # Installs what building and testing need on Debian 12, where it is missing.
 set -euo pipefail
 # help2man makes the manual page; dpkg-dev and file make the .deb, man-db
-# reads its manual page in the package test; chromium and poppler-utils check
-# the report in a real browser.
-native=(cmake g++ make libgtest-dev libbenchmark-dev socat help2man man-db dpkg-dev file)
-pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix wine64 xvfb xauth chromium poppler-utils fp-utils)
+# reads its manual page in the package test; chromium, poppler-utils and qpdf
+# check the report and the PDF with real tools; zlib compresses the PDF's images.
+native=(cmake g++ make libgtest-dev libbenchmark-dev socat zlib1g-dev help2man man-db dpkg-dev file
+        poppler-utils qpdf)
+pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth chromium fp-utils)
 [ "${1:-}" = "--native-only" ] && pkgs=("${native[@]}")
 missing=()
 for p in "${pkgs[@]}"; do

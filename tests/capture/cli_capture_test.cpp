@@ -117,7 +117,8 @@ class CliCapture : public zavtest::CaptureFolderTest {
 
 TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
     StartSimulator();
-    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "run", "--pages"});
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "run", "--pages",
+                  "--pdf", "--paper", "letter"});
     Print();
     std::this_thread::sleep_for(1s);
     PressEnter();
@@ -134,7 +135,10 @@ TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
             << out;
     }
     EXPECT_NE(out.find("report: " + Path("run.html")), std::string::npos) << out;
+    EXPECT_NE(out.find("pdf: " + Path("run.pdf")), std::string::npos) << out;
+    EXPECT_EQ(Read(Path("run.pdf")).rfind("%PDF-", 0), 0u);
     EXPECT_FALSE(fs::exists(Path("run.tmp")));
+    fs::remove(Path("run.pdf"));
 
     // The same name again: refused while the earlier capture is there.
     StartCapture({"--port", Path("line"), "--single-file"});
@@ -151,10 +155,12 @@ TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
     EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), Example()));
     EXPECT_TRUE(fs::exists(Path("run.bmp")));
     EXPECT_EQ(ReportImages("run"), 1);
+    EXPECT_TRUE(fs::exists(Path("run.pdf")));
     const std::string settings = Read(Path("cfg/zavprint/capture.conf"));
     EXPECT_NE(settings.find("CaptureFolder=" + dir_.string() + "\n"), std::string::npos);
     EXPECT_NE(settings.find("CaptureFilename=run\n"), std::string::npos);
     EXPECT_NE(settings.find("SingleFile=1\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Pdf=1\nPdfPaper=letter\n"), std::string::npos) << settings;
 }
 
 // Pauses shorter than the idle time do not end the recording; the quiet after

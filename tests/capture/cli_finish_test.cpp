@@ -39,6 +39,13 @@ TEST_F(CliFinish, KeepsTheRecordingAndNamesWhatItWrote) {
     EXPECT_EQ(Read(raw), recording);
     EXPECT_EQ(Read(Path("one.cpt")), recording);
     EXPECT_TRUE(Said(out_, "report: " + Path("one.html"))) << out_;
+    EXPECT_FALSE(zavtest::fs::exists(Path("one.pdf")));
+
+    EXPECT_EQ(Run({raw, "--folder", dir_.string(), "--name", "run", "--pdf", "--paper", "A4"}), 0)
+        << err_;
+    EXPECT_TRUE(Said(out_, "pdf: " + Path("run.pdf"))) << out_;
+    EXPECT_EQ(Read(Path("run.pdf")).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(Run({raw, "--name", "run", "--pdf", "--paper", "a3"}), 2);
 }
 
 TEST_F(CliFinish, FailuresAreNamedAndTheRecordingStays) {

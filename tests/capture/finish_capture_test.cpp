@@ -1,4 +1,5 @@
 #include "capture/capture_files.h"
+#include "report/pdf_printout.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -198,5 +199,50 @@ TEST_F(FinishTest, ReportThatCannotBeWrittenWholeIsNotLeft) {
 }
 
 #endif
+
+TEST_F(FinishTest, PdfFollowsTheReportAndNeverTakesTheRecordingsPlace) {
+    // A recording that lies under the PDF's name: refused before anything is made.
+    const std::string recording = "AB\fCD\f";
+    Write(Path("run.pdf"), recording);
+    zav::FinishOptions pdf;
+    pdf.keepRaw = true;
+    pdf.pdf = true;
+    EXPECT_EQ(zav::FinishCapture(Path("run.pdf").c_str(), Path("run").c_str(), pdf, &outcome_),
+              zav::kFinishRawIsOutput);
+    EXPECT_EQ(Read(Path("run.pdf")), recording);
+    EXPECT_FALSE(exists(Path("run001.cpt")));
+
+    // Pages without bitmaps: the report is made, the PDF is not, and nothing
+    // is left under its name or its work name.
+    raw_ = Path("run.tmp");
+    Write(raw_, "ONE\r\n\fTWO\r\n\f");
+    pdf.keepRaw = false;
+    pdf.onCaptureFile = RecordPath;
+    pdf.context = &handed_;
+    zavtest::fs::remove(Path("run.pdf"));
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), pdf, &outcome_),
+              zav::kFinishPdfFailed);
+    EXPECT_TRUE(outcome_.reportWritten);
+    EXPECT_FALSE(outcome_.pdfWritten);
+    EXPECT_EQ(outcome_.failedFile, Path("run001.bmp"));
+    EXPECT_FALSE(exists(Path("run.pdf")));
+    EXPECT_FALSE(exists(Path("run.pdf.part")));
+
+    // Rendered, the same pages make a PDF beside the report.
+    Write(raw_, "ONE\r\n\fTWO\r\n\f");
+    pdf.onCaptureFile = nullptr;
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), pdf, &outcome_),
+              zav::kFinishOk);
+    EXPECT_TRUE(outcome_.pdfWritten);
+    EXPECT_EQ(outcome_.pdfPath, Path("run.pdf"));
+    EXPECT_EQ(Read(Path("run.pdf")).rfind("%PDF-1.4", 0), 0u);
+
+    // An empty recording has no page: no PDF, and that is no failure.
+    Write(raw_, "");
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("empty").c_str(), pdf, &outcome_),
+              zav::kFinishOk);
+    EXPECT_EQ(outcome_.pdfResult, zav::kPdfNoPages);
+    EXPECT_FALSE(exists(Path("empty.pdf")));
+}
 
 } // namespace

@@ -1,7 +1,10 @@
 // Time from "recording complete" (the raw recording lies on disk) to "report
 // written" for the 100-page example printout: page splitting, rendering each
 // page as soon as it is complete, and the HTML report. The split alone and
-// single-file mode are measured beside it.
+// single-file mode are measured beside it, and what the PDF adds: finishing
+// 1000 pages without and with it, the PDF alone from the bitmaps, and its size
+// against theirs (counter bitmaps_per_pdf). On a shared machine run with
+// --benchmark_repetitions=5 and read the medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,7 +14,9 @@
 #include <vector>
 
 #include "capture/capture_files.h"
+#include "capture/capture_names.h"
 #include "printout.h"
+#include "report/pdf_printout.h"
 
 namespace {
 
@@ -45,10 +50,11 @@ struct Workspace {
 
 void NoRender(const char*, void*) {}
 
-void Finish(benchmark::State& state, bool singleFile, bool render) {
+void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = false) {
     Workspace work(static_cast<int>(state.range(0)));
     zav::FinishOptions options;
     options.singleFile = singleFile;
+    options.pdf = pdf;
     if (!render)
         options.onCaptureFile = NoRender;
     zav::FinishOutcome outcome;
@@ -79,7 +85,40 @@ void BM_FinishSingleFile(benchmark::State& state) {
     Finish(state, true, true);
 }
 
-BENCHMARK(BM_FinishPages)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_FinishPagesWithPdf(benchmark::State& state) {
+    Finish(state, false, true, true);
+}
+
+// The PDF alone, from the bitmaps that finishing left.
+void BM_PdfOnly(benchmark::State& state) {
+    Workspace work(static_cast<int>(state.range(0)));
+    work.Record();
+    zav::FinishOutcome outcome;
+    zav::FinishCapture(work.raw.c_str(), work.base.c_str(), {}, &outcome);
+    std::vector<std::string> bitmaps;
+    for (const std::string& capture : outcome.captureFiles)
+        bitmaps.push_back(fs::path(capture).replace_extension(".bmp").string());
+    const std::string pdf = zav::CaptureNames(work.base).Pdf();
+    for (auto _ : state) {
+        const int result = zav::WritePrintoutPdf(pdf, bitmaps, zav::PrintoutPdfOptions{});
+        if (result != zav::kPdfOk) {
+            state.SkipWithError(zav::PdfResultText(result));
+            return;
+        }
+    }
+    double bitmapBytes = 0;
+    for (const std::string& bitmap : bitmaps)
+        bitmapBytes += static_cast<double>(fs::file_size(bitmap));
+    const double pdfBytes = static_cast<double>(fs::file_size(pdf));
+    state.counters["pages"] = static_cast<double>(bitmaps.size());
+    state.counters["bitmaps_MB"] = bitmapBytes / 1e6;
+    state.counters["pdf_MB"] = pdfBytes / 1e6;
+    state.counters["bitmaps_per_pdf"] = bitmapBytes / pdfBytes;
+}
+
+BENCHMARK(BM_FinishPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPagesWithPdf)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PdfOnly)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SplitOnly)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishSingleFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 

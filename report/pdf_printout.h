@@ -1,0 +1,56 @@
+// The PDF of a capture: NAME.pdf beside its page bitmaps, one PDF page per
+// page bitmap in page order, with the title "ZAV Print - NAME". It is
+// written under a work name in the same folder and renamed into place once
+// whole, so a failure never leaves a cut-off NAME.pdf.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/pdf_writer.h"
+
+namespace zav {
+
+enum PdfResult : int {
+    kPdfOk = 0,
+    kPdfNoPages = -1,      // no page bitmap to put in it; nothing was written
+    kPdfBadBitmap = -2,    // a page bitmap cannot be read or is no 1-bit BMP
+    kPdfWouldReplace = -3, // the PDF's name is that of a file that must stay
+    kPdfCannotCreate = -4, // no work file can be created in the PDF's folder
+    kPdfCannotWrite = -5,  // writing or renaming into place failed
+};
+
+// Plain-words text of a PdfResult, for messages to the user.
+const char* PdfResultText(int result);
+
+// The pixels of a page bitmap, top row first.
+struct PageBitmapPixels {
+    std::uint32_t width = 0;        // dots
+    std::uint32_t height = 0;       // rows
+    std::size_t stride = 0;         // (width + 7) / 8 bytes per row
+    std::vector<std::uint8_t> rows; // height * stride bytes
+    bool setBitIsBlack = true;      // from the palette: which bit value is the darker colour
+};
+
+// Reads a 1-bit uncompressed BMP (rows bottom-up as the renderer writes them,
+// or top-down) with bounds checks on every field. False when the file cannot
+// be read or is anything else.
+bool ReadPageBitmap(const char* path, PageBitmapPixels& out);
+
+struct PrintoutPdfOptions {
+    PdfPaper paper = PdfPaper::A4;
+    // Files the PDF must never replace (the raw recording, the capture file):
+    // when the PDF's name is one of them, nothing is written.
+    std::vector<std::string> keep;
+};
+
+// Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order; an
+// existing PDF of that name is replaced only by a whole new one. The title
+// names the PDF's file name without its extension. On failure `*failedFile`
+// (may be null) receives the file at fault.
+int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
+                     const PrintoutPdfOptions& options, std::string* failedFile = nullptr);
+
+} // namespace zav

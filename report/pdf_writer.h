@@ -1,0 +1,104 @@
+// PDF of a printout: one PDF page per page bitmap, each bitmap at the size it
+// has on paper (a dot column 1/60 inch wide, a raster row 1/72 inch tall) as
+// a 1-bit image compressed with Flate (zlib). The writer streams: each page
+// goes to the file as it is added, so a long printout needs no more memory
+// than its largest page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zav {
+
+enum class PdfPaper { A4, Letter };
+
+// The paper named `name` ("a4" or "letter", in any case); false for others.
+bool ParsePdfPaper(std::string_view name, PdfPaper& paper);
+const char* PdfPaperName(PdfPaper paper);
+
+// The margin around the image: the whole dots and rows that cover 10 mm, so
+// that the image lies on the printer's own grid of dots.
+inline constexpr std::uint32_t kPdfMarginDots = 24; // 24/60 inch = 10.16 mm
+inline constexpr std::uint32_t kPdfMarginRows = 29; // 29/72 inch = 10.23 mm
+
+// Where a page and its image lie, in points (1/72 inch) from the bottom left
+// of the page.
+struct PdfPageLayout {
+    double pageWidth = 0;
+    double pageHeight = 0;
+    double imageX = 0;
+    double imageY = 0;
+    double imageWidth = 0;
+    double imageHeight = 0;
+};
+
+// A bitmap of `dots` x `rows` at its printed size, at the top left inside the
+// margin of `paper`. In a direction in which it does not fit the paper within
+// the margin on both sides, the page is the image plus that margin on both
+// sides instead; the image is never scaled.
+PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper);
+
+// One page's picture: packed 1-bit rows, top row first, the first dot in the
+// high bit of a row's first byte.
+struct PdfImage {
+    std::uint32_t width = 0;  // dots
+    std::uint32_t height = 0; // rows
+    std::size_t stride = 0;   // bytes from one row to the next, at least (width + 7) / 8
+    const std::uint8_t* rows = nullptr;
+    bool setBitIsBlack = true; // else a clear bit is a black dot
+};
+
+struct PdfDocumentInfo {
+    std::string title;        // any bytes; UTF-8 is shown as such
+    std::string producer;     // likewise
+    std::int64_t created = 0; // seconds since 1970-01-01 UTC
+};
+
+// A PDF text string: "(text)" with its specials escaped when the text is
+// printable ASCII, else "<FEFF...>" in UTF-16BE (a byte that is no part of
+// valid UTF-8 becomes U+FFFD).
+std::string PdfTextString(std::string_view text);
+
+// "D:YYYYMMDDHHmmSSZ" for a time in seconds since 1970 UTC.
+std::string PdfDate(std::int64_t secondsSince1970);
+
+class PdfWriter {
+  public:
+    // Writes to `out`, which stays the caller's to close. The header is
+    // written at once.
+    PdfWriter(std::FILE* out, PdfPaper paper);
+    PdfWriter(const PdfWriter&) = delete;
+    PdfWriter& operator=(const PdfWriter&) = delete;
+
+    // Adds a page showing `image` (a page of width or height 0 is an empty
+    // page of paper size). False once anything failed.
+    bool AddPage(const PdfImage& image);
+    // Writes the page tree, the document information and the cross-reference
+    // table. False when anything since the start failed.
+    bool Finish(const PdfDocumentInfo& info);
+
+    std::size_t PageCount() const { return pages_.size(); }
+
+  private:
+    std::uint32_t NewObject();
+    void BeginObject(std::uint32_t number);
+    // Writes the pieces one after the other.
+    template <class... Pieces> void Put(const Pieces&... pieces) { (PutText(pieces), ...); }
+    void PutText(std::string_view text);
+    void PutBytes(const void* data, std::size_t size);
+    bool Deflate(const PdfImage& image);
+
+    std::FILE* out_;
+    PdfPaper paper_;
+    bool ok_ = true;
+    std::uint64_t written_ = 0;
+    std::vector<std::uint64_t> offsets_; // by object number; 0 is the free head
+    std::vector<std::uint32_t> pages_;   // page object numbers, in order
+    std::vector<std::uint8_t> deflated_; // the current image, compressed
+};
+
+} // namespace zav
