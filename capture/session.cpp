@@ -105,10 +105,10 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         env.OnFinishing(out.bytes);
         FinishOptions options;
         options.singleFile = env.FinishAsSingleFile(request.singleFile);
-        out.finishResult =
-            FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
         options.pdf = request.pdf;
         options.paper = request.paper;
+        out.finishResult =
+            FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;
     }
     // What was written, or why the session failed, is the last word.
