@@ -148,9 +148,15 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0) {
+            // A stop signal ends a write that nobody reads any more (the
+            // program at the far end has gone).
+            if (errno == EINTR && g_stop)
+                return false;
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN) {
+                if (g_stop)
+                    return false;
                 pollfd p{fd, POLLOUT, 0};
                 poll(&p, 1, 100);
                 continue;
