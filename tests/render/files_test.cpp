@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -127,10 +128,15 @@ TEST(RenderFiles, NothingToPrintWritesNothing) {
 // 84 KB that ask for a page of 4.7 GB: one bit image 65535 columns wide,
 // then ESC "J" 255 over and over. Refused before a byte is written.
 TEST(RenderFiles, PageTooLongForABitmapIsRefused) {
-    Bytes capture{0x1B, 'K', 0xFF, 0xFF};
-    capture.resize(capture.size() + 65535, 0x81);
-    while (capture.size() < 84 * 1024)
-        capture.insert(capture.end(), {0x1B, 'J', 255});
+    Bytes capture(4 + 65535, 0x81);
+    const std::uint8_t wide[] = {0x1B, 'K', 0xFF, 0xFF};
+    std::copy(std::begin(wide), std::end(wide), capture.begin());
+    capture.reserve(84 * 1024 + 3);
+    while (capture.size() < 84 * 1024) {
+        capture.push_back(0x1B);
+        capture.push_back('J');
+        capture.push_back(255);
+    }
     ScratchDir dir;
     zavtest::WriteBytes(dir.File("page.bmp"), Text("earlier"));
     EXPECT_EQ(zavtest::RenderBytes(dir, capture), zav::kRenderPageTooLong);
