@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
