@@ -12,26 +12,26 @@ namespace zav::cli {
 
 // zavprint [render] FILE...: renders each capture file into its page bitmap.
 int RunRender(int argc, char** argv);
-extern const CommandSpec kRenderCommand;
+extern const CommandInfo kRenderCommand;
 
 // zavprint ports [--sysfs=DIR] [--dev=DIR]: lists the serial ports with their
 // descriptions, marks the print cable and shows the model text it answers.
 int RunPorts(int argc, char** argv);
-extern const CommandSpec kPortsCommand;
+extern const CommandInfo kPortsCommand;
 // zavprint finish RAW [--folder DIR] --name NAME [--single-file]: turns a raw
 // recording into capture files, page bitmaps and the report; RAW is kept.
 int RunFinish(int argc, char** argv);
-extern const CommandSpec kFinishCommand;
+extern const CommandInfo kFinishCommand;
 // Says what became of the PDF of a finished capture, when one was asked for.
 void TellPdf(const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.
 int RunCapture(int argc, char** argv);
-extern const CommandSpec kCaptureCommand;
+extern const CommandInfo kCaptureCommand;
 // zavprint view [--folder DIR] [--name NAME]: opens the report in the browser.
 int RunView(int argc, char** argv);
-extern const CommandSpec kViewCommand;
+extern const CommandInfo kViewCommand;
 
 // zavprint --version: the version and the system's name (distribution,
 // kernel release, machine).

@@ -197,7 +197,7 @@ enum CaptureOption {
     kCaptureSysfs,
     kCaptureDev,
 };
-constexpr OptionSpec kCaptureOptions[] = {
+constexpr OptionInfo kCaptureOptions[] = {
     {kCapturePort, "port", "DEVICE",
      "the cable's device (default: /dev/zavprint, else the\n"
      "first \"ZAV Print\" cable)"},
@@ -220,7 +220,7 @@ constexpr OptionSpec kCaptureOptions[] = {
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
 
-const CommandSpec kCaptureCommand{
+const CommandInfo kCaptureCommand{
     .name = "capture",
     .synopsis = "capture [OPTION]...",
     .summary = "Records a printout from the print cable into DIR/NAME.tmp until Enter,\n"
@@ -439,12 +439,12 @@ int RunCapture(int argc, char** argv) {
 }
 
 enum ViewOption { kViewFolder, kViewName };
-constexpr OptionSpec kViewOptions[] = {
+constexpr OptionInfo kViewOptions[] = {
     {kViewFolder, "folder", "DIR", "the report's folder (default: the last capture's)"},
     {kViewName, "name", "NAME", "the report's name (default: the last capture's)"},
 };
 
-const CommandSpec kViewCommand{
+const CommandInfo kViewCommand{
     .name = "view",
     .synopsis = "view [OPTION]...",
     .summary = "Opens the report DIR/NAME.html with $BROWSER, or xdg-open.",

@@ -46,7 +46,7 @@ void TellPdf(const FinishOutcome& outcome) {
 }
 
 enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile, kFinishPdf, kFinishPaper };
-constexpr OptionSpec kFinishOptions[] = {
+constexpr OptionInfo kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
     {kFinishName, "name", "NAME", "the name the files are made from (required)"},
     {kFinishSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
@@ -55,7 +55,7 @@ constexpr OptionSpec kFinishOptions[] = {
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
 };
 
-const CommandSpec kFinishCommand{
+const CommandInfo kFinishCommand{
     .name = "finish",
     .synopsis = "finish RAW --name=NAME [OPTION]...",
     .summary = "Turns a raw recording of a printout into capture files, page bitmaps\n"

@@ -15,14 +15,14 @@ namespace {
 
 // getopt_long's value for option i of a table, clear of the short letters.
 constexpr int kFirstLongValue = 256;
-constexpr OptionSpec kHelpOption{-1, "help", nullptr, "show this help and exit"};
+constexpr OptionInfo kHelpOption{-1, "help", nullptr, "show this help and exit"};
 
-std::string CommandName(const CommandSpec& command) {
+std::string CommandName(const CommandInfo& command) {
     return command.name ? std::string("zavprint ") + command.name : std::string("zavprint");
 }
 
 // "--folder=DIR" or "--single-file".
-std::string OptionWord(const OptionSpec& option) {
+std::string OptionWord(const OptionInfo& option) {
     std::string word = std::string("--") + option.name;
     if (option.value)
         word += std::string("=") + option.value;
@@ -45,12 +45,12 @@ void PrintLines(const char* text, const std::string& indent) {
 
 } // namespace
 
-void PrintOptions(std::span<const OptionSpec> options, bool withHelp) {
+void PrintOptions(std::span<const OptionInfo> options, bool withHelp) {
     std::size_t width = withHelp ? OptionWord(kHelpOption).size() : 0;
-    for (const OptionSpec& option : options)
+    for (const OptionInfo& option : options)
         width = std::max(width, OptionWord(option).size());
     const std::string column(6 + width + 2, ' ');
-    auto print = [&](const OptionSpec& option, const char* lead) {
+    auto print = [&](const OptionInfo& option, const char* lead) {
         const std::string word = OptionWord(option);
         std::printf("%s%-*s  ", lead, static_cast<int>(width), word.c_str());
         const char* help = option.help;
@@ -62,7 +62,7 @@ void PrintOptions(std::span<const OptionSpec> options, bool withHelp) {
         std::printf("%.*s\n", static_cast<int>(end - help), help);
         PrintLines(end + 1, column);
     };
-    for (const OptionSpec& option : options)
+    for (const OptionInfo& option : options)
         print(option, "      ");
     if (withHelp)
         print(kHelpOption, "  -h, ");
@@ -77,7 +77,7 @@ std::string_view OptionName(const char* word) {
 }
 
 // The option getopt_long knows by `value`; nullptr for any other value.
-const OptionSpec* SpecOf(const CommandSpec& command, int value) {
+const OptionInfo* OptionOf(const CommandInfo& command, int value) {
     const int index = value - kFirstLongValue;
     return index >= 0 && static_cast<std::size_t>(index) < command.options.size()
                ? &command.options[index]
@@ -99,7 +99,7 @@ bool IsAmbiguous(const std::vector<option>& longOptions, std::string_view word) 
 
 } // namespace
 
-int UsageError(const CommandSpec& command, const char* format, ...) {
+int UsageError(const CommandInfo& command, const char* format, ...) {
     const std::string name = CommandName(command);
     std::fprintf(stderr, "%s: ", name.c_str());
     va_list args;
@@ -110,12 +110,12 @@ int UsageError(const CommandSpec& command, const char* format, ...) {
     return kExitUsage;
 }
 
-bool ParseArgs(const CommandSpec& command, int argc, char** argv, ParsedArgs& args) {
+bool ParseArgs(const CommandInfo& command, int argc, char** argv, ParsedArgs& args) {
     args = ParsedArgs{};
     std::vector<option> longOptions;
     for (std::size_t i = 0; i < command.options.size(); ++i) {
-        const OptionSpec& spec = command.options[i];
-        longOptions.push_back({spec.name, spec.value ? required_argument : no_argument, nullptr,
+        const OptionInfo& known = command.options[i];
+        longOptions.push_back({known.name, known.value ? required_argument : no_argument, nullptr,
                                kFirstLongValue + static_cast<int>(i)});
     }
     longOptions.push_back({kHelpOption.name, no_argument, nullptr, 'h'});
@@ -147,11 +147,12 @@ bool ParseArgs(const CommandSpec& command, int argc, char** argv, ParsedArgs& ar
             continue;
         }
         const char* word = words[optind - 1];
-        const OptionSpec* spec = optopt == 'h' ? &kHelpOption : SpecOf(command, optopt);
-        if (c == ':' && spec && spec->value) {
-            args.exitStatus = UsageError(command, "option --%s needs %s", spec->name, spec->value);
-        } else if (spec) {
-            args.exitStatus = UsageError(command, "option --%s takes no value", spec->name);
+        const OptionInfo* known = optopt == 'h' ? &kHelpOption : OptionOf(command, optopt);
+        if (c == ':' && known && known->value) {
+            args.exitStatus =
+                UsageError(command, "option --%s needs %s", known->name, known->value);
+        } else if (known) {
+            args.exitStatus = UsageError(command, "option --%s takes no value", known->name);
         } else if (optopt > 0 && optopt < kFirstLongValue) {
             args.exitStatus = UsageError(command, "unknown option -%c", optopt);
         } else {
@@ -178,14 +179,14 @@ bool ParseArgs(const CommandSpec& command, int argc, char** argv, ParsedArgs& ar
     return true;
 }
 
-void PrintCommandHelp(const CommandSpec& command) {
+void PrintCommandHelp(const CommandInfo& command) {
     std::printf("Usage: zavprint %s\n", command.synopsis);
     PrintLines(command.summary, "");
     std::printf("\nOptions:\n");
     PrintOptions(command.options, true);
 }
 
-void PrintCommandSection(const CommandSpec& command) {
+void PrintCommandSection(const CommandInfo& command) {
     std::printf("zavprint %s:\n", command.synopsis);
     PrintLines(command.summary, "  ");
     PrintOptions(command.options);

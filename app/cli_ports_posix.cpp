@@ -7,12 +7,12 @@
 namespace zav::cli {
 
 enum PortsOption { kPortsSysfs, kPortsDev };
-constexpr OptionSpec kPortsOptions[] = {
+constexpr OptionInfo kPortsOptions[] = {
     {kPortsSysfs, "sysfs", "DIR", "read the ports from DIR instead of /sys"},
     {kPortsDev, "dev", "DIR", "open the devices in DIR instead of /dev"},
 };
 
-const CommandSpec kPortsCommand{
+const CommandInfo kPortsCommand{
     .name = "ports",
     .synopsis = "ports [OPTION]...",
     .summary = "Lists every serial port with its USB product text, marks the print\n"

@@ -37,12 +37,12 @@ bool WriteRenderedPdf(const char* capturePath, const char* bitmapPath, PdfPaper 
 } // namespace
 
 enum RenderOption { kRenderPdf, kRenderPaper };
-constexpr OptionSpec kRenderOptions[] = {
+constexpr OptionInfo kRenderOptions[] = {
     {kRenderPdf, "pdf", nullptr, "also write FILE.pdf: the page at its printed size"},
     {kRenderPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
 };
 
-const CommandSpec kRenderCommand{
+const CommandInfo kRenderCommand{
     .name = "render",
     .synopsis = "[render] [--pdf [--paper=a4|letter]] FILE.cpt...",
     .summary = "Renders each capture file into its page bitmap beside it (FILE.bmp),\n"

@@ -8,7 +8,7 @@
 namespace {
 
 struct Command {
-    const zav::cli::CommandSpec* spec;
+    const zav::cli::CommandInfo* info;
     int (*run)(int argc, char** argv);
 };
 
@@ -22,14 +22,14 @@ constexpr Command kCommands[] = {
 
 const Command* FindCommand(const char* name) {
     for (const Command& c : kCommands) {
-        if (std::strcmp(name, c.spec->name) == 0)
+        if (std::strcmp(name, c.info->name) == 0)
             return &c;
     }
     return nullptr;
 }
 
 enum ProgramOption { kVersion };
-constexpr zav::cli::OptionSpec kProgramOptions[] = {
+constexpr zav::cli::OptionInfo kProgramOptions[] = {
     {kVersion, "version", nullptr, "show the version and the system it runs on, then exit"},
 };
 
@@ -38,7 +38,7 @@ constexpr zav::cli::OptionSpec kProgramOptions[] = {
 void PrintHelp() {
     const char* lead = "Usage:";
     for (const Command& c : kCommands) {
-        std::printf("%s zavprint %s\n", lead, c.spec->synopsis);
+        std::printf("%s zavprint %s\n", lead, c.info->synopsis);
         lead = "  or: ";
     }
     std::printf("%s zavprint COMMAND --help\n"
@@ -47,7 +47,7 @@ void PrintHelp() {
                 "Commands: render (the default), capture, finish, ports, view.\n\n",
                 lead);
     for (const Command& c : kCommands) {
-        zav::cli::PrintCommandSection(*c.spec);
+        zav::cli::PrintCommandSection(*c.info);
         std::printf("\n");
     }
     std::printf("Options:\n");
@@ -64,7 +64,7 @@ void PrintHelp() {
                 "  /dev/zavprint    the print cable, named by the udev rule of the package\n");
 }
 
-const zav::cli::CommandSpec kProgram{
+const zav::cli::CommandInfo kProgram{
     .name = nullptr,
     .synopsis = "COMMAND [OPTION]...",
     .summary = "",
@@ -89,7 +89,7 @@ int Dispatch(int argc, char** argv) {
         const Command* command = FindCommand(argv[2]);
         if (!command)
             return zav::cli::UsageError(kProgram, "no command %s", argv[2]);
-        zav::cli::PrintCommandHelp(*command->spec);
+        zav::cli::PrintCommandHelp(*command->info);
         return 0;
     }
     // Options of rendering may come before the capture files.

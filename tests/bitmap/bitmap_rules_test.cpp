@@ -15,7 +15,7 @@
 namespace {
 
 using zav::ParseBitmapFile;
-using zavtest::BmpSpec;
+using zavtest::BmpShape;
 using zavtest::MakeBmp;
 
 std::span<const std::uint8_t> Block(const std::vector<std::uint8_t>& file) {
@@ -25,7 +25,7 @@ std::span<const std::uint8_t> Block(const std::vector<std::uint8_t>& file) {
 TEST(DibHeader, ColourCountTableSizeAndBitsFollowTheHeader) {
     struct Case {
         const char* what;
-        BmpSpec spec;
+        BmpShape shape;
         std::uint32_t colours, tableSize;
         std::uint64_t bits;
     };
@@ -44,7 +44,7 @@ TEST(DibHeader, ColourCountTableSizeAndBitsFollowTheHeader) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::vector<std::uint8_t> file = MakeBmp(c.spec);
+        const std::vector<std::uint8_t> file = MakeBmp(c.shape);
         EXPECT_EQ(zav::DibNumColors(Block(file)), c.colours);
         EXPECT_EQ(zav::DibPaletteSize(Block(file)), c.tableSize);
         EXPECT_EQ(zav::DibBits(Block(file)), c.bits);
@@ -90,7 +90,7 @@ TEST(DibParser, RefusesWhatItCannotReadInsideTheBytes) {
 
     struct Case {
         const char* what;
-        BmpSpec spec;
+        BmpShape shape;
     };
     const Case bad[] = {
         {"biClrUsed 65535", {.bitCount = 8, .clrUsed = 65535, .colours = 16}},
@@ -107,7 +107,7 @@ TEST(DibParser, RefusesWhatItCannotReadInsideTheBytes) {
     };
     for (const Case& c : bad) {
         SCOPED_TRACE(c.what);
-        auto file = MakeBmp(c.spec);
+        auto file = MakeBmp(c.shape);
         if (std::strcmp(c.what, "header larger than the block") == 0)
             file.resize(14 + 60);
         EXPECT_FALSE(ParseBitmapFile(file));

@@ -21,7 +21,7 @@ extern "C" LRESULT CALLBACK BitmapWndProc(HWND wnd, UINT msg, WPARAM wParam, LPA
 
 namespace {
 
-using zavtest::BmpSpec;
+using zavtest::BmpShape;
 using zavtest::MakeBmp;
 
 const HPALETTE kUntouched = reinterpret_cast<HPALETTE>(static_cast<std::intptr_t>(-7));
@@ -74,14 +74,14 @@ std::uint32_t TableColour(std::uint32_t i) {
 }
 
 // logo.bmp: 8 bits, biClrUsed 64, a gap before the rows, every pixel colour 40.
-const BmpSpec kLogo{
+const BmpShape kLogo{
     .width = 40, .height = 30, .bitCount = 8, .clrUsed = 64, .colours = 64, .gap = 24, .fill = 40};
 
 TEST(LoadBitmap, HeadersBitCountsAndPalettes) {
     const std::string dir = TempFolder();
     struct Case {
         const char* what;
-        BmpSpec spec;
+        BmpShape shape;
         int paletteEntries; // -1: none
         std::uint32_t pixel;
     };
@@ -110,12 +110,12 @@ TEST(LoadBitmap, HeadersBitCountsAndPalettes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir + "case.bmp";
-        Write(path, MakeBmp(c.spec));
+        Write(path, MakeBmp(c.shape));
         HPALETTE pal = kUntouched;
         HBITMAP bmp = zav::LoadBitmapByExtension(path.c_str(), &pal);
         ASSERT_TRUE(bmp);
-        EXPECT_EQ(SizeOf(bmp).cx, c.spec.width);
-        EXPECT_EQ(SizeOf(bmp).cy, c.spec.height);
+        EXPECT_EQ(SizeOf(bmp).cx, c.shape.width);
+        EXPECT_EQ(SizeOf(bmp).cy, c.shape.height);
         EXPECT_EQ(PixelOf(bmp, 0, 0), c.pixel);
         if (c.paletteEntries < 0)
             EXPECT_EQ(pal, nullptr);
@@ -296,7 +296,7 @@ TEST(BitmapField, ShowsCopiesAndReleasesItsPicture) {
         }
         // Ctrl+V with a picture on the clipboard takes the file again: the
         // picture as the file holds it now.
-        BmpSpec changed = kLogo;
+        BmpShape changed = kLogo;
         changed.fill = 41;
         Write(beside + "logo.bmp", MakeBmp(changed));
         SendMessageTimeoutA(field, WM_CHAR, 22, 0, SMTO_NORMAL, 5000, nullptr);

@@ -7,7 +7,7 @@
 
 namespace zavtest {
 
-struct BmpSpec {
+struct BmpShape {
     std::uint32_t headerSize = 40; // 12: core header
     std::int32_t width = 4;
     std::int32_t height = 2;
@@ -26,13 +26,13 @@ inline void Put(std::vector<std::uint8_t>& b, std::uint32_t v, int bytes) {
         b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-inline std::uint32_t StrideOf(const BmpSpec& s) {
+inline std::uint32_t StrideOf(const BmpShape& s) {
     const std::uint32_t width = static_cast<std::uint32_t>(s.width < 0 ? -s.width : s.width);
     return ((width * s.bitCount + 31) / 32) * 4;
 }
 
 // Colour i of the table is (red i, green 2i, blue 3i), all modulo 256.
-inline std::vector<std::uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<std::uint8_t> MakeBmp(const BmpShape& s) {
     const bool core = s.headerSize == 12;
     const std::uint32_t entry = core ? 3 : 4;
     const std::uint32_t rows = static_cast<std::uint32_t>(s.height < 0 ? -s.height : s.height);
