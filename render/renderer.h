@@ -39,6 +39,11 @@ enum RenderResult : int {
 // file it opens is closed before it returns, and on failure no file it made is
 // left behind. Safe to call from one thread at a time per output file.
 int RenderCaptureFile(const char* path);
+// The same, handing every block of the bitmap file also to `copy` (at the
+// same offsets), so that a caller can use the page without reading it back.
+// Only a kRenderOk result makes the copy a whole bitmap file; what the copy
+// does with a block never fails the bitmap.
+int RenderCaptureFile(const char* path, BlockOutput& copy);
 
 // Plain-words text of a RenderResult, for messages to the user.
 const char* RenderResultText(int result);

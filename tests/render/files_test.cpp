@@ -68,6 +68,10 @@ TEST(RenderFiles, SuccessLeavesOnlyCaptureAndBitmap) {
     ASSERT_EQ(zavtest::RenderBytes(dir, Text("AB\r\n"), nullptr, "run003.cpt"), 0);
     EXPECT_EQ(dir.List(), Names({"run003.$$$", "run003.bmp", "run003.cpt", "run003.tmp"}));
     EXPECT_EQ(fs::file_size(dir.path() / "run003.bmp"), 62u + 12 * 4);
+    // A copy handed the bitmap's blocks holds the file.
+    zav::VectorBlockOutput copy;
+    ASSERT_EQ(zav::RenderCaptureFile(dir.File("run003.cpt").c_str(), copy), zav::kRenderOk);
+    EXPECT_EQ(copy.bytes, zavtest::ReadBytes(dir.File("run003.bmp")));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.tmp")), Text("kept"));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.$$$")), Text("old"));
 }
