@@ -16,11 +16,10 @@ struct PageLog {
     int renderFailures = 0;
 };
 
-// Renders each capture file as soon as the splitter has completed it and says
-// what became of it.
-void RenderAndTell(const char* capturePath, void* context) {
+// Says what became of each capture file, rendered as soon as the splitter
+// completed it.
+void TellRendered(const char* capturePath, int result, void* context) {
     auto* log = static_cast<PageLog*>(context);
-    const int result = RenderCaptureFile(capturePath);
     if (result == kRenderOk) {
         std::printf("page: %s -> %s\n", capturePath, CaptureNames::BitmapOf(capturePath).c_str());
     } else {
@@ -113,7 +112,7 @@ int RunFinish(int argc, char** argv) {
     }
 
     PageLog log;
-    options.onCaptureFile = RenderAndTell;
+    options.onPageRendered = TellRendered;
     options.context = &log;
     FinishOutcome outcome;
     const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);

@@ -41,6 +41,7 @@ int MakeBasePath(const char* folder, const char* name, char* out, std::size_t ou
 
 // Called with the path of each capture file as soon as it is complete.
 using PageCompleteFn = void (*)(const char* capturePath, void* context);
+using PageRenderedFn = void (*)(const char* capturePath, int renderResult, void* context);
 
 // Page mode without rendering and report: copies the raw recording into base
 // path + "001.cpt", "002.cpt", ... cutting after every form feed (ESC and the
@@ -60,8 +61,12 @@ struct FinishOptions {
     // What to do with each complete capture file; null renders it
     // (RenderCaptureFile), which writes its page bitmap beside it.
     PageCompleteFn onCaptureFile = nullptr;
+    // When the capture files are rendered here: told of each, with
+    // RenderCaptureFile's result.
+    PageRenderedFn onPageRendered = nullptr;
     void* context = nullptr;
-    // Also write base path + ".pdf" from the page bitmaps, after the report.
+    // Also write base path + ".pdf" from the page bitmaps, made beside the
+    // rendering and finished after the report.
     bool pdf = false;
     PdfPaper paper = PdfPaper::A4;
 };
@@ -73,7 +78,7 @@ struct FinishOutcome {
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"
     bool pdfWritten = false;
-    int pdfResult = 0;      // WritePrintoutPdf's result, when it ran
+    int pdfResult = 0;      // a PdfResult, when a PDF was asked for
     std::string pdfPath;    // base path + ".pdf", when one was asked for
     std::string failedFile; // the file that could not be made or read, on failure
 };
@@ -91,8 +96,9 @@ struct FinishOutcome {
 // raw recording whatever keepRaw says, writes the report for the pages that
 // were complete, and returns the failure. `outcome` may be null.
 //
-// With `pdf`, the PDF of the page bitmaps follows the report (for the pages
-// that were complete; none when there is no page). A PDF that cannot be
+// With `pdf`, each page bitmap goes into the PDF as soon as it is rendered
+// (on a thread of its own), and the PDF is finished after the report (for the
+// pages that were complete; none when there is no page). A PDF that cannot be
 // written leaves no PDF of that name behind and gives kFinishPdfFailed when
 // nothing else failed.
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,

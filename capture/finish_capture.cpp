@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <system_error>
+#include <vector>
 
 namespace zav {
 
@@ -20,15 +23,55 @@ namespace {
 struct Collector {
     const FinishOptions* options;
     FinishOutcome* outcome;
+    PrintoutPdf* pdf; // null without a PDF
+};
+
+// The bytes of a page bitmap as the renderer writes them, for the PDF, up to
+// a size worth holding in memory; a larger page is read back from its file.
+class PageCopy final : public BlockOutput {
+  public:
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        if (tooLarge_ || offset + size > kMaxPageCopy) {
+            Drop();
+            return false;
+        }
+        try {
+            return copy_.WriteAt(offset, data, size);
+        } catch (const std::bad_alloc&) {
+            Drop();
+            return false;
+        }
+    }
+    std::vector<std::uint8_t> Take() { return std::move(copy_.bytes); }
+
+  private:
+    static constexpr std::uint64_t kMaxPageCopy = 32u << 20;
+    void Drop() {
+        tooLarge_ = true;
+        copy_.bytes = {};
+    }
+    VectorBlockOutput copy_;
+    bool tooLarge_ = false;
 };
 
 void OnCaptureFile(const char* path, void* context) {
     auto* collect = static_cast<Collector*>(context);
+    const FinishOptions& options = *collect->options;
     collect->outcome->captureFiles.emplace_back(path);
-    if (collect->options->onCaptureFile)
-        collect->options->onCaptureFile(path, collect->options->context);
-    else
-        RenderCaptureFile(path);
+    PageCopy copy;
+    bool copied = false;
+    if (options.onCaptureFile) {
+        options.onCaptureFile(path, options.context);
+    } else {
+        const int result = collect->pdf ? RenderCaptureFile(path, copy) : RenderCaptureFile(path);
+        copied = result == kRenderOk;
+        if (options.onPageRendered)
+            options.onPageRendered(path, result, options.context);
+    }
+    // The PDF takes the page while the next one is split and rendered.
+    char bitmap[kPathBufferSize];
+    if (collect->pdf && ReplaceExtension(path, "bmp", bitmap))
+        collect->pdf->Add(bitmap, copied ? copy.Take() : std::vector<std::uint8_t>{});
 }
 
 // Size of the recording; false when there is no recording file to read.
@@ -84,24 +127,6 @@ int FinishSingleFile(const char* rawPath, const CaptureNames& names, const Finis
     return kFinishOk;
 }
 
-// The PDF of the pages kept, from their bitmaps; the recording is never its victim.
-void WritePdf(const char* rawPath, const FinishOptions& options, FinishOutcome& out) {
-    std::vector<std::string> bitmaps;
-    for (const std::string& capture : out.captureFiles) {
-        char bitmap[kPathBufferSize];
-        if (ReplaceExtension(capture, "bmp", bitmap))
-            bitmaps.emplace_back(bitmap);
-    }
-    PrintoutPdfOptions pdf;
-    pdf.paper = options.paper;
-    pdf.keep = {rawPath};
-    std::string failed;
-    out.pdfResult = WritePrintoutPdf(out.pdfPath, bitmaps, pdf, &failed);
-    out.pdfWritten = out.pdfResult == kPdfOk;
-    if (!out.pdfWritten && out.failedFile.empty())
-        out.failedFile = failed;
-}
-
 } // namespace
 
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
@@ -120,7 +145,15 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         return kFinishRawIsOutput;
     }
 
-    Collector collect{&options, &out};
+    // The PDF of the pages kept, from their bitmaps; the recording is never its victim.
+    std::unique_ptr<PrintoutPdf> pdf;
+    if (options.pdf) {
+        PrintoutPdfOptions pdfOptions;
+        pdfOptions.paper = options.paper;
+        pdfOptions.keep = {rawPath};
+        pdf = std::make_unique<PrintoutPdf>(out.pdfPath, std::move(pdfOptions));
+    }
+    Collector collect{&options, &out, pdf.get()};
     int result = kFinishOk;
     if (options.singleFile) {
         result = FinishSingleFile(rawPath, names, options, collect);
@@ -145,8 +178,12 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         result = kFinishReportFailed;
     if (options.pdf && out.pageCount == 0) {
         out.pdfResult = kPdfNoPages; // an empty recording: nothing to show
-    } else if (options.pdf) {
-        WritePdf(rawPath, options, out);
+    } else if (pdf) {
+        std::string failed;
+        out.pdfResult = pdf->Finish(&failed);
+        out.pdfWritten = out.pdfResult == kPdfOk;
+        if (!out.pdfWritten && out.failedFile.empty())
+            out.failedFile = failed;
         if (result == kFinishOk && !out.pdfWritten)
             result = kFinishPdfFailed;
     }

@@ -5,10 +5,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #ifndef ZAV_VERSION_TEXT
 #define ZAV_VERSION_TEXT "unknown"
@@ -19,6 +24,13 @@ namespace zav {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The workers are woken a few pages at a time: a wake-up for every small page
+// costs the rendering thread more than the page itself.
+constexpr std::size_t kPagesPerWake = 8;
+constexpr std::size_t kBytesPerWake = 1u << 20;
+// Bitmap bytes waiting in memory at most; beyond, pages are read back.
+constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 
 std::uint32_t U16(const std::uint8_t* p) {
     return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
@@ -40,6 +52,12 @@ bool PickWorkName(const std::string& pdfPath, std::string& work) {
             return true;
     }
     return false;
+}
+
+// True when `path` names a file (through a link too).
+bool NameTaken(const std::string& path) {
+    std::error_code error;
+    return fs::exists(path, error) || error;
 }
 
 bool IsAnyOf(const std::string& path, const std::vector<std::string>& files) {
@@ -72,17 +90,23 @@ const char* PdfResultText(int result) {
 }
 
 bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
-    out.width = out.height = 0;
-    out.stride = 0;
-    out.rows.clear();
     FileBytes file;
     {
         UniqueFile in = OpenFile(path, "rb");
-        if (!in || ReadWholeFile(in.get(), file) != ReadWholeResult::Ok)
+        if (!in || ReadWholeFile(in.get(), file) != ReadWholeResult::Ok) {
+            out = PageBitmapPixels{};
             return false;
+        }
     }
-    const std::uint8_t* b = file.data.get();
-    const std::uint64_t size = file.size;
+    return ParsePageBitmap({file.data.get(), file.size}, out);
+}
+
+bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) {
+    out.width = out.height = 0;
+    out.stride = 0;
+    out.rows.clear();
+    const std::uint8_t* b = file.data();
+    const std::uint64_t size = file.size();
     if (size < 54 || b[0] != 'B' || b[1] != 'M')
         return false;
     const std::uint64_t pixelsAt = U32(b + 10);
@@ -126,76 +150,281 @@ bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
     return true;
 }
 
-int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                     const PrintoutPdfOptions& options, std::string* failedFile) {
-    std::string unused;
-    std::string& failed = failedFile ? *failedFile : unused;
-    failed.clear();
-    if (bitmaps.empty())
-        return kPdfNoPages;
-    if (IsAnyOf(pdfPath, options.keep) || IsAnyOf(pdfPath, bitmaps)) {
-        failed = pdfPath;
-        return kPdfWouldReplace;
-    }
-    std::string work;
+// What one thread needs to turn page bitmaps into PDF images.
+struct PageMaker {
+    PdfImageCompressor compressor;
+    PageBitmapPixels pixels;
+};
+
+struct PrintoutPdf::Work {
+    std::string pdfPath;
+    PrintoutPdfOptions options;
+    std::string workPath; // empty until the first page came
     UniqueFile out;
-    if (!PickWorkName(pdfPath, work) || !(out = OpenFile(work.c_str(), "wb"))) {
-        failed = pdfPath;
-        return kPdfCannotCreate;
+    std::unique_ptr<PdfWriter> writer;
+    bool pdfNameTaken = false;              // a file lay under the PDF's name at the start
+    std::vector<std::string> bitmaps;       // every page added, in order
+    std::unique_ptr<PageMaker> inlineMaker; // for pages made without a worker
+    bool finished = false;
+
+    std::mutex mutex; // guards what follows
+    std::condition_variable wake;
+    struct Page {
+        std::size_t index;
+        std::string bitmap;
+        std::vector<std::uint8_t> bytes; // the bitmap file's, when given
+    };
+    std::deque<Page> queue;                   // pages to make
+    std::size_t queuedBytes = 0;              // their bitmap bytes
+    std::map<std::size_t, PdfPageImage> made; // pages made, waiting for their turn
+    std::size_t nextToWrite = 0;
+    bool writing = false; // a thread is writing pages out
+    bool closing = false;
+    int result = kPdfOk;
+    std::string failed;
+    std::vector<std::thread> workers;
+
+    void Fail(int code, const std::string& file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (result == kPdfOk) {
+            result = code;
+            failed = file;
+        }
+    }
+    int Result() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return result;
     }
 
-    int result = kPdfOk;
-    {
-        PdfWriter writer(out.get(), options.paper);
-        PageBitmapPixels page;
-        for (const std::string& bitmap : bitmaps) {
-            if (!ReadPageBitmap(bitmap.c_str(), page)) {
-                failed = bitmap;
-                result = kPdfBadBitmap;
-                break;
+    // Creates the work file and starts the workers; false on failure.
+    bool Begin() {
+        if (IsAnyOf(pdfPath, options.keep)) {
+            Fail(kPdfWouldReplace, pdfPath);
+            return false;
+        }
+        if (!PickWorkName(pdfPath, workPath) || !(out = OpenFile(workPath.c_str(), "wb"))) {
+            workPath.clear();
+            Fail(kPdfCannotCreate, pdfPath);
+            return false;
+        }
+        writer = std::make_unique<PdfWriter>(out.get(), options.paper);
+        // The pages are rendered on one processor; the others make the PDF.
+        const unsigned processors = std::thread::hardware_concurrency();
+        const unsigned count = options.workers
+                                   ? options.workers
+                                   : std::clamp(processors > 1 ? processors - 1 : 1u, 1u, 3u);
+        try {
+            while (workers.size() < count)
+                workers.emplace_back([this] { Run(); });
+        } catch (const std::system_error&) {
+            // Fewer threads, or none: then the pages are made as they come.
+        }
+        return true;
+    }
+
+    // Reads and compresses page `index`, then writes out what is due.
+    void MakePage(const Page& page, PageMaker& maker) {
+        if (Result() != kPdfOk)
+            return;
+        PdfPageImage image;
+        try {
+            const bool read = page.bytes.empty() ? ReadPageBitmap(page.bitmap.c_str(), maker.pixels)
+                                                 : ParsePageBitmap(page.bytes, maker.pixels);
+            if (!read) {
+                Fail(kPdfBadBitmap, page.bitmap);
+                return;
             }
-            PdfImage image;
-            image.width = page.width;
-            image.height = page.height;
-            image.stride = page.stride;
-            image.rows = page.rows.data();
-            image.setBitIsBlack = page.setBitIsBlack;
-            if (!writer.AddPage(image)) {
-                result = kPdfCannotWrite;
+            const PageBitmapPixels& bitmap = maker.pixels;
+            PdfImage pixels;
+            pixels.width = bitmap.width;
+            pixels.height = bitmap.height;
+            pixels.stride = bitmap.stride;
+            pixels.rows = bitmap.rows.data();
+            pixels.setBitIsBlack = bitmap.setBitIsBlack;
+            if (!maker.compressor.Compress(pixels, image)) {
+                Fail(kPdfCannotWrite, pdfPath);
+                return;
+            }
+        } catch (...) {
+            // Out of memory on a huge page: no exception leaves a worker.
+            Fail(kPdfCannotWrite, pdfPath);
+            return;
+        }
+        WriteDue(page.index, std::move(image));
+    }
+
+    // Pages go into the file in page order, written by whichever thread
+    // finds the next one made.
+    void WriteDue(std::size_t index, PdfPageImage&& image) {
+        std::unique_lock<std::mutex> lock(mutex);
+        made.emplace(index, std::move(image));
+        if (writing)
+            return; // the writing thread finds it
+        writing = true;
+        while (result == kPdfOk) {
+            const auto next = made.find(nextToWrite);
+            if (next == made.end())
                 break;
+            const PdfPageImage page = std::move(next->second);
+            made.erase(next);
+            ++nextToWrite;
+            lock.unlock();
+            const bool ok = writer->AddPage(page);
+            lock.lock();
+            if (!ok && result == kPdfOk) {
+                result = kPdfCannotWrite;
+                failed = pdfPath;
             }
         }
-        if (result == kPdfOk) {
-            const std::string_view name = std::string_view(pdfPath).substr(FileNameOffset(pdfPath));
-            PdfDocumentInfo info;
-            info.title = "ZAV Print - ";
-            info.title += name.substr(0, name.rfind('.'));
-            info.producer = "ZAV Print Utility " ZAV_VERSION_TEXT;
-            info.created = std::chrono::duration_cast<std::chrono::seconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count();
-            if (!writer.Finish(info))
-                result = kPdfCannotWrite;
+        writing = false;
+    }
+
+    void Run() {
+        try {
+            PageMaker maker;
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                wake.wait(lock, [this] { return closing || !queue.empty(); });
+                if (queue.empty())
+                    return;
+                const Page page = std::move(queue.front());
+                queue.pop_front();
+                queuedBytes -= page.bytes.size();
+                lock.unlock();
+                MakePage(page, maker);
+                lock.lock();
+            }
+        } catch (...) {
+            Fail(kPdfCannotWrite, pdfPath);
         }
     }
-    if (!CloseFile(out) && result == kPdfOk)
+
+    // Lets the workers make what they were given and end.
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            closing = true;
+        }
+        wake.notify_all();
+        for (std::thread& worker : workers)
+            worker.join();
+        workers.clear();
+    }
+};
+
+PrintoutPdf::PrintoutPdf(std::string pdfPath, PrintoutPdfOptions options)
+    : work_(std::make_unique<Work>()) {
+    work_->pdfPath = std::move(pdfPath);
+    work_->options = std::move(options);
+    work_->pdfNameTaken = NameTaken(work_->pdfPath);
+}
+
+PrintoutPdf::~PrintoutPdf() {
+    Work& w = *work_;
+    if (w.finished)
+        return;
+    w.Fail(kPdfCannotWrite, w.pdfPath); // the pages still queued are not written
+    w.Stop();
+    w.out.reset();
+    if (!w.workPath.empty())
+        std::remove(w.workPath.c_str());
+}
+
+void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes) {
+    Work& w = *work_;
+    if (w.finished || w.Result() != kPdfOk)
+        return;
+    // Only a file that lies under the PDF's name can be harmed by it; the
+    // bitmaps are new, so most often nothing needs comparing.
+    if (w.pdfNameTaken && IsSameFile(w.pdfPath.c_str(), bitmap.c_str())) {
+        w.Fail(kPdfWouldReplace, w.pdfPath);
+        return;
+    }
+    if (w.workPath.empty() && !w.Begin())
+        return;
+    w.bitmaps.push_back(bitmap);
+    const std::size_t index = w.bitmaps.size() - 1;
+    if (w.workers.empty()) {
+        if (!w.inlineMaker)
+            w.inlineMaker = std::make_unique<PageMaker>();
+        w.MakePage({index, bitmap, std::move(bytes)}, *w.inlineMaker);
+        return;
+    }
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
+            bytes = {};
+        w.queuedBytes += bytes.size();
+        w.queue.push_back({index, bitmap, std::move(bytes)});
+        wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
+    }
+    if (wake)
+        w.wake.notify_one();
+}
+
+int PrintoutPdf::Finish(std::string* failedFile) {
+    Work& w = *work_;
+    std::string unused;
+    std::string& failed = failedFile ? *failedFile : unused;
+    if (w.finished)
+        return kPdfCannotWrite; // finished before
+    w.Stop();
+    w.finished = true;
+    int result = kPdfOk;
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        result = w.result;
+        failed = w.failed;
+    }
+    if (result == kPdfOk && w.bitmaps.empty())
+        return kPdfNoPages; // nothing was created
+    if (result == kPdfOk) {
+        const std::string_view name = std::string_view(w.pdfPath).substr(FileNameOffset(w.pdfPath));
+        PdfDocumentInfo info;
+        info.title = "ZAV Print - ";
+        info.title += name.substr(0, name.rfind('.'));
+        info.producer = "ZAV Print Utility " ZAV_VERSION_TEXT;
+        info.created = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+        if (!w.writer->Finish(info))
+            result = kPdfCannotWrite;
+    }
+    w.writer.reset();
+    w.inlineMaker.reset();
+    if (w.out && !CloseFile(w.out) && result == kPdfOk)
         result = kPdfCannotWrite;
     // Checked again just before the PDF takes its name: the work file must
     // never take the place of a file that has to stay.
-    if (result == kPdfOk && (IsAnyOf(pdfPath, options.keep) || IsAnyOf(pdfPath, bitmaps)))
+    if (result == kPdfOk && NameTaken(w.pdfPath) &&
+        (IsAnyOf(w.pdfPath, w.options.keep) || IsAnyOf(w.pdfPath, w.bitmaps)))
         result = kPdfWouldReplace;
     if (result == kPdfOk) {
         std::error_code error;
-        fs::rename(work, pdfPath, error);
+        fs::rename(w.workPath, w.pdfPath, error);
         if (error)
             result = kPdfCannotWrite;
     }
     if (result != kPdfOk) {
-        std::remove(work.c_str());
+        if (!w.workPath.empty())
+            std::remove(w.workPath.c_str());
         if (failed.empty())
-            failed = pdfPath;
+            failed = w.pdfPath;
     }
     return result;
+}
+
+int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
+                     const PrintoutPdfOptions& options, std::string* failedFile) {
+    if (failedFile)
+        failedFile->clear();
+    if (bitmaps.empty())
+        return kPdfNoPages;
+    PrintoutPdf pdf(pdfPath, options);
+    for (const std::string& bitmap : bitmaps)
+        pdf.Add(bitmap);
+    return pdf.Finish(failedFile);
 }
 
 } // namespace zav

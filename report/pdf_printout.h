@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,12 +40,42 @@ struct PageBitmapPixels {
 // or top-down) with bounds checks on every field. False when the file cannot
 // be read or is anything else.
 bool ReadPageBitmap(const char* path, PageBitmapPixels& out);
+// The same for the bytes of such a file.
+bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out);
 
 struct PrintoutPdfOptions {
     PdfPaper paper = PdfPaper::A4;
     // Files the PDF must never replace (the raw recording, the capture file):
     // when the PDF's name is one of them, nothing is written.
     std::vector<std::string> keep;
+    // Threads that read and compress the pages; 0: one fewer than the
+    // processors (the rendering has one), at least one.
+    unsigned workers = 0;
+};
+
+// A PDF made while its page bitmaps are still being rendered: a worker thread
+// reads and compresses each bitmap handed to Add, in the order given, so the
+// PDF costs little more time than the rendering it runs beside. Finish waits
+// for the last page and renames the PDF into place. Nothing is created
+// before the first page comes, and a PDF left unfinished (destroyed without
+// Finish) leaves no work file behind.
+class PrintoutPdf {
+  public:
+    PrintoutPdf(std::string pdfPath, PrintoutPdfOptions options);
+    ~PrintoutPdf();
+    PrintoutPdf(const PrintoutPdf&) = delete;
+    PrintoutPdf& operator=(const PrintoutPdf&) = delete;
+
+    // The next page: the bitmap must be whole on disk when this is called.
+    // `bytes`, when not empty, are the bitmap file's bytes, used instead of
+    // reading it back. After a failure further pages are ignored.
+    void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {});
+    // A PdfResult, as WritePrintoutPdf gives it; call once.
+    int Finish(std::string* failedFile = nullptr);
+
+  private:
+    struct Work;
+    std::unique_ptr<Work> work_;
 };
 
 // Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order; an

@@ -18,6 +18,10 @@ struct Paper {
 constexpr Paper kA4{595.276, 841.890};
 constexpr Paper kLetter{612.0, 792.0};
 
+Paper PaperOf(PdfPaper paper) {
+    return paper == PdfPaper::Letter ? kLetter : kA4;
+}
+
 constexpr double kPointsPerDot = 72.0 / 60.0; // a dot column is 1/60 inch wide
 constexpr double kPointsPerRow = 1.0;         // a raster row is 1/72 inch tall
 constexpr double kMarginX = kPdfMarginDots * kPointsPerDot;
@@ -101,7 +105,7 @@ const char* PdfPaperName(PdfPaper paper) {
 }
 
 PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper) {
-    const Paper size = paper == PdfPaper::Letter ? kLetter : kA4;
+    const Paper size = PaperOf(paper);
     PdfPageLayout layout;
     layout.imageWidth = dots * kPointsPerDot;
     layout.imageHeight = rows * kPointsPerRow;
@@ -194,22 +198,48 @@ void PdfWriter::PutText(std::string_view text) {
     PutBytes(text.data(), text.size());
 }
 
-bool PdfWriter::Deflate(const PdfImage& image) {
-    const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
+struct PdfImageCompressor::Deflater {
     z_stream z{};
-    // Measured on printout pages: level 4 with Z_FILTERED and the larger
-    // state packs them slightly tighter than zlib's defaults in about two
-    // thirds of the time of level 6 with the same strategy.
-    if (deflateInit2(&z, 4, Z_DEFLATED, 15, 9, Z_FILTERED) != Z_OK)
+    bool ready = false;
+    ~Deflater() {
+        if (ready)
+            deflateEnd(&z);
+    }
+};
+
+PdfImageCompressor::PdfImageCompressor() : deflater_(std::make_unique<Deflater>()) {}
+PdfImageCompressor::~PdfImageCompressor() = default;
+
+bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
+    out.width = image.width;
+    out.height = image.height;
+    out.setBitIsBlack = image.setBitIsBlack;
+    out.data.clear();
+    const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
+    // One image is compressed in one go: it must stay well inside 32-bit sizes.
+    if (static_cast<std::uint64_t>(rowBytes) * image.height > kMaxImageBytes)
+        return false;
+    if (image.width == 0 || image.height == 0)
+        return true; // an empty page: no image
+    if (!image.rows || image.stride < rowBytes)
         return false;
     const std::size_t total = rowBytes * image.height;
-    deflated_.resize(deflateBound(&z, static_cast<uLong>(total)));
-    z.next_out = deflated_.data();
-    z.avail_out = static_cast<uInt>(deflated_.size());
-    bool ok = true;
+
+    z_stream& z = deflater_->z;
+    if (!deflater_->ready) {
+        if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
+            return false;
+        deflater_->ready = true;
+    } else if (deflateReset(&z) != Z_OK) {
+        return false;
+    }
+    out.data.resize(deflateBound(&z, static_cast<uLong>(total)));
+    z.next_out = out.data.data();
+    z.avail_out = static_cast<uInt>(out.data.size());
     // Contiguous rows go in one piece; rows with fill bytes between them one by one.
     const bool contiguous = image.stride == rowBytes;
     const std::uint32_t pieces = contiguous ? 1 : image.height;
+    bool ok = true;
     for (std::uint32_t i = 0; ok && i < pieces; ++i) {
         z.next_in = const_cast<Bytef*>(image.rows + i * image.stride);
         z.avail_in = static_cast<uInt>(contiguous ? total : rowBytes);
@@ -217,38 +247,45 @@ bool PdfWriter::Deflate(const PdfImage& image) {
         const int result = deflate(&z, flush);
         ok = flush == Z_FINISH ? result == Z_STREAM_END : result == Z_OK;
     }
-    deflated_.resize(ok ? z.total_out : 0);
-    deflateEnd(&z);
+    out.data.resize(ok ? z.total_out : 0);
     return ok;
 }
 
+std::uint32_t PdfWriter::ContentObject(const std::string& content) {
+    for (const auto& [text, object] : contents_) {
+        if (text == content)
+            return object;
+    }
+    const std::uint32_t object = NewObject();
+    BeginObject(object);
+    Put("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content,
+        "endstream\nendobj\n");
+    contents_.emplace_back(content, object);
+    return object;
+}
+
 bool PdfWriter::AddPage(const PdfImage& image) {
+    if (ok_ && !compressor_.Compress(image, image_))
+        ok_ = false;
+    return ok_ && AddPage(image_);
+}
+
+bool PdfWriter::AddPage(const PdfPageImage& image) {
     if (!ok_)
         return false;
     const bool hasImage = image.width > 0 && image.height > 0;
-    // One image is compressed in one go: it must stay well inside 32-bit sizes.
-    const std::uint64_t imageBytes = (image.width + 7ull) / 8 * image.height;
-    if (hasImage &&
-        (!image.rows || image.stride < (image.width + 7ull) / 8 || imageBytes > kMaxImageBytes)) {
-        ok_ = false;
-        return false;
-    }
     const PdfPageLayout layout = LayOutPdfPage(image.width, image.height, paper_);
 
     std::uint32_t imageObject = 0;
     if (hasImage) {
-        if (!Deflate(image)) {
-            ok_ = false;
-            return false;
-        }
         imageObject = NewObject();
         BeginObject(imageObject);
         // DeviceGray maps a sample of 0 to black unless Decode turns it round.
-        Put("<< /Type /XObject /Subtype /Image /Width ", std::to_string(image.width), " /Height ",
+        Put("<< /Subtype /Image /Width ", std::to_string(image.width), " /Height ",
             std::to_string(image.height), " /ColorSpace /DeviceGray /BitsPerComponent 1 /Decode ",
             image.setBitIsBlack ? "[1 0]" : "[0 1]", " /Filter /FlateDecode /Length ",
-            std::to_string(deflated_.size()), " >>\nstream\n");
-        PutBytes(deflated_.data(), deflated_.size());
+            std::to_string(image.data.size()), " >>\nstream\n");
+        PutBytes(image.data.data(), image.data.size());
         Put("\nendstream\nendobj\n");
     }
 
@@ -258,15 +295,16 @@ bool PdfWriter::AddPage(const PdfImage& image) {
         content.append(Number(layout.imageHeight)).append(" ").append(Number(layout.imageX));
         content.append(" ").append(Number(layout.imageY)).append(" cm\n/Im0 Do\nQ\n");
     }
-    const std::uint32_t contentObject = NewObject();
-    BeginObject(contentObject);
-    Put("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content,
-        "endstream\nendobj\n");
+    const std::uint32_t contentObject = ContentObject(content);
 
+    // The page tree gives the paper's size; a page of another size has its own.
+    const Paper paper = PaperOf(paper_);
     const std::uint32_t pageObject = NewObject();
     BeginObject(pageObject);
-    Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ", Number(layout.pageWidth), " ",
-        Number(layout.pageHeight), "] /Resources << ");
+    Put("<< /Type /Page /Parent 2 0 R ");
+    if (layout.pageWidth != paper.width || layout.pageHeight != paper.height)
+        Put("/MediaBox [0 0 ", Number(layout.pageWidth), " ", Number(layout.pageHeight), "] ");
+    Put("/Resources << ");
     if (hasImage)
         Put("/XObject << /Im0 ", std::to_string(imageObject), " 0 R >> ");
     Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
@@ -275,8 +313,10 @@ bool PdfWriter::AddPage(const PdfImage& image) {
 }
 
 bool PdfWriter::Finish(const PdfDocumentInfo& info) {
+    const Paper paper = PaperOf(paper_);
     BeginObject(2);
-    Put("<< /Type /Pages /Count ", std::to_string(pages_.size()), " /Kids [");
+    Put("<< /Type /Pages /MediaBox [0 0 ", Number(paper.width), " ", Number(paper.height),
+        "] /Count ", std::to_string(pages_.size()), " /Kids [");
     for (std::size_t i = 0; i < pages_.size(); ++i)
         Put(i % 10 == 0 ? "\n" : " ", std::to_string(pages_[i]), " 0 R");
     Put("\n] >>\nendobj\n");

@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zav {
@@ -66,6 +68,38 @@ std::string PdfTextString(std::string_view text);
 // "D:YYYYMMDDHHmmSSZ" for a time in seconds since 1970 UTC.
 std::string PdfDate(std::int64_t secondsSince1970);
 
+// A page's image as the PDF stores it, made by PdfImageCompressor.
+struct PdfPageImage {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool setBitIsBlack = true;
+    std::vector<std::uint8_t> data; // the image stream's bytes
+};
+
+// Compresses page images for the PDF with Flate, using zlib's run-length
+// strategy: a printout page is mostly long runs of white, and the rows of
+// text between them repeat little that a search for earlier strings would
+// find at a price worth paying. Measured on printout pages, its output is
+// about a tenth larger than at zlib's default level, made in a fifth of the
+// time. Keeps zlib's
+// state from one image to the next (setting it up anew for each small page
+// cost more than compressing it); one per thread.
+class PdfImageCompressor {
+  public:
+    PdfImageCompressor();
+    ~PdfImageCompressor();
+    PdfImageCompressor(const PdfImageCompressor&) = delete;
+    PdfImageCompressor& operator=(const PdfImageCompressor&) = delete;
+
+    // False when the image's fields do not fit together, when it is too
+    // large for one stream (1 GiB of rows), or when zlib fails.
+    bool Compress(const PdfImage& image, PdfPageImage& out);
+
+  private:
+    struct Deflater;
+    std::unique_ptr<Deflater> deflater_;
+};
+
 class PdfWriter {
   public:
     // Writes to `out`, which stays the caller's to close. The header is
@@ -77,6 +111,7 @@ class PdfWriter {
     // Adds a page showing `image` (a page of width or height 0 is an empty
     // page of paper size). False once anything failed.
     bool AddPage(const PdfImage& image);
+    bool AddPage(const PdfPageImage& image);
     // Writes the page tree, the document information and the cross-reference
     // table. False when anything since the start failed.
     bool Finish(const PdfDocumentInfo& info);
@@ -90,7 +125,9 @@ class PdfWriter {
     template <class... Pieces> void Put(const Pieces&... pieces) { (PutText(pieces), ...); }
     void PutText(std::string_view text);
     void PutBytes(const void* data, std::size_t size);
-    bool Deflate(const PdfImage& image);
+    // The object of the content stream `content`, written when first used:
+    // pages of one size share it.
+    std::uint32_t ContentObject(const std::string& content);
 
     std::FILE* out_;
     PdfPaper paper_;
@@ -98,7 +135,9 @@ class PdfWriter {
     std::uint64_t written_ = 0;
     std::vector<std::uint64_t> offsets_; // by object number; 0 is the free head
     std::vector<std::uint32_t> pages_;   // page object numbers, in order
-    std::vector<std::uint8_t> deflated_; // the current image, compressed
+    std::vector<std::pair<std::string, std::uint32_t>> contents_; // content streams written
+    PdfImageCompressor compressor_;
+    PdfPageImage image_; // for AddPage of an uncompressed image
 };
 
 } // namespace zav

@@ -183,12 +183,23 @@ TEST(PdfWriter, CrossReferencesAndImageDataReadBack) {
     bad = b;
     write(false);
     ASSERT_TRUE(Parse(ReadText(path), pdf));
-    // Catalog, page tree, information, then per page image (if any), content, page.
-    EXPECT_EQ(pdf.objects.size(), 3u + 3 + 2 + 3 + 3);
-    EXPECT_NE(pdf.bytes.find("/Type /Pages /Count 4"), std::string::npos);
+    // Catalog, page tree, information, then per page image (if any), content
+    // and page; pages of one size share one content stream.
+    EXPECT_EQ(pdf.objects.size(), 3u + 3 + 2 + 3 + 2);
+    const auto contents = [&](int page) {
+        std::size_t at = 0;
+        for (int n = 0; n <= page; ++n)
+            at = pdf.bytes.find("/Type /Page ", at + 1);
+        return std::stoi(pdf.bytes.substr(pdf.bytes.find("/Contents ", at) + 10));
+    };
+    EXPECT_EQ(contents(2), contents(3));
+    EXPECT_NE(contents(0), contents(2));
+    EXPECT_NE(contents(1), contents(2));
+    // The paper's size is the page tree's, for every page that has it.
+    EXPECT_NE(pdf.bytes.find("/Type /Pages /MediaBox [0 0 612 792] /Count 4"), std::string::npos);
+    EXPECT_EQ(pdf.bytes.find("/Type /Page /Parent 2 0 R /MediaBox"), std::string::npos);
     EXPECT_NE(pdf.bytes.find("/Title (ZAV Print - doc)"), std::string::npos);
     EXPECT_NE(pdf.bytes.find("/CreationDate (D:20231114221320Z)"), std::string::npos);
-    EXPECT_NE(pdf.bytes.find("/MediaBox [0 0 612 792]"), std::string::npos);
     ASSERT_EQ(pdf.imageData.size(), 3u);
     EXPECT_EQ(pdf.imageData[0], (Bytes{0xF0, 0x30, 0x01, 0x10, 0x80, 0xF0}));
     EXPECT_NE(pdf.imageDicts[0].find("/Width 12 /Height 3"), std::string::npos);
@@ -348,6 +359,41 @@ TEST(PrintoutPdf, TakesItsNameOnlyWholeAndNeverAFileThatMustStay) {
     EXPECT_EQ(
         zav::WritePrintoutPdf(dir.File("no/such/folder.pdf"), {bmp1}, zav::PrintoutPdfOptions{}),
         zav::kPdfCannotCreate);
+}
+
+// Pages made on several threads, some from bytes in memory and some read
+// back, go into the PDF in the order they came; one left unfinished leaves
+// nothing behind.
+TEST(PrintoutPdf, PagesKeepTheirOrderWhicheverThreadMadeThem) {
+    zavtest::ScratchDir dir;
+    zav::PrintoutPdfOptions options;
+    options.workers = 3;
+    const std::string path = dir.File("run.pdf");
+    std::vector<Bytes> rows;
+    {
+        zav::PrintoutPdf pdf(path, options);
+        for (int i = 0; i < 40; ++i) {
+            rows.push_back({static_cast<std::uint8_t>(i), 0x55, 0, static_cast<std::uint8_t>(~i)});
+            const Bytes file = RendererBitmap(32, {rows.back()});
+            const std::string bmp = dir.File("run" + std::to_string(100 + i) + ".bmp");
+            // A page given as bytes is not read back: its file may differ.
+            zavtest::WriteBytes(bmp, i % 2 ? zavtest::Text("BM gone") : file);
+            pdf.Add(bmp, i % 2 ? file : Bytes{});
+        }
+        ASSERT_EQ(pdf.Finish(), zav::kPdfOk);
+    }
+    ParsedPdf parsed;
+    ASSERT_TRUE(Parse(ReadText(path), parsed));
+    EXPECT_EQ(parsed.imageData, rows);
+    const std::string whole = ReadText(path);
+
+    {
+        zav::PrintoutPdf unfinished(path, options);
+        unfinished.Add(dir.File("run100.bmp"));
+    }
+    EXPECT_EQ(ReadText(path), whole);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().extension(), entry.path().filename() == "run.pdf" ? ".pdf" : ".bmp");
 }
 
 } // namespace
