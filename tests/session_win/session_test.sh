@@ -30,6 +30,10 @@ stop_pid() {
 }
 cleanup() {
     stop_pid "$apppid"
+    # The prefix is shared with the other tests: the browser command goes
+    # back to what it was (a broken one makes View in their runs show a
+    # message they do not expect).
+    [ -s "$work/http.reg" ] && wine reg import "$(winpath "$work/http.reg")" >/dev/null 2>&1
     # Let the Wine server end before the ptys go (see tests/dialogs).
     WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null
     WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -w 2>/dev/null
@@ -157,6 +161,7 @@ same_bitmaps pages001 pages002 pages003
 
 echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
+wine reg export 'HKCR\http\shell\open\command' "$(winpath "$work/http.reg")" /y >/dev/null 2>&1
 wine reg add 'HKCR\http\shell\open\command' /ve \
     /d "\"$(winpath "$work/browser.exe")\" -new \"%1\" -nohome" /f >/dev/null 2>&1
 # Presses View and shows the command line the browser in folder $1 got.
