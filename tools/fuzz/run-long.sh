@@ -11,7 +11,10 @@
 # the logs, with libFuzzer's final statistics (inputs run, inputs per second),
 # in BUILD_DIR/fuzz-long-N.log. WORKERS=N runs N fuzzers side by side;
 # MAX_LEN sets the longest input (2048 bytes unless told: longer inputs find
-# nothing new and cost more, wide bit images are in the unit tests).
+# nothing new and cost more, wide bit images are in the unit tests). TIMEOUT
+# sets the seconds one input may take before it counts as a hang (20 unless
+# told; on a machine busy with other work a fuzzer at low priority can wait
+# that long for the processor, so give it more there).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-10000000}
@@ -39,7 +42,7 @@ for w in $(seq 1 "$workers"); do
     ASAN_OPTIONS=detect_leaks=1:malloc_context_size=4:quarantine_size_mb=32 \
     UBSAN_OPTIONS=print_stacktrace=1 \
         "$build/tools/fuzz/zav_fuzz_render" -runs=$((runs / workers)) -max_len="${MAX_LEN:-2048}" \
-        -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/" \
+        -timeout="${TIMEOUT:-20}" -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/" \
         "$build/corpus" "${seeds[@]}" >"$build/fuzz-long-$w.log" 2>&1 &
     pids+=($!)
 done
