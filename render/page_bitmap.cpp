@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/stdio_file.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 
 namespace zav {
 
@@ -43,26 +43,6 @@ void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, 
     Put32(header.bytes + 2, fileSize);
     Put32(header.bytes + 18, static_cast<std::uint32_t>(width));
     Put32(header.bytes + 22, static_cast<std::uint32_t>(height));
-}
-
-bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
-                      std::size_t outSize, PathStyle style) {
-    if (outSize == 0)
-        return false;
-    out[0] = '\0';
-    const std::size_t nameStart = FileNameOffset(path, style);
-    std::size_t stem = path.size();
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string_view::npos && dot >= nameStart)
-        stem = dot;
-    const std::size_t length = stem + 1 + extension.size();
-    if (length + 1 > outSize)
-        return false;
-    std::memcpy(out, path.data(), stem);
-    out[stem] = '.';
-    std::memcpy(out + stem + 1, extension.data(), extension.size());
-    out[length] = '\0';
-    return true;
 }
 
 bool FileBlockOutput::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
