@@ -1,0 +1,75 @@
+/* Delays every creation of a file in the folder ZAV_SLOW_FOLDER (open with
+ * O_CREAT, fopen for writing, rename into it) by ZAV_SLOW_MS milliseconds
+ * (default 20), as a network share does. Everything else passes straight on. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+static void Pause(const char* path) {
+    const char* folder = getenv("ZAV_SLOW_FOLDER");
+    const char* ms = getenv("ZAV_SLOW_MS");
+    if (folder == NULL || path == NULL || strncmp(path, folder, strlen(folder)) != 0)
+        return;
+    const long wait = ms ? atol(ms) : 20;
+    struct timespec pause = {wait / 1000, (wait % 1000) * 1000000L};
+    nanosleep(&pause, NULL);
+}
+
+#define REAL(name, type)                                                                           \
+    static type real_##name;                                                                       \
+    if (real_##name == NULL)                                                                       \
+    real_##name = (type)dlsym(RTLD_NEXT, #name)
+
+typedef int (*open_fn)(const char*, int, ...);
+typedef int (*openat_fn)(int, const char*, int, ...);
+typedef FILE* (*fopen_fn)(const char*, const char*);
+typedef int (*rename_fn)(const char*, const char*);
+
+#define OPEN(name)                                                                                 \
+    int name(const char* path, int flags, ...) {                                                   \
+        REAL(name, open_fn);                                                                       \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const int mode = (flags & O_CREAT) ? va_arg(args, int) : 0;                                \
+        va_end(args);                                                                              \
+        if (flags & O_CREAT)                                                                       \
+            Pause(path);                                                                           \
+        return real_##name(path, flags, mode);                                                     \
+    }
+OPEN(open)
+OPEN(open64)
+
+#define OPENAT(name)                                                                               \
+    int name(int dir, const char* path, int flags, ...) {                                          \
+        REAL(name, openat_fn);                                                                     \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const int mode = (flags & O_CREAT) ? va_arg(args, int) : 0;                                \
+        va_end(args);                                                                              \
+        if (flags & O_CREAT)                                                                       \
+            Pause(path);                                                                           \
+        return real_##name(dir, path, flags, mode);                                                \
+    }
+OPENAT(openat)
+OPENAT(openat64)
+
+#define FOPEN(name)                                                                                \
+    FILE* name(const char* path, const char* mode) {                                               \
+        REAL(name, fopen_fn);                                                                      \
+        if (mode && (strchr(mode, 'w') || strchr(mode, 'a')))                                      \
+            Pause(path);                                                                           \
+        return real_##name(path, mode);                                                            \
+    }
+FOPEN(fopen)
+FOPEN(fopen64)
+
+int rename(const char* from, const char* to) {
+    REAL(rename, rename_fn);
+    Pause(to);
+    return real_rename(from, to);
+}
