@@ -429,15 +429,10 @@ class CopyingOutput final : public BlockOutput {
     BlockOutput& copy_;
 };
 
-// RenderCaptureFile, with or without a copy.
-int Render(const char* path, BlockOutput* copy) {
-    char bitmapPath[kPathBufferSize];
-    if (!ReplaceExtension(path, "bmp", bitmapPath))
-        return kRenderPathTooLong;
-    // A capture under the bitmap's name would be overwritten by its own page.
-    if (IsSameFile(path, bitmapPath))
-        return kRenderNameClash;
+} // namespace
 
+int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                        PageGeometry* geometry) {
     FileBytes capture;
     {
         UniqueFile in = OpenFile(path, "rb");
@@ -454,19 +449,34 @@ int Render(const char* path, BlockOutput* copy) {
     }
     const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
     const PageGeometry page = MeasurePage(bytes);
+    if (geometry)
+        *geometry = page;
     if (const int check = CheckPage(page); check != kRenderOk)
         return check; // nothing written
-
-    // The bitmap file is created with its first block, so a failure before
-    // that leaves an earlier bitmap of the same name as it was.
-    FileBlockOutput out(bitmapPath);
+    FileBlockOutput out(bitmap);
     CopyingOutput copying(out, copy ? *copy : out);
-    int result = WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
-    if (!out.Close() && result == kRenderOk)
-        result = kRenderCannotCreate;
-    if (result != kRenderOk && out.Created())
-        std::remove(bitmapPath); // a cut-off bitmap would pass for a whole page
+    const int result =
+        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
+    if (result == kRenderOk && !bitmap.Close())
+        return kRenderCannotCreate;
     return result;
+}
+
+namespace {
+
+// RenderCaptureFile, with or without a copy.
+int Render(const char* path, BlockOutput* copy) {
+    char bitmapPath[kPathBufferSize];
+    if (!ReplaceExtension(path, "bmp", bitmapPath))
+        return kRenderPathTooLong;
+    // A capture under the bitmap's name would be overwritten by its own page.
+    if (IsSameFile(path, bitmapPath))
+        return kRenderNameClash;
+    OutputFile bitmap(bitmapPath);
+    const int result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
+    if (result != kRenderOk)
+        return result; // the earlier bitmap stays, and nothing made here does
+    return bitmap.Commit({path}) ? kRenderOk : kRenderCannotCreate;
 }
 
 } // namespace

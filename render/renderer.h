@@ -20,6 +20,8 @@
 namespace zav {
 
 class BlockOutput;
+class OutputFile;
+struct PageGeometry;
 
 // Results of RenderCaptureFile.
 enum RenderResult : int {
@@ -36,14 +38,21 @@ enum RenderResult : int {
 };
 
 // Renders the capture file at `path` into its page bitmap. Synchronous; every
-// file it opens is closed before it returns, and on failure no file it made is
-// left behind. Safe to call from one thread at a time per output file.
+// file it opens is closed before it returns. The bitmap replaces an earlier
+// one of its name only once it is whole; on failure no file it made is left
+// behind and the earlier bitmap stays. Safe to call from one thread at a time
+// per output file.
 int RenderCaptureFile(const char* path);
 // The same, handing every block of the bitmap file also to `copy` (at the
 // same offsets), so that a caller can use the page without reading it back.
 // Only a kRenderOk result makes the copy a whole bitmap file; what the copy
 // does with a block never fails the bitmap.
 int RenderCaptureFile(const char* path, BlockOutput& copy);
+// Renders the capture file at `path` into `bitmap`, which the caller puts in
+// place (or abandons). `copy` (may be null) as above; `page` (may be null)
+// receives the page's size, also when nothing was printed on it.
+int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                        PageGeometry* page);
 
 // Plain-words text of a RenderResult, for messages to the user.
 const char* RenderResultText(int result);

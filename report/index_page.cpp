@@ -1,12 +1,14 @@
 #include "report/index_page.h"
 
-#include <cstdio>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <system_error>
+#include <thread>
 
+#include "base/output_file.h"
 #include "report/html_report.h"
 
 namespace zav {
@@ -18,6 +20,9 @@ namespace fs = std::filesystem;
 constexpr char kRowsBegin[] = "<!-- captures: one row per line, newest first -->";
 constexpr char kRowsEnd[] = "<!-- end of captures -->";
 constexpr char kLineEnd[] = "\r\n";
+// How long another holder of the index may keep it before this update gives up.
+constexpr int kClaimWaitMs = 10000;
+constexpr int kClaimPollMs = 20;
 
 constexpr char kPageHead[] =
     "<!DOCTYPE html>\r\n"
@@ -103,21 +108,8 @@ fs::path FreeAsideName(const fs::path& dir) {
     return {};
 }
 
-// A new file in `dir` that nothing had: index.html.<random>.part.
-fs::path NewPartName(const fs::path& dir) {
-    std::random_device seed;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = dir / ("index.html." + std::to_string(seed()) + ".part");
-        std::error_code error;
-        if (!fs::exists(candidate, error) && !error)
-            return candidate;
-    }
-    return {};
-}
-
-bool Put(std::FILE* file, std::string_view text) {
-    return std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-           std::fwrite(kLineEnd, 1, 2, file) == 2;
+bool Put(OutputFile& file, std::string_view text) {
+    return file.Write(text.data(), text.size()) && file.Write(kLineEnd, 2);
 }
 
 } // namespace
@@ -155,6 +147,13 @@ std::string IndexRow(const IndexEntry& entry) {
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
+    NameClaim claim;
+    for (int waited = 0; claim.Take((dir / "index.html.claim").string()) != NameClaim::kClaimed;
+         waited += kClaimPollMs) {
+        if (waited >= kClaimWaitMs)
+            return kIndexBusy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kClaimPollMs));
+    }
     IndexKind kind = ForEachRow(index, [](const std::string&) {});
     if (kind == IndexKind::Failed)
         return kIndexCannotRead;
@@ -174,12 +173,11 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
 
     // The new page, row by row: however many rows there are, only one is in
     // memory at a time.
-    const fs::path part = NewPartName(dir);
-    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
-    if (!file)
+    OutputFile file(index.string());
+    if (!file.Create())
         return kIndexCannotWrite;
-    bool written =
-        std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
+    bool written = file.Write(kPageHead, std::strlen(kPageHead)) && Put(file, kRowsBegin) &&
+                   Put(file, IndexRow(entry));
     if (kind == IndexKind::Ours) {
         const std::string same = NameAttribute(entry.name);
         kind = ForEachRow(index, [&](const std::string& row) {
@@ -188,13 +186,9 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
         });
     }
     written = written && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
-              std::fputs(kPageTail, file) >= 0;
-    const bool closed = std::fclose(file) == 0;
-    std::error_code error;
-    if (written && closed)
-        fs::rename(part, index, error);
-    if (!written || !closed || error) {
-        fs::remove(part, error);
+              file.Write(kPageTail, std::strlen(kPageTail));
+    if (!written || !file.Commit()) {
+        file.Abandon();
         return kind == IndexKind::Failed ? kIndexCannotRead : kIndexCannotWrite;
     }
     return kIndexOk;

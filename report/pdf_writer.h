@@ -16,6 +16,8 @@
 
 namespace zav {
 
+class OutputFile;
+
 enum class PdfPaper { A4, Letter };
 
 // The paper named `name` ("a4" or "letter", in any case); false for others.
@@ -102,9 +104,9 @@ class PdfImageCompressor {
 
 class PdfWriter {
   public:
-    // Writes to `out`, which stays the caller's to close. The header is
-    // written at once.
-    PdfWriter(std::FILE* out, PdfPaper paper);
+    // Writes to `out`, which stays the caller's to put in place. The header
+    // is written at once.
+    PdfWriter(OutputFile& out, PdfPaper paper);
     PdfWriter(const PdfWriter&) = delete;
     PdfWriter& operator=(const PdfWriter&) = delete;
 
@@ -129,7 +131,7 @@ class PdfWriter {
     // pages of one size share it.
     std::uint32_t ContentObject(const std::string& content);
 
-    std::FILE* out_;
+    OutputFile& out_;
     PdfPaper paper_;
     bool ok_ = true;
     std::uint64_t written_ = 0;
