@@ -42,6 +42,11 @@ bool NameInUse(const std::string& path) {
     return fs::symlink_status(path, error).type() != fs::file_type::not_found;
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     return a == b || IdentityOf(a.c_str()) == IdentityOf(b.c_str());
 }
@@ -53,20 +58,29 @@ SystemError MustStay(const std::string& path) {
 // A new empty file under a work name beside `path`, made here, for a file to
 // be moved to; empty when none can be made.
 std::string ReserveWorkName(const std::string& path, SystemError& error) {
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string name = WorkName(path);
-        const NativeFile file = CreateNewFile(name.c_str(), error);
-        if (file != kNoNativeFile) {
-            CloseFile(file, error);
-            return name;
-        }
-        if (!FileExists(error))
-            return {};
-    }
-    return {};
+    std::string name;
+    const NativeFile file = CreateWorkFile(path, name, error);
+    if (file == kNoNativeFile)
+        return {};
+    CloseFile(file, error);
+    return name;
 }
 
 } // namespace
+
+NativeFile CreateWorkFile(const std::string& target, std::string& workPath, SystemError& error) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string name = WorkName(target);
+        const NativeFile file = CreateNewFile(name.c_str(), error);
+        if (file != kNoNativeFile) {
+            workPath = std::move(name);
+            return file;
+        }
+        if (!FileExists(error))
+            break;
+    }
+    return kNoNativeFile;
+}
 
 void SetOutputObserver(OutputObserver* observer) {
     g_observer.store(observer);
@@ -101,20 +115,13 @@ bool OutputFile::Create() {
     if (Created() || failed_)
         return !failed_;
     SystemError error;
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string name = WorkName(target_);
-        file_ = CreateNewFile(name.c_str(), error);
-        if (file_ != kNoNativeFile) {
-            work_ = std::move(name);
-            identity_ = IdentityOf(file_);
-            if (OutputObserver* observer = g_observer.load())
-                tap_ = observer->Opened(target_);
-            return true;
-        }
-        if (!FileExists(error))
-            break;
-    }
-    return Fail(error);
+    file_ = CreateWorkFile(target_, work_, error);
+    if (file_ == kNoNativeFile)
+        return Fail(error);
+    identity_ = IdentityOf(file_);
+    if (OutputObserver* observer = g_observer.load())
+        tap_ = observer->Opened(target_);
+    return true;
 }
 
 bool OutputFile::Flush() {
@@ -262,10 +269,14 @@ bool OutputBatch::Commit() {
     if (committed_)
         return true;
     std::vector<std::string> targets;
+    std::vector<OutputFile*> placing;
     for (OutputFile& out : outputs_) {
-        if (!out.Create() || !out.Close())
+        if (out.done_ || (!out.Created() && !out.Failed()))
+            continue; // abandoned, or nothing was ever written to it
+        if (!out.Close())
             return Fail(out.Target(), out.Error());
         targets.push_back(out.Target());
+        placing.push_back(&out);
     }
     for (const auto& [path, target] : existing_)
         targets.push_back(target);
@@ -314,8 +325,8 @@ bool OutputBatch::Commit() {
         Fail(target, error);
         return false;
     };
-    for (OutputFile& out : outputs_) {
-        if (!place(out.WorkPath(), out.Target()))
+    for (OutputFile* out : placing) {
+        if (!place(out->WorkPath(), out->Target()))
             return false;
     }
     for (const auto& [path, target] : existing_) {
@@ -328,8 +339,8 @@ bool OutputBatch::Commit() {
             RemoveFile(aside[i].to.c_str(), error);
     }
     committed_ = true;
-    for (OutputFile& out : outputs_)
-        out.Done(true);
+    for (OutputFile* out : placing)
+        out->Done(true);
     return true;
 }
 
@@ -361,20 +372,18 @@ NameClaim::Result NameClaim::Take(std::string path, SystemError* error) {
                   static_cast<unsigned>(day.day()), static_cast<int>(time.hours().count()),
                   static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
-    text_ = "held by " + ThisProcessText() + " since " + since + "\n";
-    WriteFileAt(file, 0, text_.data(), text_.size(), failure);
+    const std::string text = "held by " + ThisProcessText() + " since " + since + "\n";
+    WriteFileAt(file, 0, text.data(), text.size(), failure);
     CloseFile(file, failure);
+    text_ = ReadText(path_); // what got there (a full disk may have cut it)
     return kClaimed;
 }
 
 void NameClaim::Release() {
     if (!identity_.known)
         return;
-    std::ifstream in(path_, std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    in.close();
     SystemError ignored;
-    if (IdentityOf(path_.c_str()) == identity_ && text == text_)
+    if (IdentityOf(path_.c_str()) == identity_ && ReadText(path_) == text_)
         RemoveFile(path_.c_str(), ignored);
     identity_ = {};
 }

@@ -58,6 +58,9 @@ void SetOutputObserver(OutputObserver* observer);
 
 // True when `fileName` ends like a work file: ".<8 hex digits>.part".
 bool IsWorkFileName(std::string_view fileName);
+// Creates a new file under a work name beside `target`, for writing;
+// kNoNativeFile with `error` set when none can be made.
+NativeFile CreateWorkFile(const std::string& target, std::string& workPath, SystemError& error);
 
 class OutputFile {
   public:
@@ -117,8 +120,8 @@ class OutputBatch {
     OutputBatch(const OutputBatch&) = delete;
     OutputBatch& operator=(const OutputBatch&) = delete;
 
-    // A new file that takes the name `target` at Commit. The reference stays
-    // valid as long as the batch.
+    // A new file that takes the name `target` at Commit, unless it was
+    // abandoned or never made. The reference stays valid as long as the batch.
     OutputFile& Add(std::string target);
     // A whole file elsewhere in the same folder that is moved to `target`
     // at Commit (and moved back when the batch cannot be put in place).

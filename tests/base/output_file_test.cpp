@@ -3,12 +3,7 @@
 // process at a time, and every byte shown to the observer.
 #include "base/output_file.h"
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
-
 #include <algorithm>
-#include <csignal>
 #include <map>
 
 #include "../capture/capture_test_support.h"
@@ -17,16 +12,7 @@ namespace {
 
 namespace fs = zavtest::fs;
 
-class OutputFileTest : public zavtest::CaptureFolderTest {
-  protected:
-    std::vector<std::string> Files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
+using OutputFileTest = zavtest::CaptureFolderTest;
 
 // Keeps the bytes of every output in file order, as a hash of them would.
 class Recorder : public zav::OutputObserver {
@@ -91,20 +77,16 @@ TEST_F(OutputFileTest, TakesItsNameOnlyWhole) {
 // A file-size limit is a failed write with its reason, like a full disk.
 TEST_F(OutputFileTest, FileSizeLimitFailsTheWrite) {
     Write(Path("run.pdf"), "earlier");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = saved;
-    tight.rlim_cur = 100000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
     zav::OutputFile out(Path("run.pdf"));
-    const std::string block(30000, 'x');
-    bool written = true;
-    for (int i = 0; i < 5 && written; ++i)
-        written = out.Write(block.data(), block.size());
-    const bool committed = out.Commit();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool committed = true;
+    {
+        zavtest::FileSizeLimit limit(100000);
+        const std::string block(30000, 'x');
+        bool written = true;
+        for (int i = 0; i < 5 && written; ++i)
+            written = out.Write(block.data(), block.size());
+        committed = out.Commit();
+    }
     EXPECT_FALSE(committed);
     EXPECT_EQ(out.Error().text, "File too large");
     EXPECT_EQ(Files(), std::vector<std::string>{"run.pdf"});

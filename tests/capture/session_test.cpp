@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -177,24 +178,20 @@ TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
     EXPECT_EQ(ReportImages(), 1);
 }
 
-TEST_F(SessionTest, NoDataGivesAnEmptyReportInBothModes) {
+// Start and Stop with no data changes nothing, also where replacing was
+// allowed: an earlier capture and a kept recording stay, and it is said.
+TEST_F(SessionTest, NoDataChangesNothingInBothModes) {
     Write(Path("run.cpt"), "old capture");
-    request_.singleFile = true;
-    FakeEnv single({"", 100}, stop_);
-    EXPECT_EQ(Run(single), zav::kSessionStopped);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt"))) << "the old capture file goes";
-    EXPECT_TRUE(zavtest::fs::exists(Path("run.html")));
-    EXPECT_EQ(ReportImages(), 0);
-    EXPECT_EQ(single.statuses, std::vector<std::string>{"0 pages: run.html"});
-
-    zavtest::fs::remove(Path("run.html"));
-    request_.singleFile = false;
-    FakeEnv pages({"", 100}, stop_);
-    EXPECT_EQ(Run(pages), zav::kSessionStopped);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run001.cpt")));
-    EXPECT_TRUE(zavtest::fs::exists(Path("run.html")));
-    EXPECT_EQ(ReportImages(), 0);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.tmp")));
+    Write(Path("run.tmp"), "kept recording");
+    request_.replace = true;
+    for (bool single : {true, false}) {
+        request_.singleFile = single;
+        FakeEnv env({"", 100}, stop_);
+        EXPECT_EQ(Run(env), zav::kSessionStopped);
+        EXPECT_EQ(env.statuses, std::vector<std::string>{"No data received: nothing written"});
+        EXPECT_EQ(Files(), (std::vector<std::string>{"run.cpt", "run.tmp"}));
+        EXPECT_EQ(Read(Path("run.tmp")), "kept recording");
+    }
 }
 
 // A session that cannot record ends before any byte and leaves the files of
@@ -231,7 +228,8 @@ TEST_F(SessionTest, SessionThatCannotRecordChangesNoFile) {
         FakeEnv env({Example(1), 100}, stop_);
         EXPECT_EQ(Run(env), zav::kSessionCannotOpenFile);
         EXPECT_EQ(env.openedPort, "Com5");
-        EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open capture file"});
+        EXPECT_EQ(env.statuses,
+                  std::vector<std::string>{"Cannot open capture file: " + Path("run.tmp")});
         EXPECT_FALSE(outcome_.finished);
     }
     zavtest::fs::remove(Path("run.tmp"));
@@ -280,7 +278,11 @@ TEST_F(SessionTest, WriteFailureEndsTheRecordingAndKeepsWhatWasStored) {
 
     EXPECT_EQ(result, zav::kSessionWriteFailed);
     EXPECT_EQ(outcome_.bytes, static_cast<long long>(limit));
-    EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), stream.substr(0, limit)));
+    // Its bitmap is larger than the limit too: no capture is made of it, and
+    // the recording stays.
+    EXPECT_TRUE(SameBytes(Read(Path("run.tmp")), stream.substr(0, limit)));
+    EXPECT_EQ(outcome_.finishResult, zav::kFinishCannotWriteBitmap);
+    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt")));
     ASSERT_FALSE(env.statuses.empty());
     EXPECT_EQ(env.statuses.back(), "Cannot write capture file: recording ended, 10000 bytes kept");
 }

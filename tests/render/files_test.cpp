@@ -1,17 +1,13 @@
 // File names, result codes and the work files left on disk.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
-
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "../capture/capture_test_support.h"
 #include "render/page_bitmap.h"
 #include "render/renderer.h"
 #include "render_test_support.h"
@@ -196,19 +192,11 @@ TEST(RenderFiles, BitmapThatCannotBeCreated) {
 TEST(RenderFiles, BitmapCutOffByAFullDiskIsRemoved) {
     ScratchDir dir;
     zavtest::WriteBytes(dir.File("page.bmp"), Text("earlier"));
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = saved;
-    tight.rlim_cur = 100;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
     std::string tall = "AB\r\n";
     for (int i = 0; i < 10; ++i)
         tall += "\x1bJ\xff";
-    const int result = zavtest::RenderBytes(dir, Text(tall + "CD\r\n"));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(result, zav::kRenderCannotCreate);
+    zavtest::FileSizeLimit limit(100);
+    EXPECT_EQ(zavtest::RenderBytes(dir, Text(tall + "CD\r\n")), zav::kRenderCannotCreate);
     EXPECT_EQ(dir.List(), Names({"page.bmp", "page.cpt"}));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("page.bmp")), Text("earlier"));
 }

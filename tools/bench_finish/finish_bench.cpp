@@ -48,13 +48,16 @@ struct Workspace {
     }
 };
 
-void NoRender(const char*, void*) {}
+bool NoRender(const char*, const char*, void*) {
+    return true;
+}
 
 void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = false) {
     Workspace work(static_cast<int>(state.range(0)));
     zav::FinishOptions options;
     options.singleFile = singleFile;
     options.pdf = pdf;
+    options.replace = true; // the capture of the last round
     if (!render)
         options.onCaptureFile = NoRender;
     zav::FinishOutcome outcome;

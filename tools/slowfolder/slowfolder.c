@@ -25,38 +25,36 @@ static void Pause(const char* path) {
     if (real_##name == NULL)                                                                       \
     real_##name = (type)dlsym(RTLD_NEXT, #name)
 
-typedef int (*open_fn)(const char*, int, ...);
 typedef int (*openat_fn)(int, const char*, int, ...);
 typedef FILE* (*fopen_fn)(const char*, const char*);
 typedef int (*rename_fn)(const char*, const char*);
 
-#define OPEN(name)                                                                                 \
-    int name(const char* path, int flags, ...) {                                                   \
-        REAL(name, open_fn);                                                                       \
-        va_list args;                                                                              \
-        va_start(args, flags);                                                                     \
-        const int mode = (flags & O_CREAT) ? va_arg(args, int) : 0;                                \
-        va_end(args);                                                                              \
-        if (flags & O_CREAT)                                                                       \
-            Pause(path);                                                                           \
-        return real_##name(path, flags, mode);                                                     \
-    }
-OPEN(open)
-OPEN(open64)
+// The mode that follows the flags when a file may be created.
+#define TAKE_MODE(flags, mode)                                                                     \
+    va_list args;                                                                                  \
+    va_start(args, flags);                                                                         \
+    const int mode = (flags & O_CREAT) ? va_arg(args, int) : 0;                                    \
+    va_end(args)
 
 #define OPENAT(name)                                                                               \
     int name(int dir, const char* path, int flags, ...) {                                          \
         REAL(name, openat_fn);                                                                     \
-        va_list args;                                                                              \
-        va_start(args, flags);                                                                     \
-        const int mode = (flags & O_CREAT) ? va_arg(args, int) : 0;                                \
-        va_end(args);                                                                              \
+        TAKE_MODE(flags, mode);                                                                    \
         if (flags & O_CREAT)                                                                       \
             Pause(path);                                                                           \
         return real_##name(dir, path, flags, mode);                                                \
     }
 OPENAT(openat)
 OPENAT(openat64)
+
+// open is openat in the current folder, through the one above.
+#define OPEN(name)                                                                                 \
+    int name(const char* path, int flags, ...) {                                                   \
+        TAKE_MODE(flags, mode);                                                                    \
+        return openat(AT_FDCWD, path, flags, mode);                                                \
+    }
+OPEN(open)
+OPEN(open64)
 
 #define FOPEN(name)                                                                                \
     FILE* name(const char* path, const char* mode) {                                               \
