@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include <set>
+#include <map>
 
 #include "base/output_file.h"
 #include "base/paths.h"
@@ -187,15 +187,20 @@ std::vector<CaptureNames::File> CaptureNames::Files(bool mayBeOurs) const {
     const std::size_t split = FileNameOffset(base_);
     const std::string_view name = Name();
     const fs::path folder = split == 0 ? fs::path(".") : fs::path(base_.substr(0, split));
-    std::set<std::string> all;
+    std::map<std::string, bool> all; // name, and whether it is a folder
     std::error_code error;
     fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error))
-        all.insert(it->path().filename().string());
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::error_code typeError;
+        all.emplace(it->path().filename().string(), it->is_directory(typeError));
+    }
     std::string sheetOf;
-    for (const std::string& file : all) {
+    for (const auto& [file, isFolder] : all) {
         CaptureFileKind kind = CaptureFileKind::kOutput;
         if (!IsCaptureFile(file, name, &kind, &sheetOf) || kind == CaptureFileKind::kClaim)
+            continue;
+        // A folder under such a name is in the way, but never replaced.
+        if (isFolder && !mayBeOurs)
             continue;
         if (!sheetOf.empty() && !mayBeOurs) {
             // X-K.bmp beside a capture file X-K.cpt is that capture's bitmap.

@@ -119,8 +119,9 @@ class CaptureNames {
     // The files of the folder that belong to this capture by kOwnFiles, work
     // files left of them included (output_file.h), claims not. A further
     // sheet X-K.bmp counts only while no capture file X-K.cpt is there (then
-    // it is that capture's bitmap); `mayBeOurs` counts it anyway, for the
-    // checks that must know every name the capture could write.
+    // it is that capture's bitmap), and a folder never counts; `mayBeOurs`
+    // counts both anyway, for the checks that must know every name in the
+    // way of what the capture writes.
     std::vector<File> Files(bool mayBeOurs = false) const;
     // The paths of Files(true): the recording first, then the report, then
     // the others in order. What is in the way of a new capture of this name.

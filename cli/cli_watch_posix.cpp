@@ -127,7 +127,8 @@ struct Recording {
     std::time_t lastDataTime = 0;
     long long syncedMs = 0;
     bool unsynced = false;
-    bool failed = false; // a flush or a sync failed: the printout ends here
+    bool failed = false;     // a write or a flush failed: the printout ends here
+    bool syncFailed = false; // what was written may not be on the disk: it is kept
     SystemError error;
 
     // Creates the file where nothing is: PREFIX-<now>[-N]-recording.raw.
@@ -161,18 +162,26 @@ struct Recording {
         unsynced = true;
         SyncIfDue();
     }
-    // Forces what came to the disk once a second; false once that failed.
+    // Forces what came to the disk once a second; false once a flush failed.
     bool SyncIfDue() {
-        if (unsynced && !failed && NowMs() - syncedMs >= kSyncEveryMs) {
-            failed = !SyncStream(file, error);
-            syncedMs = NowMs();
-            unsynced = false;
-        }
+        if (unsynced && !failed && NowMs() - syncedMs >= kSyncEveryMs)
+            Sync();
         return !failed;
+    }
+    void Sync() {
+        syncedMs = NowMs();
+        unsynced = false;
+        if (std::fflush(file) != 0) {
+            failed = true;
+            error = LastErrnoError();
+        } else if (SystemError reason; !SyncStream(file, reason) && !syncFailed) {
+            syncFailed = true;
+            Log("cannot force %s to the disk: %s; it is kept", path.c_str(), reason.text.c_str());
+        }
     }
     // False when the close lost data.
     bool Close() {
-        failed = !SyncStream(file, error) || failed;
+        Sync();
         const bool closed = std::fclose(file) == 0;
         file = nullptr;
         return closed && !failed;
@@ -450,8 +459,8 @@ LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idl
                 recording.error.text.empty() ? "write failed" : recording.error.text.c_str(),
                 state.bytes);
         }
-        finisher.Add(
-            {recording.path, state.bytes, recording.lastDataTime, result == kReadLoopWriteFailed});
+        finisher.Add({recording.path, state.bytes, recording.lastDataTime,
+                      result == kReadLoopWriteFailed || recording.syncFailed});
         if (result == kReadLoopReadFailed)
             return LineEnd::Lost;
         if (g_quit.load() != 0)

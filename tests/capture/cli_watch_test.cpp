@@ -355,6 +355,34 @@ TEST_F(CliWatch, PrintoutDuringFinishingIsRecordedWhole) {
     EXPECT_TRUE(SameBytes(Pages(saved[1].first), next));
 }
 
+// A recording that cannot be forced to the disk (a share that went away):
+// said, the printout is still finished whole, and its recording is kept.
+TEST_F(CliWatch, RecordingThatCannotBeForcedToTheDiskIsKept) {
+    StartSimulator();
+    setenv("LD_PRELOAD", SLOWFOLDER_PATH, 1);
+    setenv("ZAV_SLOW_FOLDER", Folder().c_str(), 1);
+    setenv("ZAV_SLOW_MS", "0", 1);
+    setenv("ZAV_FAIL_SYNC", "1", 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    StartWatch();
+    for (const char* name :
+         {"LD_PRELOAD", "ZAV_SLOW_FOLDER", "ZAV_SLOW_MS", "ZAV_FAIL_SYNC", "ASAN_OPTIONS"})
+        unsetenv(name);
+    Print();
+    ASSERT_TRUE(WaitForLog("saved", 1)) << Log();
+    EXPECT_EQ(Stop(), 0) << Log();
+    const auto saved = Saved();
+    ASSERT_EQ(saved.size(), 1u) << Log();
+    EXPECT_TRUE(SameBytes(Pages(saved[0].first), Example()));
+    const std::regex said("cannot force (\\S+-recording\\.raw) to the disk: Input/output error; "
+                          "it is kept");
+    std::smatch match;
+    const std::string log = Log();
+    ASSERT_TRUE(std::regex_search(log, match, said)) << log;
+    EXPECT_NE(log.find("the recording stays in " + match[1].str()), std::string::npos) << log;
+    EXPECT_TRUE(SameBytes(Read(match[1]), Example()));
+}
+
 // A folder the watch cannot write in: said once, and it does not start.
 TEST_F(CliWatch, FolderThatCannotBeWrittenIsSaidOnce) {
     fs::permissions(Folder(), fs::perms::owner_read | fs::perms::owner_exec |

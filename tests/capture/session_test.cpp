@@ -167,6 +167,15 @@ TEST_F(SessionTest, PageModeRecordsEveryByteRendersEachPageAndReports) {
     EXPECT_EQ(env.statuses.back(), "3 pages: run.html");
 }
 
+// The status says which page could not be drawn (an empty sheet is drawn).
+TEST_F(SessionTest, PageNotDrawnIsInTheStatus) {
+    FakeEnv env({"PAGE ONE\r\n\f\x01\x02\f\x03\x04", 100}, stop_);
+    EXPECT_EQ(Run(env), zav::kSessionStopped);
+    EXPECT_EQ(env.statuses.back(), "3 pages: run.html; not drawn: page 3");
+    ASSERT_EQ(outcome_.finish.pages.size(), 3u);
+    EXPECT_TRUE(outcome_.finish.pages[1].empty);
+}
+
 TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
     const std::string stream = Example(2);
     request_.singleFile = true;

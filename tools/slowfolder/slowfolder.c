@@ -1,19 +1,27 @@
 /* Delays every creation of a file in the folder ZAV_SLOW_FOLDER (open with
  * O_CREAT, fopen for writing, rename into it) by ZAV_SLOW_MS milliseconds
- * (default 20), as a network share does. Everything else passes straight on. */
+ * (default 20), as a network share does; with ZAV_FAIL_SYNC set, forcing a
+ * file of that folder to the disk (fdatasync, fsync) fails with EIO, as on a
+ * share that went away. Everything else passes straight on. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
+
+static int InFolder(const char* path) {
+    const char* folder = getenv("ZAV_SLOW_FOLDER");
+    return folder != NULL && path != NULL && strncmp(path, folder, strlen(folder)) == 0;
+}
 
 static void Pause(const char* path) {
-    const char* folder = getenv("ZAV_SLOW_FOLDER");
     const char* ms = getenv("ZAV_SLOW_MS");
-    if (folder == NULL || path == NULL || strncmp(path, folder, strlen(folder)) != 0)
+    if (!InFolder(path))
         return;
     const long wait = ms ? atol(ms) : 20;
     struct timespec pause = {wait / 1000, (wait % 1000) * 1000000L};
@@ -28,6 +36,7 @@ static void Pause(const char* path) {
 typedef int (*openat_fn)(int, const char*, int, ...);
 typedef FILE* (*fopen_fn)(const char*, const char*);
 typedef int (*rename_fn)(const char*, const char*);
+typedef int (*sync_fn)(int);
 
 // The mode that follows the flags when a file may be created.
 #define TAKE_MODE(flags, mode)                                                                     \
@@ -71,3 +80,19 @@ int rename(const char* from, const char* to) {
     Pause(to);
     return real_rename(from, to);
 }
+
+#define SYNC(name)                                                                                 \
+    int name(int fd) {                                                                             \
+        REAL(name, sync_fn);                                                                       \
+        char link[64], path[4096];                                                                 \
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);                                       \
+        const ssize_t size = readlink(link, path, sizeof path - 1);                                \
+        path[size > 0 ? size : 0] = '\0';                                                          \
+        if (getenv("ZAV_FAIL_SYNC") && InFolder(path)) {                                           \
+            errno = EIO;                                                                           \
+            return -1;                                                                             \
+        }                                                                                          \
+        return real_##name(fd);                                                                    \
+    }
+SYNC(fdatasync)
+SYNC(fsync)
