@@ -215,12 +215,15 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
     Making making(options, out);
     making.files.Keep(rawPath);
     const FileIdentity raw = IdentityOf(rawPath);
-    for (const CaptureNames::File& earlier : names.Files(!options.replace)) {
-        if (IdentityOf(earlier.path.c_str()) == raw)
-            continue; // the recording itself, under that name or another
-        if (!options.replace)
-            return making.Fail(kFinishInTheWay, names.Existing().front());
-        if (earlier.kind == CaptureFileKind::kOutput)
+    if (!options.replace) {
+        // The recording itself may lie there, under that name or another.
+        for (const std::string& earlier : names.Existing()) {
+            if (!(IdentityOf(earlier.c_str()) == raw))
+                return making.Fail(kFinishInTheWay, earlier);
+        }
+    }
+    for (const CaptureNames::File& earlier : names.Files()) {
+        if (earlier.kind == CaptureFileKind::kOutput && !(IdentityOf(earlier.path.c_str()) == raw))
             making.files.Replace(earlier.path);
     }
 
