@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kDirectWrite = 1024;
 constexpr int kNameAttempts = 100;
 constexpr char kWorkEnd[] = ".part";
 constexpr std::size_t kWorkDigits = 8;
@@ -142,7 +143,12 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     if (tap_)
         tap_->Written(at, data, size);
     end_ = std::max(end_, at + size);
-    if (!buffer_ && size < kBufferSize) {
+    // A block of some size goes straight on; small pieces gather first.
+    if (buffered_ == 0 && size >= kDirectWrite) {
+        SystemError error;
+        return WriteFileAt(file_, at, data, size, error) || Fail(error);
+    }
+    if (!buffer_) {
         buffer_.reset(new (std::nothrow) unsigned char[kBufferSize]);
         if (!buffer_)
             return Fail(ErrnoError(ENOMEM));
@@ -252,8 +258,6 @@ bool OutputBatch::Fail(const std::string& file, const SystemError& error) {
 }
 
 bool OutputBatch::InTheWay(const std::string& target) const {
-    if (!NameInUse(target))
-        return false;
     return std::none_of(earlier_.begin(), earlier_.end(),
                         [&](const std::string& earlier) { return SameFile(target, earlier); });
 }
@@ -280,7 +284,10 @@ bool OutputBatch::Commit() {
     }
     for (const auto& [path, target] : existing_)
         targets.push_back(target);
+    // Only a name in use can lead to a file that must stay or is in the way.
     for (const std::string& target : targets) {
+        if (!NameInUse(target))
+            continue;
         for (const std::string& keep : keep_) {
             if (SameFile(target, keep))
                 return Fail(target, MustStay(keep));

@@ -111,7 +111,16 @@ struct Splitter {
         return false;
     }
 
+    // Every byte of the recording passes here: the common case stays small.
     bool Put(std::uint8_t byte) {
+        if (out.file && out.used + 1 < kIoBlock) {
+            out.block[out.used++] = byte;
+            return true;
+        }
+        return PutStartingOrFlushing(byte);
+    }
+
+    bool PutStartingOrFlushing(std::uint8_t byte) {
         if (!out.file) {
             const std::string name = CaptureNames(std::string(base)).PageCapture(page);
             if (name.size() >= kPathBufferSize)
