@@ -84,7 +84,12 @@ std::string SumsLine(const Sha256Digest& digest, std::string_view name) {
             escaped += c;
         }
     }
-    return (escapes ? "\\" : "") + ToHex(digest) + "  " + escaped + "\n";
+    std::string line = escapes ? "\\" : "";
+    line += ToHex(digest);
+    line += "  ";
+    line += escaped;
+    line += '\n';
+    return line;
 }
 
 bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size_t* badLine) {
