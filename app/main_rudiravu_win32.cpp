@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "app/cmdline.h"
-#include "app/exports.h"
 #include "app/mainproc.h"
+#include "host/exports.h"
 #include "host/quor.h"
 #include "host/trel.h"
 #include "host/vok.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/paths.h"
 #include "record/record_io.h"
-#include "render/paths.h"
 
 namespace zav::record {
 

@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/capture_names.h"
+#include "base/paths.h"
+#include "base/stdio_file.h"
 #include "record/record_io.h"
-#include "render/paths.h"
-#include "render/stdio_file.h"
 
 namespace zav::record {
 
@@ -54,14 +55,6 @@ std::string FileNameOf(std::string_view path) {
 }
 
 } // namespace
-
-std::string SumsPathOf(std::string_view basePath) {
-    return std::string(basePath) + ".sha256";
-}
-
-std::string RecordPathOf(std::string_view basePath) {
-    return std::string(basePath) + ".record.json";
-}
 
 std::string SumsLine(const Sha256Digest& digest, std::string_view name) {
     std::string escaped;
@@ -334,8 +327,8 @@ int CaptureRecord::Write(const SigningKey* key, std::string* error) {
     for (const auto& [name, entry] : files_)
         sums += SumsLine(entry.digest, name);
     std::string sumsError;
-    if (!WriteWhole(SumsPathOf(base_), sums, sumsError)) {
-        missing_[FileNameOf(SumsPathOf(base_))] = sumsError;
+    if (!WriteWhole(CaptureNames(base_).Checksums(), sums, sumsError)) {
+        missing_[FileNameOf(CaptureNames(base_).Checksums())] = sumsError;
         fail(kRecordCannotWriteSums, sumsError);
     }
 
@@ -347,7 +340,8 @@ int CaptureRecord::Write(const SigningKey* key, std::string* error) {
             fail(kRecordCannotSign, "the key did not sign");
     }
     std::string recordError;
-    const bool recordWritten = !text.empty() && WriteWhole(RecordPathOf(base_), text, recordError);
+    const bool recordWritten =
+        !text.empty() && WriteWhole(CaptureNames(base_).Record(), text, recordError);
     if (recordWritten)
         recordDigest_ = Sha256Of(text);
     else if (!text.empty())

@@ -30,11 +30,6 @@
 
 namespace zav::record {
 
-// The names beside a capture's files: base path + ".sha256" and
-// base path + ".record.json".
-std::string SumsPathOf(std::string_view basePath);
-std::string RecordPathOf(std::string_view basePath);
-
 // "HASH  NAME\n" as sha256sum writes it: a name with a backslash, a line
 // feed or a carriage return is written with "\\", "\n", "\r" and the line
 // starts with a backslash.

@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "base/stdio_file.h"
 #include "record/record_io.h"
-#include "render/stdio_file.h"
 
 namespace zav::record {
 

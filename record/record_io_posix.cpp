@@ -1,21 +1,18 @@
 #include "record/record_io.h"
 
+#include "base/sys_error.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace zav::record {
 
 namespace {
-
-std::string SystemError(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 // Waits for a lock on the whole file, however long it grows.
 bool LockWhole(int fd, short type) {
@@ -49,12 +46,12 @@ bool LockedFile::Open(const std::string& path, Mode mode, std::string& error) {
     const int flags = mode == Mode::Append ? O_RDWR | O_CREAT | O_APPEND : O_RDONLY;
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) {
-        error = SystemError("cannot open");
+        error = WithReason("cannot open", LastErrnoError());
         return false;
     }
     handle_ = fd;
     if (!LockWhole(fd, mode == Mode::Append ? F_WRLCK : F_RDLCK) && mode == Mode::Append) {
-        error = SystemError("cannot lock");
+        error = WithReason("cannot lock", LastErrnoError());
         Close();
         return false;
     }
@@ -91,14 +88,14 @@ bool LockedFile::Append(const void* data, std::size_t size, std::string& error) 
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            error = SystemError("cannot write");
+            error = WithReason("cannot write", LastErrnoError());
             return false;
         }
         p += n;
         size -= static_cast<std::size_t>(n);
     }
     if (fsync(static_cast<int>(handle_)) != 0) {
-        error = SystemError("cannot force to disk");
+        error = WithReason("cannot force to disk", LastErrnoError());
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "record/record_io.h"
 
+#include "base/sys_error.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -14,10 +16,6 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
-}
-
-std::string SystemError(const char* what) {
-    return std::string(what) + ": Windows error " + std::to_string(GetLastError());
 }
 
 OVERLAPPED At(std::uint64_t offset) {
@@ -77,7 +75,7 @@ bool LockedFile::Open(const std::string& path, Mode mode, std::string& error) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = SystemError("cannot open");
+        error = WithReason("cannot open", LastWin32Error());
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -86,7 +84,7 @@ bool LockedFile::Open(const std::string& path, Mode mode, std::string& error) {
     OVERLAPPED whole = At(0);
     if (!LockFileEx(file, append ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &whole) &&
         append) {
-        error = SystemError("cannot lock");
+        error = WithReason("cannot lock", LastWin32Error());
         CloseHandle(file);
         handle_ = -1;
         return false;
@@ -120,7 +118,7 @@ bool LockedFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
 bool LockedFile::Append(const void* data, std::size_t size, std::string& error) {
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_END)) {
-        error = SystemError("cannot find the end");
+        error = WithReason("cannot find the end", LastWin32Error());
         return false;
     }
     const auto* p = static_cast<const char*>(data);
@@ -128,14 +126,14 @@ bool LockedFile::Append(const void* data, std::size_t size, std::string& error) 
         const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD wrote = 0;
         if (!WriteFile(AsHandle(handle_), p, want, &wrote, nullptr) || wrote == 0) {
-            error = SystemError("cannot write");
+            error = WithReason("cannot write", LastWin32Error());
             return false;
         }
         p += wrote;
         size -= wrote;
     }
     if (!FlushFileBuffers(AsHandle(handle_))) {
-        error = SystemError("cannot force to disk");
+        error = WithReason("cannot force to disk", LastWin32Error());
         return false;
     }
     return true;

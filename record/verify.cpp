@@ -6,9 +6,10 @@
 #include <set>
 #include <system_error>
 
+#include "base/capture_names.h"
+#include "base/stdio_file.h"
 #include "record/audit_log.h"
 #include "record/capture_record.h"
-#include "render/stdio_file.h"
 
 namespace zav::record {
 
@@ -16,8 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kRecordSuffix = ".record.json";
-constexpr std::string_view kSumsSuffix = ".sha256";
+constexpr std::string_view kRecordSuffix = CaptureNames::kRecordExtension;
+constexpr std::string_view kSumsSuffix = CaptureNames::kChecksumsExtension;
 
 // The last line of the log that says what became of a capture.
 struct LastWord {

@@ -1,7 +1,7 @@
 #include "report/html_report.h"
 
-#include "render/paths.h"
-#include "render/stdio_file.h"
+#include "base/paths.h"
+#include "base/stdio_file.h"
 
 #include <algorithm>
 #include <climits>

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "base/capture_names.h"
 #include "record/json.h"
 #include "record_test_support.h"
 
@@ -77,12 +78,12 @@ TEST(RecordJson, StringsAndNumbersComeBackAsWritten) {
 TEST_F(Record, Sha256sumChecksTheChecksumFile) {
     const std::string base = Base("odd name\\with\nescapes");
     ASSERT_EQ(zavtest::MakeCapture(base, 3, 7), kRecordOk);
-    const std::string sums = ReadFile(SumsPathOf(base));
+    const std::string sums = ReadFile(zav::CaptureNames(base).Checksums());
     EXPECT_EQ(std::count(sums.begin(), sums.end(), '\n'), 7) << sums;
     EXPECT_EQ(sums[0], '\\');
     const std::string check = "cd '" + dir_.string() + "' && sha256sum --quiet --strict -c ";
     // The checksum file's own name has the escapes too: pass it by a link.
-    std::filesystem::create_symlink(SumsPathOf(base), Path("sums"));
+    std::filesystem::create_symlink(zav::CaptureNames(base).Checksums(), Path("sums"));
     EXPECT_EQ(std::system((check + "sums").c_str()), 0);
     std::string bitmap = ReadFile(base + "002.bmp");
     bitmap[9000] ^= 1;
@@ -181,10 +182,10 @@ TEST_F(Record, CutShortCaptureClaimsOnlyWholeFiles) {
     record.Failed("Cannot write capture file");
     ASSERT_EQ(record.Write(nullptr), kRecordOk);
 
-    EXPECT_EQ(ReadFile(SumsPathOf(base)),
+    EXPECT_EQ(ReadFile(zav::CaptureNames(base).Checksums()),
               SumsLine(Sha256Of("page one"), "cut001.cpt")); // the one whole file
     Json json;
-    ASSERT_TRUE(ParseJson(ReadFile(RecordPathOf(base)), json));
+    ASSERT_TRUE(ParseJson(ReadFile(zav::CaptureNames(base).Record()), json));
     EXPECT_FALSE(json.Find("complete")->IsTrue());
     EXPECT_EQ(*json.Find("failure")->Text(), "Cannot write capture file");
     EXPECT_EQ(*json.Find("received")->Find("sha256")->Text(), ToHex(Sha256Of("\x1b@page")));

@@ -37,4 +37,12 @@ constexpr std::size_t FileNameOffset(std::string_view path, PathStyle style = kH
     return 0;
 }
 
+// Writes `path` with its extension replaced by `extension` into `out`
+// (outSize bytes, terminator included). The file-name part starts after the
+// last separator of `style`; everything after its last '.' is replaced, or
+// "." and the extension are appended when it has none. Returns false, leaving
+// `out` empty, when the name does not fit.
+bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
+                      std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
+
 } // namespace zav

@@ -4,12 +4,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/cli.h"
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
+#include "base/paths.h"
+#include "cli/cli.h"
 #include "record/audit_log.h"
 #include "record/crypto.h"
 #include "record/verify.h"
-#include "render/paths.h"
 #include "report/index_page.h"
 #include "zav_version.h"
 
