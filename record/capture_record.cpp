@@ -199,6 +199,18 @@ void CaptureRecord::Received(const void* data, std::size_t size) {
     receivedBytes_ += size;
 }
 
+void CaptureRecord::SetReceived(std::uint64_t bytes, const Sha256Digest& digest) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedBytes_ = bytes;
+    receivedDigest_ = digest;
+    receivedDone_ = true;
+}
+
+void CaptureRecord::AddReceivedFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedFiles_.push_back(FileNameOf(path));
+}
+
 void CaptureRecord::SetInstrument(std::string text) {
     std::lock_guard<std::mutex> lock(mutex_);
     source_.instrument = std::move(text);
@@ -309,6 +321,10 @@ int CaptureRecord::Write(const SigningKey* key, std::string* error) {
     if (!receivedDone_) {
         receivedDigest_ = received_.Finish();
         receivedDone_ = true;
+    }
+    for (const std::string& name : receivedFiles_) {
+        files_[name] = Entry{receivedBytes_, receivedDigest_};
+        missing_.erase(name);
     }
     for (const auto& file : tracked_) {
         if (!file->closed_ && !files_.count(file->name_))

@@ -104,17 +104,24 @@ class CaptureRecord {
     void Started(std::chrono::system_clock::time_point when) { started_ = when; }
     // When the last byte came; Write takes the time it runs otherwise.
     void Ended(std::chrono::system_clock::time_point when) { ended_ = when; }
-    // Every byte received, in order, from one thread at a time.
+    // Every byte received, in order, from one thread at a time, all before
+    // Write.
     void Received(const void* data, std::size_t size);
+    // The bytes received as a whole, when they were hashed otherwise (a
+    // recording finished later, read once by the finishing step).
+    void SetReceived(std::uint64_t bytes, const Sha256Digest& digest);
     // The instrument's model text, once the handshake told it.
     void SetInstrument(std::string text);
 
     // A file of the capture that its writer feeds to the record. The object
     // lives as long as the record. Any thread.
     RecordedFile& Track(const std::string& path);
-    // A file whose hash and size are known otherwise (a recording renamed
-    // into place whole: its bytes are the bytes received).
+    // A file whose hash and size are known otherwise.
     void AddFile(const std::string& path, std::uint64_t size, const Sha256Digest& digest);
+    // A file that holds exactly the bytes received, all of them: the
+    // recording renamed or copied into place (single-file mode, the kept raw
+    // recording). Its hash is the received stream's.
+    void AddReceivedFile(const std::string& path);
     // A file the capture should have and has not, and why.
     void AddMissing(const std::string& path, std::string why);
     void SetPages(unsigned pages);
@@ -156,6 +163,7 @@ class CaptureRecord {
     std::list<std::unique_ptr<RecordedFile>> tracked_;
     std::map<std::string, Entry> files_;         // by file name
     std::map<std::string, std::string> missing_; // file name, why
+    std::vector<std::string> receivedFiles_;     // file names
     unsigned pages_ = 0;
     std::string failure_;
     Sha256Digest recordDigest_{};

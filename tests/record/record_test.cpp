@@ -178,12 +178,15 @@ TEST_F(Record, CutShortCaptureClaimsOnlyWholeFiles) {
     twice.Written(0, "ab", 2);
     WriteFile(base + "003.bmp", "abcd");
     twice.Closed(true);
+    WriteFile(base + ".raw", "\x1b@page"); // the recording kept whole
+    record.AddReceivedFile(base + ".raw");
     record.AddMissing(base + ".html", "the disk is full");
     record.Failed("Cannot write capture file");
     ASSERT_EQ(record.Write(nullptr), kRecordOk);
 
     EXPECT_EQ(ReadFile(zav::CaptureNames(base).Checksums()),
-              SumsLine(Sha256Of("page one"), "cut001.cpt")); // the one whole file
+              SumsLine(Sha256Of("\x1b@page"), "cut.raw") +
+                  SumsLine(Sha256Of("page one"), "cut001.cpt")); // the whole files
     Json json;
     ASSERT_TRUE(ParseJson(ReadFile(zav::CaptureNames(base).Record()), json));
     EXPECT_FALSE(json.Find("complete")->IsTrue());
