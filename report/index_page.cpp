@@ -96,8 +96,13 @@ constexpr std::string_view kAsidePrefix = "index-previous";
 
 fs::path FreeAsideName(const fs::path& dir) {
     for (int n = 1; n < 10000; ++n) {
-        fs::path candidate = dir / (std::string(kAsidePrefix) +
-                                    (n == 1 ? std::string() : "-" + std::to_string(n)) + ".html");
+        std::string name(kAsidePrefix);
+        if (n != 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        name += ".html";
+        fs::path candidate = dir / name;
         std::error_code error;
         if (!fs::exists(candidate, error) && !error)
             return candidate;
