@@ -167,6 +167,7 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
         {{"-x", "a.cpt"}, "-x"},
+        {{"-dash.cpt"}, "-- -dash.cpt"}, // perhaps a file: how to name one
         {{"render", "--bogus=1", "a.cpt"}, "--bogus"},
         {{"capture", "--bogus"}, "--bogus"},
         {{"capture", "--name"}, "--name"},
