@@ -3,6 +3,7 @@
 #include <gcrypt.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -119,12 +120,22 @@ bool WriteNewKeyFile(const std::string& path, const std::string& text, bool owne
     return false;
 }
 
+// libgcrypt's notes (on Windows its entropy gatherer asks for disk
+// statistics) are no business of the user's; warnings and errors go on to
+// standard error as libgcrypt would write them.
+void LogHandler(void*, int level, const char* format, va_list args) {
+    if (level == GCRY_LOG_WARN || level == GCRY_LOG_ERROR || level == GCRY_LOG_FATAL ||
+        level == GCRY_LOG_BUG)
+        std::vfprintf(stderr, format, args);
+}
+
 } // namespace
 
 bool StartCrypto() {
     static std::once_flag once;
     static bool started = false;
     std::call_once(once, [] {
+        gcry_set_log_handler(LogHandler, nullptr);
         if (!gcry_check_version(kMinimumGcrypt))
             return;
         // The only secret is a signing key that lies in a file readable by

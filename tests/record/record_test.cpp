@@ -93,6 +93,13 @@ TEST_F(Record, Sha256sumChecksTheChecksumFile) {
     std::vector<SumsEntry> entries;
     ASSERT_TRUE(ParseSums(sums, entries, nullptr));
     EXPECT_EQ(entries[0].name, "odd name\\with\nescapes.html");
+    // Binary-mode lines read too; a line that is none is named.
+    const std::string hash = ToHex(Sha256Of("x"));
+    std::size_t bad = 0;
+    ASSERT_TRUE(ParseSums(hash + " *a b\n", entries, &bad));
+    EXPECT_EQ(entries[0].name, "a b");
+    EXPECT_FALSE(ParseSums(hash + "  a\n" + hash + " a\n", entries, &bad));
+    EXPECT_EQ(bad, 2u);
 }
 
 // openssl, an Ed25519 of its own, accepts the signatures.
@@ -203,6 +210,35 @@ TEST_F(Record, CutShortCaptureClaimsOnlyWholeFiles) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].Event(), "failed");
     EXPECT_EQ(*lines[0].body.Find("record")->Text(), ToHex(record.RecordDigest()));
+}
+
+// A step that fails is reported and the log says so; nothing half-written
+// stays behind.
+TEST_F(Record, FailuresToWriteAreReportedNeverSilent) {
+    const std::string base = Base("run");
+    fs::create_directories(zav::CaptureNames(base).Record() + "/in the way");
+    CaptureRecord record(base, LocalIdentity("zavprint test"), {});
+    WriteRecorded(record, base + ".html", "<html></html>");
+    std::string error;
+    EXPECT_EQ(record.Write(nullptr, &error), kRecordCannotWriteRecord);
+    EXPECT_NE(error.find("run.record.json"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(zav::CaptureNames(base).Checksums()),
+              SumsLine(Sha256Of("<html></html>"), "run.html"));
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+    std::vector<AuditLine> lines;
+    ASSERT_TRUE(ReadAuditLog(dir_.string(), lines, error));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].Event(), "failed");
+    EXPECT_EQ(lines[0].body.Find("record"), nullptr);
+    EXPECT_EQ(lines[0].body.Find("why")->Text()->rfind("no record: ", 0), 0u);
+
+    // An audit log that cannot be appended to fails the record.
+    fs::remove(Path("audit.log"));
+    fs::create_directory(Path("audit.log"));
+    CaptureRecord next(Base("next"), LocalIdentity("zavprint test"), {});
+    EXPECT_EQ(next.Write(nullptr, &error), kRecordCannotLog);
+    EXPECT_TRUE(fs::exists(zav::CaptureNames(Base("next")).Record()));
 }
 
 } // namespace
