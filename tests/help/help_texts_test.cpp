@@ -1,6 +1,6 @@
 // Every status text and message the Windows program can show stands in its
-// help file. The texts are read from the program's own sources, so that a new
-// one without its help fails here:
+// help file. The texts are read from the sources of every layer but host and
+// cli, so that a new one without its help fails here:
 //  - every text constant named kStatus... (the status line's texts and the
 //    reasons they name);
 //  - every text of FinishResultText (the reasons after "Capture not finished:");
@@ -89,11 +89,16 @@ struct ProgramTexts {
 };
 
 ProgramTexts CollectProgramTexts(const fs::path& root) {
+    // Every layer of the build but the host libraries (which show only what
+    // they are given) and the command line.
     std::map<std::string, std::string> sources; // path -> text
-    for (const char* layer : {"base", "render", "report", "capture", "bitmap", "resources", "app"})
-        for (const auto& entry : fs::recursive_directory_iterator(root / layer))
-            if (entry.path().extension() == ".cpp" || entry.path().extension() == ".h")
-                sources[entry.path().string()] = ReadText(entry.path());
+    const std::string layers = ReadText(root / "CMakeLists.txt");
+    const std::regex layer(R"(\nzav_layer\((\w+))");
+    for (std::sregex_iterator m(layers.begin(), layers.end(), layer), end; m != end; ++m)
+        if ((*m)[1] != "host" && (*m)[1] != "cli")
+            for (const auto& entry : fs::recursive_directory_iterator(root / (*m)[1].str()))
+                if (entry.path().extension() == ".cpp" || entry.path().extension() == ".h")
+                    sources[entry.path().string()] = ReadText(entry.path());
 
     // Named texts: constants of the sources, entries of the string table.
     std::map<std::string, std::string> named;
