@@ -6,6 +6,8 @@
 //   X.bmp           the page bitmap of capture file X.cpt; X-2.bmp, X-3.bmp ...
 //                   the further sheets of a page that needs more than one
 //   base.html       the report; base.pdf its printable copy
+//   base.sha256     the checksums of the capture's files (record/)
+//   base.record.json  the capture's record (record/)
 //   base.claim      held while a process makes the capture (output_file.h)
 // No other code composes these names. kOwnFiles below is the one list of
 // what belongs to a capture: replacing it, the watch's choice of a free name
@@ -97,6 +99,11 @@ class CaptureNames {
     std::string Report() const { return base_ + ".html"; }
     std::string Pdf() const { return base_ + ".pdf"; }
     std::string Claim() const { return base_ + ".claim"; }
+    // The capture's record and the checksums of its files (in kOwnFiles).
+    static constexpr std::string_view kChecksumsExtension = ".sha256";
+    static constexpr std::string_view kRecordExtension = ".record.json";
+    std::string Checksums() const { return base_ + std::string(kChecksumsExtension); }
+    std::string Record() const { return base_ + std::string(kRecordExtension); }
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 

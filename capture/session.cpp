@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -35,6 +36,16 @@ void CaptureSessionEnv::OnProgress(long long bytes) {
     SetStatus(text);
 }
 
+const char* CurrentFailureReason() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return kStatusReasonNoMemory;
+    } catch (...) {
+        return kStatusReasonUnexpected;
+    }
+}
+
 namespace {
 
 // "page 2" or "pages 2, 5, 7".
@@ -55,6 +66,14 @@ struct Recording {
     std::string path;
     std::FILE* file = nullptr;
     bool besideKept = false;
+
+    Recording() = default;
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    ~Recording() {
+        if (file)
+            std::fclose(file); // an exception on the way: what came is kept
+    }
 
     bool Open(const CaptureNames& names, SystemError& error) {
         NativeFile made = kNoNativeFile;
@@ -84,6 +103,11 @@ struct Recording {
 
 std::string SessionEndText(const SessionOutcome& out) {
     char text[3 * kPathBufferSize];
+    if (out.result == kSessionFailed) {
+        std::snprintf(text, sizeof text, kStatusFailed,
+                      out.failure ? out.failure : kStatusReasonUnexpected);
+        return text;
+    }
     if (out.result == kSessionWriteFailed) {
         std::snprintf(text, sizeof text, kStatusWriteFailed, out.bytes);
         return text;
