@@ -1,6 +1,7 @@
 #include "render/page_bitmap.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "render/renderer.h"
@@ -22,7 +23,7 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 
 } // namespace
 
-PageBitmapHeader BlankPageBitmapHeader() {
+PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution) {
     PageBitmapHeader h{};
     std::uint8_t* b = h.bytes;
     b[0] = 'B';
@@ -32,8 +33,8 @@ PageBitmapHeader BlankPageBitmapHeader() {
     Put32(b + 14, 40);                    // biSize
     Put16(b + 26, 1);                     // biPlanes
     Put16(b + 28, 1);                     // biBitCount
-    Put32(b + 38, 3780);                  // biXPelsPerMeter, about 96 dpi
-    Put32(b + 42, 3780);                  // biYPelsPerMeter
+    Put32(b + 38, resolution.xPelsPerMeter); // biXPelsPerMeter
+    Put32(b + 42, resolution.yPelsPerMeter); // biYPelsPerMeter
     std::memset(b + 54, 0xFF, 3);         // palette 0: white; palette 1 stays black
     return h;
 }
@@ -62,6 +63,28 @@ bool ReplaceExtension(std::string_view path, std::string_view extension, char* o
     out[stem] = '.';
     std::memcpy(out + stem + 1, extension.data(), extension.size());
     out[length] = '\0';
+    return true;
+}
+
+bool SheetBitmapName(std::string_view capturePath, unsigned sheet, char* out, std::size_t outSize,
+                     PathStyle style) {
+    if (sheet == 0 || !ReplaceExtension(capturePath, "bmp", out, outSize, style)) {
+        if (outSize != 0)
+            out[0] = '\0';
+        return false;
+    }
+    if (sheet == 1)
+        return true;
+    char suffix[16];
+    const int suffixLength = std::snprintf(suffix, sizeof suffix, "-%u", sheet);
+    const std::size_t length = std::strlen(out);
+    const std::size_t stem = length - 4; // before ".bmp"
+    if (length + static_cast<std::size_t>(suffixLength) + 1 > outSize) {
+        out[0] = '\0';
+        return false;
+    }
+    std::memmove(out + stem + suffixLength, out + stem, 5);
+    std::memcpy(out + stem, suffix, static_cast<std::size_t>(suffixLength));
     return true;
 }
 
@@ -101,9 +124,9 @@ std::size_t BottomUpBitmap::BufferBytesFor(std::uint32_t rowBytes, std::uint32_t
 }
 
 BottomUpBitmap::BottomUpBitmap(BlockOutput& out, std::uint32_t rasterWidth, std::uint32_t rows,
-                               std::span<std::uint8_t> buffer)
+                               std::span<std::uint8_t> buffer, BitmapResolution resolution)
     : out_(out), rasterWidth_(rasterWidth), rowBytes_(rasterWidth / 8), rows_(rows),
-      slots_(buffer.data() + kPageBitmapHeaderSize), capacity_(0) {
+      resolution_(resolution), slots_(buffer.data() + kPageBitmapHeaderSize), capacity_(0) {
     if (buffer.size() < kPageBitmapHeaderSize) {
         failed_ = true;
         return;
@@ -169,7 +192,7 @@ bool BottomUpBitmap::Flush() {
         kPageBitmapHeaderSize + static_cast<std::uint64_t>(rows_ - received_) * rowBytes_;
     if (received_ == rows_) {
         // The bottom rows begin the file, right after the header.
-        PageBitmapHeader header = BlankPageBitmapHeader();
+        PageBitmapHeader header = BlankPageBitmapHeader(resolution_);
         CompletePageBitmapHeader(header, static_cast<std::uint32_t>(fileSize),
                                  static_cast<std::int32_t>(rasterWidth_),
                                  static_cast<std::int32_t>(rows_));

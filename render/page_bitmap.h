@@ -23,8 +23,20 @@ struct PageBitmapHeader {
     std::uint8_t bytes[kPageBitmapHeaderSize];
 };
 
+// What the header says of the dot pitch, in dots per metre across and down
+// (biXPelsPerMeter, biYPelsPerMeter). The basic model's pages say 3780 both
+// ways (about 96 dpi, the screen's usual figure, not its pitch); the Epson
+// 9-pin model's sheets state their grid: 240 dots per inch across (9449 per
+// metre) and 216 rows per inch down (8504 per metre).
+struct BitmapResolution {
+    std::uint32_t xPelsPerMeter = 3780;
+    std::uint32_t yPelsPerMeter = 3780;
+    bool operator==(const BitmapResolution&) const = default;
+};
+inline constexpr BitmapResolution kBasicPageResolution{};
+
 // The header with bfSize 62, biWidth 0 and biHeight 0.
-PageBitmapHeader BlankPageBitmapHeader();
+PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution = kBasicPageResolution);
 
 // Fills in the three fields that vary from page to page.
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
@@ -38,12 +50,34 @@ void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, 
 bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
                       std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
 
+// The page bitmap of sheet `sheet` (1, 2, ...) of the capture file
+// `capturePath`: "FILE.bmp" (ReplaceExtension's name) for the first,
+// "FILE-2.bmp", "FILE-3.bmp", ... for the others. Every name of a page bitmap
+// is made here. Returns false, leaving `out` empty, when it does not fit.
+bool SheetBitmapName(std::string_view capturePath, unsigned sheet, char* out,
+                     std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
+
 // Where a bitmap file's bytes go: blocks written at byte offsets, in any
 // order. Returns false when a block could not be written whole.
 class BlockOutput {
   public:
     virtual ~BlockOutput() = default;
     virtual bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// The blocks of one output handed to a copy as well, at the same offsets;
+// what the copy does with a block never fails the output.
+class CopyingBlockOutput final : public BlockOutput {
+  public:
+    CopyingBlockOutput(BlockOutput& out, BlockOutput& copy) : out_(out), copy_(copy) {}
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        copy_.WriteAt(offset, data, size);
+        return out_.WriteAt(offset, data, size);
+    }
+
+  private:
+    BlockOutput& out_;
+    BlockOutput& copy_;
 };
 
 // A file created ("wb") when its first block arrives, so that a page that
@@ -86,7 +120,8 @@ class BottomUpBitmap final : public RowSink {
 
     // `rows` rows of `rasterWidth` dots; `buffer` holds BufferBytesFor bytes.
     BottomUpBitmap(BlockOutput& out, std::uint32_t rasterWidth, std::uint32_t rows,
-                   std::span<std::uint8_t> buffer);
+                   std::span<std::uint8_t> buffer,
+                   BitmapResolution resolution = kBasicPageResolution);
 
     bool Row(const std::uint8_t* row) override;
     bool BlankRows(std::uint64_t count) override;
@@ -102,6 +137,7 @@ class BottomUpBitmap final : public RowSink {
     std::uint32_t rasterWidth_;
     std::uint32_t rowBytes_;
     std::uint32_t rows_;
+    BitmapResolution resolution_;
     std::uint8_t* slots_;    // just after the header room
     std::uint32_t capacity_; // rows in one block
     std::uint32_t received_ = 0;

@@ -415,20 +415,6 @@ int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& p
 
 namespace {
 
-// The bitmap file's blocks, also handed to a copy.
-class CopyingOutput final : public BlockOutput {
-  public:
-    CopyingOutput(BlockOutput& file, BlockOutput& copy) : file_(file), copy_(copy) {}
-    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
-        copy_.WriteAt(offset, data, size);
-        return file_.WriteAt(offset, data, size);
-    }
-
-  private:
-    BlockOutput& file_;
-    BlockOutput& copy_;
-};
-
 // RenderCaptureFile, with or without a copy.
 int Render(const char* path, BlockOutput* copy) {
     char bitmapPath[kPathBufferSize];
@@ -460,7 +446,7 @@ int Render(const char* path, BlockOutput* copy) {
     // The bitmap file is created with its first block, so a failure before
     // that leaves an earlier bitmap of the same name as it was.
     FileBlockOutput out(bitmapPath);
-    CopyingOutput copying(out, copy ? *copy : out);
+    CopyingBlockOutput copying(out, copy ? *copy : out);
     int result = WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
     if (!out.Close() && result == kRenderOk)
         result = kRenderCannotCreate;
