@@ -1,6 +1,7 @@
 #include "render_test_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -96,6 +97,13 @@ Page ReadPage(const std::string& bmpPath) {
         page.rows.emplace_back(row, row + rowBytes);
     }
     return page;
+}
+
+std::filesystem::path SampleFolder() {
+    const char* fromEnv = std::getenv("ZAV_SAMPLES_DIR");
+    const fs::path samples = fromEnv && *fromEnv ? fromEnv : ZAV_SAMPLES_DIR;
+    std::error_code ec;
+    return fs::is_directory(samples, ec) ? samples : fs::path();
 }
 
 int RenderBytes(const ScratchDir& dir, const Bytes& capture, Page* page, const std::string& name) {

@@ -48,6 +48,11 @@ struct Page {
 
 Page ReadPage(const std::string& bmpPath);
 
+// The folder of real instrument captures: ZAV_SAMPLES_DIR from the
+// environment (a worktree beside the usual checkout, for instance) or the
+// build's; empty when there is none.
+std::filesystem::path SampleFolder();
+
 // Writes `capture` as name.cpt in `dir`, renders it and returns the result
 // code; on success `page` holds the bitmap.
 int RenderBytes(const ScratchDir& dir, const Bytes& capture, Page* page = nullptr,
