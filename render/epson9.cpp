@@ -215,7 +215,8 @@ struct Printer::Impl {
             ClearRow(static_cast<int>(r));
         rowHasDots.resize(need, 0);
         if (sink && ok && need > pixelRows) {
-            std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow) std::uint8_t[need * kRowStride]);
+            std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow)
+                                                      std::uint8_t[need * kRowStride]);
             if (!grown) {
                 ok = false;
                 outOfMemory = true;
@@ -521,17 +522,17 @@ struct Printer::Impl {
         remaining = columns * (nine ? 2 : 1);
         // The head moves over all the columns, printed or not (as far as a
         // number can follow it: any text after wraps).
-        x = static_cast<int>(std::min<std::uint64_t>(
-            static_cast<std::uint64_t>(graphicsX) + (columns * kDotsPerInch + dpi / 2) / dpi,
-            kFarRight));
+        x = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(graphicsX) +
+                                                         (columns * kDotsPerInch + dpi / 2) / dpi,
+                                                     kFarRight));
         phase = remaining ? Phase::Graphics : Phase::Idle;
     }
 
     void GraphicsColumn(std::uint16_t pins) {
-        const int at = graphicsX + static_cast<int>((static_cast<std::uint64_t>(column) *
-                                                         kDotsPerInch +
-                                                     static_cast<unsigned>(density) / 2) /
-                                                    static_cast<unsigned>(density));
+        const int at =
+            graphicsX + static_cast<int>((static_cast<std::uint64_t>(column) * kDotsPerInch +
+                                          static_cast<unsigned>(density) / 2) /
+                                         static_cast<unsigned>(density));
         ++column;
         // Dots beyond the right margin are not printed.
         if (!pins || at >= s.rightMargin || at >= kSheetWidth)
@@ -875,7 +876,10 @@ struct Printer::Impl {
         case 'L':
         case 'Y':
         case 'Z': {
-            const int mode = s.graphicsMode[command == 'K' ? 0 : command == 'L' ? 1 : command == 'Y' ? 2 : 3];
+            const int mode = s.graphicsMode[command == 'K'   ? 0
+                                            : command == 'L' ? 1
+                                            : command == 'Y' ? 2
+                                                             : 3];
             return StartGraphics(kDensity[mode], mode == 2 || mode == 3, false,
                                  static_cast<std::uint64_t>(word));
         }
@@ -902,7 +906,8 @@ struct Printer::Impl {
             const char* const letters = "KLYZ";
             const char* at = a ? std::strchr(letters, a) : nullptr;
             if (at && n <= 6)
-                s.graphicsMode[static_cast<std::size_t>(at - letters)] = static_cast<std::uint8_t>(n);
+                s.graphicsMode[static_cast<std::size_t>(at - letters)] =
+                    static_cast<std::uint8_t>(n);
             return;
         }
         case '$': {

@@ -1,6 +1,7 @@
 #include "render/page_bitmap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -28,15 +29,31 @@ PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution) {
     std::uint8_t* b = h.bytes;
     b[0] = 'B';
     b[1] = 'M';
-    Put32(b + 2, kPageBitmapHeaderSize);  // bfSize
-    Put32(b + 10, kPageBitmapHeaderSize); // bfOffBits
-    Put32(b + 14, 40);                    // biSize
-    Put16(b + 26, 1);                     // biPlanes
-    Put16(b + 28, 1);                     // biBitCount
+    Put32(b + 2, kPageBitmapHeaderSize);     // bfSize
+    Put32(b + 10, kPageBitmapHeaderSize);    // bfOffBits
+    Put32(b + 14, 40);                       // biSize
+    Put16(b + 26, 1);                        // biPlanes
+    Put16(b + 28, 1);                        // biBitCount
     Put32(b + 38, resolution.xPelsPerMeter); // biXPelsPerMeter
     Put32(b + 42, resolution.yPelsPerMeter); // biYPelsPerMeter
-    std::memset(b + 54, 0xFF, 3);         // palette 0: white; palette 1 stays black
+    std::memset(b + 54, 0xFF, 3);            // palette 0: white; palette 1 stays black
     return h;
+}
+
+PrintedPitch PrintedPitchOf(const BitmapResolution& resolution) {
+    PrintedPitch pitch;
+    if (resolution == kBasicPageResolution)
+        return pitch;
+    // A metre is 1/0.0254 inch; beyond 100000 dots per metre is no printer.
+    const auto perInch = [](std::uint32_t perMetre) {
+        return std::round(static_cast<double>(perMetre) * 0.0254);
+    };
+    if (resolution.xPelsPerMeter >= 40 && resolution.xPelsPerMeter <= 100000 &&
+        resolution.yPelsPerMeter >= 40 && resolution.yPelsPerMeter <= 100000) {
+        pitch.dotsPerInch = perInch(resolution.xPelsPerMeter);
+        pitch.rowsPerInch = perInch(resolution.yPelsPerMeter);
+    }
+    return pitch;
 }
 
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,

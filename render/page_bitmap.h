@@ -35,6 +35,16 @@ struct BitmapResolution {
 };
 inline constexpr BitmapResolution kBasicPageResolution{};
 
+// The size of a page bitmap's dot on paper, from its header: a dot column is
+// 1/dotsPerInch inch wide, a row 1/rowsPerInch inch tall. The basic model's
+// mark (3780 both ways) means its fixed grid of 1/60 by 1/72 inch; any other
+// resolution is taken as it says, to whole dots per inch.
+struct PrintedPitch {
+    double dotsPerInch = 60;
+    double rowsPerInch = 72;
+};
+PrintedPitch PrintedPitchOf(const BitmapResolution& resolution);
+
 // The header with bfSize 62, biWidth 0 and biHeight 0.
 PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution = kBasicPageResolution);
 

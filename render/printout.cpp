@@ -59,7 +59,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     std::unique_ptr<std::uint8_t[]> buffer; // for BottomUpBitmap
     std::size_t bufferSize = 0;
     std::unique_ptr<std::uint8_t[]> block; // for reading the capture
-    std::string path; // the capture file being read, or read last
+    std::string path;                      // the capture file being read, or read last
     SheetObserver* observer = nullptr;
     unsigned written = 0;
     int failure = kRenderOk;

@@ -1,6 +1,8 @@
 #include "report/html_report.h"
 
+#include "render/page_bitmap.h"
 #include "render/paths.h"
+#include "render/printout.h"
 #include "render/stdio_file.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zav {
 
@@ -114,23 +117,63 @@ std::size_t LongestSuffix(unsigned pageCount, bool singleFile) {
     return std::max(longest, page);
 }
 
-int EmitImageLines(const std::string& source, unsigned pageCount, bool singleFile) {
-    if (pageCount == 1) {
-        if (singleFile)
-            return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), "single page");
-        return HtmlImg(1, "border=1 src=\"%s001.bmp\" alt=\"%s\"", source.c_str(), "page #1");
-    }
-    std::string bitmap;
-    for (unsigned page = 1; page <= pageCount && pageCount >= 2; ++page) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%03u.bmp", page);
-        bitmap.assign(source).append(number);
-        if (HtmlImg(1, "border=1 src=\"%s\" alt=\"page %u\"", bitmap.c_str(), page) < 0)
+// One page of the report: the bitmap's address and, for a bitmap whose
+// header states its pitch, its size on paper as a style.
+struct ReportImage {
+    std::string source;
+    std::string size;
+};
+
+int EmitImages(const std::vector<ReportImage>& images, bool singleFile) {
+    const auto image = [](const ReportImage& page, const char* alt, unsigned number) {
+        char text[32];
+        std::snprintf(text, sizeof text, alt, number);
+        return HtmlImg(1, "border=1 src=\"%s\" alt=\"%s\"%s", page.source.c_str(), text,
+                       page.size.c_str());
+    };
+    if (images.size() == 1)
+        return image(images[0], singleFile ? "single page" : "page #%u", 1);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const auto page = static_cast<unsigned>(i + 1);
+        if (image(images[i], "page %u", page) < 0)
             return -1;
-        if (page != pageCount && HtmlP(1, "STYLE=page-break-before:always") < 0)
+        if (page != images.size() && HtmlP(1, "STYLE=page-break-before:always") < 0)
             return -1;
     }
     return 0;
+}
+
+int EmitImageLines(const std::string& source, unsigned pageCount, bool singleFile) {
+    std::vector<ReportImage> images;
+    if (pageCount == 1 && singleFile) {
+        images.push_back({source + ".bmp", {}});
+    } else {
+        for (unsigned page = 1; page <= pageCount; ++page) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%03u.bmp", page);
+            images.push_back({source + number, {}});
+        }
+    }
+    return EmitImages(images, singleFile);
+}
+
+// The header of a page bitmap: its size and resolution.
+bool ReadBitmapHeader(const std::string& path, std::uint32_t& width, std::uint32_t& height,
+                      BitmapResolution& resolution) {
+    std::uint8_t header[54];
+    UniqueFile file = OpenFile(path.c_str(), "rb");
+    if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
+        header[0] != 'B' || header[1] != 'M')
+        return false;
+    const auto u32 = [&](int at) {
+        return header[at] | header[at + 1] << 8 | header[at + 2] << 16 |
+               static_cast<std::uint32_t>(header[at + 3]) << 24;
+    };
+    width = u32(18);
+    const auto rows = static_cast<std::int32_t>(u32(22));
+    height = static_cast<std::uint32_t>(rows < 0 ? -static_cast<std::int64_t>(rows) : rows);
+    resolution = {u32(38), u32(42)};
+    return true;
 }
 
 } // namespace
@@ -238,17 +281,15 @@ ZAV_TAG_EMITTER(HtmlP, "P")
 
 #undef ZAV_TAG_EMITTER
 
-int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
-    const std::string_view base = basePath ? basePath : "";
-    if (base.size() + LongestSuffix(pageCount, singleFile) + 1 > kPathBufferSize)
-        return kReportPathTooLong;
+namespace {
+
+// Writes the report base path + ".html" around the images that `emit` adds.
+template <class EmitBody>
+int WriteReportFile(std::string_view base, const char* meta, EmitBody emit) {
     char reportPath[kPathBufferSize];
     std::snprintf(reportPath, sizeof reportPath, "%.*s.html", static_cast<int>(base.size()),
                   base.data());
-
-    const std::string_view baseName = base.substr(FileNameOffset(base));
-    const std::string title = EscapeHtml(baseName);
-    const std::string source = ImageSource(baseName);
+    const std::string title = EscapeHtml(base.substr(FileNameOffset(base)));
 
     std::lock_guard<std::mutex> lock(g_reportMutex);
     ReleaseReportText();
@@ -257,9 +298,11 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
     HtmlTitle(0);
     ReportAppend("ZAV Print - %s", title.c_str());
     HtmlTitleEnd(1);
+    if (meta)
+        ReportAppend("%s\r\n", meta);
     HtmlHeadEnd(1);
     HtmlBody(1);
-    EmitImageLines(source, pageCount, singleFile);
+    emit();
     HtmlBodyEnd(1);
     HtmlHtmlEnd(1);
     if (g_report.failed)
@@ -275,6 +318,49 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
     // A cut report (a full disk) shows a blank or broken page: none is better.
     std::remove(reportPath);
     return kReportCannotWrite;
+}
+
+} // namespace
+
+int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
+    const std::string_view base = basePath ? basePath : "";
+    if (base.size() + LongestSuffix(pageCount, singleFile) + 1 > kPathBufferSize)
+        return kReportPathTooLong;
+    const std::string source = ImageSource(base.substr(FileNameOffset(base)));
+    return WriteReportFile(base, nullptr, [&] { EmitImageLines(source, pageCount, singleFile); });
+}
+
+int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps,
+                    bool singleFile) {
+    const std::string_view base = basePath ? basePath : "";
+    if (base.size() + std::strlen(".html") + 1 > kPathBufferSize)
+        return kReportPathTooLong;
+    std::vector<ReportImage> images;
+    bool epson9 = false;
+    for (const std::string& bitmap : bitmaps) {
+        ReportImage image{ImageSource(std::string_view(bitmap).substr(FileNameOffset(bitmap))), {}};
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        BitmapResolution resolution;
+        PrinterModel model = PrinterModel::Basic;
+        if (ReadBitmapHeader(bitmap, width, height, resolution) &&
+            !(resolution == kBasicPageResolution)) {
+            // Shown, and printed, at its size on paper.
+            const PrintedPitch pitch = PrintedPitchOf(resolution);
+            char size[96];
+            std::snprintf(size, sizeof size, " style=\"width:%.4fin;height:%.4fin\"",
+                          width / pitch.dotsPerInch, height / pitch.rowsPerInch);
+            image.size = size;
+            epson9 = epson9 ||
+                     (PrinterModelOfResolution(resolution, model) && model == PrinterModel::Epson9);
+        }
+        images.push_back(std::move(image));
+    }
+    const char* meta =
+        epson9
+            ? "<meta name=\"generator\" content=\"ZAV Print Utility, Epson 9-pin printer model\">"
+            : nullptr;
+    return WriteReportFile(base, meta, [&] { EmitImages(images, singleFile); });
 }
 
 const char* ReportResultText(int result) {

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(__GNUC__)
 #define ZAV_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
@@ -32,6 +33,12 @@ enum ReportResult : int {
 // One report at a time: the report text buffer is shared by the whole module,
 // and a second caller waits until the first report is written.
 int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
+// The same for the page bitmaps `bitmaps` (paths in the report's folder, in
+// page order), as the Epson 9-pin model writes them, one or more for each
+// capture file. A bitmap whose header states its pitch is shown at its size
+// on paper (width and height in inches), and a report of the Epson 9-pin
+// model's sheets names the model in its head.
+int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps, bool singleFile);
 
 // Plain-words text of a ReportResult, for messages to the user.
 const char* ReportResultText(int result);

@@ -136,6 +136,7 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
         return 114u * q[0] + 587u * q[1] + 299u * q[2];
     };
     out.setBitIsBlack = luma(b + paletteAt + 4) <= luma(b + paletteAt);
+    out.pitch = PrintedPitchOf({U32(b + 38), U32(b + 42)});
     out.width = static_cast<std::uint32_t>(width);
     out.height = rows;
     out.stride = (static_cast<std::size_t>(width) + 7) / 8;
@@ -241,6 +242,8 @@ struct PrintoutPdf::Work {
             pixels.stride = bitmap.stride;
             pixels.rows = bitmap.rows.data();
             pixels.setBitIsBlack = bitmap.setBitIsBlack;
+            pixels.dotsPerInch = bitmap.pitch.dotsPerInch;
+            pixels.rowsPerInch = bitmap.pitch.rowsPerInch;
             if (!maker.compressor.Compress(pixels, image)) {
                 Fail(kPdfCannotWrite, pdfPath);
                 return;
