@@ -258,7 +258,8 @@ struct Printer::Impl {
         stop = true;
     }
 
-    void Emit() {
+    // Hands the sheet on; its rows from `endOfPrint` on count as blank.
+    void Emit(int endOfPrint = -1) {
         ++printed;
         ++printedInFile;
         if (sink && ok) {
@@ -266,6 +267,8 @@ struct Printer::Impl {
             sheet.rows = pixels.get();
             sheet.rowHasDots = rowHasDots.data();
             sheet.height = static_cast<std::uint32_t>(s.pageLength);
+            sheet.endOfPrint =
+                endOfPrint < 0 ? sheet.height : static_cast<std::uint32_t>(endOfPrint);
             if (!sink->Sheet(sheet))
                 ok = false;
         }
@@ -314,16 +317,11 @@ struct Printer::Impl {
     // head begins the next sheet.
     void SetTopOfForm(int newLength) {
         if (y > 0) {
-            if (sheetHasDots) {
-                // The sheet as far as the head; the rest is the next one's.
-                std::vector<std::uint8_t> below(rowHasDots.begin() + y, rowHasDots.end());
-                std::fill(rowHasDots.begin() + y, rowHasDots.end(), 0);
-                if (std::any_of(rowHasDots.begin(), rowHasDots.begin() + y,
-                                [](std::uint8_t used) { return used != 0; })) {
-                    Emit();
-                    Event(kSheetEnded);
-                }
-                std::copy(below.begin(), below.end(), rowHasDots.begin() + y);
+            // The sheet as far as the head; what lies below is the next one's.
+            if (std::any_of(rowHasDots.begin(), rowHasDots.begin() + y,
+                            [](std::uint8_t used) { return used != 0; })) {
+                Emit(y);
+                Event(kSheetEnded);
             }
             ShiftUp(y);
             y = 0;
@@ -1052,7 +1050,11 @@ struct Printer::Impl {
 
     void EndOfFile() {
         if (printedInFile == 0) {
-            Emit();
+            // A file that prints nothing gives one blank sheet; what a line
+            // put only below the sheet's end goes on the next.
+            if (sheetHasDots || std::none_of(rowHasDots.begin() + s.pageLength, rowHasDots.end(),
+                                             [](std::uint8_t used) { return used != 0; }))
+                Emit();
             ShiftUp(s.pageLength);
             y = 0;
             x = s.leftMargin;

@@ -40,11 +40,13 @@ inline constexpr int kDotHeight = 3; // 1/72 inch, one pin
 inline constexpr std::size_t kRowStride = kSheetWidth / 8 + 16;
 
 // A finished sheet: `height` rows of kSheetWidth dots, top row first, each
-// kRowStride bytes apart, 1 a dot. `rowHasDots[r]` is 0 for a blank row.
+// kRowStride bytes apart, 1 a dot. `rowHasDots[r]` is 0 for a blank row;
+// the rows from `endOfPrint` on are blank too (the sheet ended above them).
 struct SheetImage {
     const std::uint8_t* rows = nullptr;
     const std::uint8_t* rowHasDots = nullptr;
     std::uint32_t height = 0;
+    std::uint32_t endOfPrint = 0;
 };
 
 // Receives each sheet that has a dot on it, when the paper has left it.

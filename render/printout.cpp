@@ -88,7 +88,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
         bool ok = true;
         std::uint64_t blank = 0;
         for (std::uint32_t r = 0; ok && r < sheet.height; ++r) {
-            if (!sheet.rowHasDots[r]) {
+            if (r >= sheet.endOfPrint || !sheet.rowHasDots[r]) {
                 ++blank;
                 continue;
             }

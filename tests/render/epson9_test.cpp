@@ -71,7 +71,7 @@ struct Collect final : e9::SheetSink {
         sheet.height = static_cast<int>(image.height);
         sheet.bits.assign(static_cast<std::size_t>(sheet.height) * 240, 0);
         for (int r = 0; r < sheet.height; ++r) {
-            if (image.rowHasDots[r])
+            if (static_cast<std::uint32_t>(r) < image.endOfPrint && image.rowHasDots[r])
                 std::copy_n(image.rows + r * e9::kRowStride, 240, sheet.bits.begin() + r * 240);
         }
         sheets.push_back(std::move(sheet));

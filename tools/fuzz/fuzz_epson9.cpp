@@ -1,0 +1,340 @@
+// Fuzz target of the Epson 9-pin model: whatever bytes an instrument sends go
+// through the printer in memory, fed in pieces of any size, and now and then
+// through CaptureRenderer on a file. Besides the sanitizers it checks what
+// must hold for any input:
+//  - every sheet is as tall as a page length can make it (1 row to 22
+//    inches, or 127 lines of 255/216 inch) and 8 inches wide;
+//  - the stream read in other pieces gives the same sheets;
+//  - page mode's cuts give pages that, rendered one after the other, each
+//    give one sheet (the last maybe two: a line across its end) and together
+//    the sheets of the whole stream: the printer that only follows the paper
+//    and the one that draws agree on every sheet;
+//  - for a stream of plain text, line feeds and graphics (the commands whose
+//    dots a plain model can say one by one), the sheets equal those of that
+//    model, which puts each dot on one long strip of paper cut into sheets;
+//  - a rendered file's bitmaps are as long as their headers say and state
+//    the model's resolution; no other file is left.
+//
+// With libFuzzer:  zav_fuzz_epson9 -max_len=2048 CORPUS_DIR SEED_DIR...
+// Without it (zav_fuzz_epson9_smoke): see fuzz_driver.cpp.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "render/epson9.h"
+#include "render/font.h"
+#include "render/page_bitmap.h"
+#include "render/printout.h"
+
+namespace fs = std::filesystem;
+namespace e9 = zav::epson9;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr int kRowBytes = e9::kSheetWidth / 8;
+constexpr int kLongestPage = 127 * 255; // ESC "C" 127 at ESC "3" 255
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "zav_fuzz_epson9: %s\n", what);
+        std::abort();
+    }
+}
+
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+struct Page {
+    int height = 0;
+    Bytes rows; // kRowBytes a row, blank rows too
+    bool operator==(const Page&) const = default;
+};
+
+struct Collect final : e9::SheetSink {
+    std::vector<Page> sheets;
+    bool Sheet(const e9::SheetImage& image) override {
+        Check(image.height >= 1 && image.height <= kLongestPage, "sheet height out of range");
+        Page sheet;
+        sheet.height = static_cast<int>(image.height);
+        sheet.rows.assign(static_cast<std::size_t>(sheet.height) * kRowBytes, 0);
+        for (std::uint32_t r = 0; r < image.height; ++r) {
+            const std::uint8_t* row = image.rows + r * e9::kRowStride;
+            const bool any = std::any_of(row, row + kRowBytes, [](std::uint8_t b) { return b; });
+            if (r >= image.endOfPrint)
+                continue; // below the sheet's end
+            if (image.rowHasDots[r])
+                std::copy_n(row, kRowBytes, sheet.rows.begin() + r * kRowBytes);
+            else
+                Check(!any, "a row with dots is called blank");
+        }
+        sheets.push_back(std::move(sheet));
+        return true;
+    }
+};
+
+// Feeds `stream` to `printer` in pieces whose sizes come from `pattern`.
+void Feed(e9::Printer& printer, const std::uint8_t* data, std::size_t size, std::uint32_t pattern) {
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t piece = 1 + (pattern % 97);
+        pattern = pattern * 1103515245u + 12345u;
+        const std::size_t end = std::min(size, at + piece);
+        while (at < end)
+            at += printer.Read({data + at, end - at});
+    }
+}
+
+std::vector<Page> Print(const std::uint8_t* data, std::size_t size, std::uint32_t pattern) {
+    Collect collect;
+    e9::Printer printer(&collect);
+    Feed(printer, data, size, pattern);
+    printer.EndOfFile();
+    printer.Finish();
+    Check(printer.Ok(), "the printer failed");
+    return collect.sheets;
+}
+
+// Page mode: cuts, then the pages one after the other on one printer.
+void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector<Page>& whole) {
+    e9::PageCuts cuts;
+    std::vector<std::uint64_t> ends;
+    std::uint64_t read = 0;
+    std::uint64_t cut = 0;
+    while (read < size) {
+        read += cuts.Read({data + read, static_cast<std::size_t>(size - read)});
+        while (cuts.TakeCut(cut)) {
+            Check(cut <= read && (ends.empty() || cut > ends.back()), "cuts out of order");
+            ends.push_back(cut);
+        }
+        Check(cuts.Settled() <= read && (ends.empty() || cuts.Settled() >= ends.back()),
+              "settled bytes out of place");
+    }
+    ends.push_back(size);
+    Collect collect;
+    e9::Printer printer(&collect);
+    std::uint64_t start = 0;
+    for (std::size_t page = 0; page < ends.size(); ++page) {
+        const std::size_t before = collect.sheets.size();
+        Feed(printer, data + start, static_cast<std::size_t>(ends[page] - start), 7);
+        printer.EndOfFile();
+        if (page + 1 < ends.size())
+            Check(collect.sheets.size() == before + 1, "a page file without exactly one sheet");
+        start = ends[page];
+    }
+    printer.Finish();
+    Check(collect.sheets == whole, "the pages' sheets differ from the stream's");
+}
+
+// The plain model: text at pica in the 5x7 font, CR, LF, FF, ESC "J",
+// ESC "3" and the bit images, on one strip of paper cut every 11 inches.
+// Returns false when the stream holds anything else.
+bool PlainModel(const std::uint8_t* data, std::size_t size, std::vector<Page>& sheets) {
+    constexpr int kLength = e9::kDefaultPageLength;
+    constexpr int kMostSheets = 6;
+    std::vector<std::uint8_t> paper(
+        static_cast<std::size_t>(kLength) * kMostSheets * kRowBytes + 64 * kRowBytes, 0);
+    std::vector<bool> printed(kMostSheets + 1, false);
+    std::int64_t x = 0;
+    std::int64_t y = 0; // rows from the top of the first sheet
+    int spacing = 36;
+    bool fits = true;
+    const auto dot = [&](std::int64_t left, std::int64_t top) {
+        if (top + 3 > static_cast<std::int64_t>(kLength) * kMostSheets + 64) {
+            fits = false;
+            return;
+        }
+        for (std::int64_t r = top; r < top + 3; ++r) {
+            for (std::int64_t c = left; c < left + 4 && c < e9::kSheetWidth; ++c)
+                paper[r * kRowBytes + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
+            printed[static_cast<std::size_t>(r / kLength)] = true;
+        }
+    };
+    std::size_t at = 0;
+    while (at < size) {
+        const std::uint8_t b = data[at++];
+        if (b >= 0x20 && b < 0x7F) {
+            if (x + 24 > e9::kSheetWidth)
+                x = 0, y += spacing;
+            for (int column = 0; column < 6; ++column) {
+                for (int pin = 0; pin < 8; ++pin) {
+                    if (zav::FontGlyphs[b][column] & (0x80 >> pin))
+                        dot(x + 4 * column, y + 3 * pin);
+                }
+            }
+            x += 24;
+        } else if (b == 0x0A) {
+            x = 0, y += spacing;
+        } else if (b == 0x0D) {
+            x = 0;
+        } else if (b == 0x0C) {
+            x = 0, y = (y / kLength + 1) * kLength;
+        } else if (b == 0x1B) {
+            if (at >= size)
+                break;
+            const std::uint8_t command = data[at++];
+            if (command == 'J' || command == '3') {
+                if (at >= size)
+                    break;
+                if (command == 'J')
+                    y += data[at++];
+                else
+                    spacing = data[at++];
+                continue;
+            }
+            int dpi = 0;
+            bool adjacent = false;
+            bool nine = false;
+            std::size_t head = 2;
+            std::uint8_t mode = 0;
+            if (command == 'K' || command == 'L' || command == 'Y' || command == 'Z') {
+                mode = static_cast<std::uint8_t>(command == 'K'   ? 0
+                                                 : command == 'L' ? 1
+                                                 : command == 'Y' ? 2
+                                                                  : 3);
+            } else if (command == '*' || command == '^') {
+                if (at >= size)
+                    break;
+                mode = data[at];
+                head = 3;
+                nine = command == '^';
+                if ((!nine && mode > 6) || (nine && mode > 1))
+                    return false;
+            } else {
+                return false;
+            }
+            static constexpr int kDensity[7] = {60, 120, 120, 240, 80, 72, 90};
+            dpi = nine ? (mode ? 120 : 60) : kDensity[mode];
+            adjacent = !nine && (mode == 2 || mode == 3);
+            if (at + head > size)
+                break;
+            const std::size_t columns = data[at + head - 2] | data[at + head - 1] << 8;
+            at += head;
+            const std::int64_t x0 = x;
+            std::uint16_t last = 0;
+            for (std::size_t column = 0; column < columns && at < size; ++column) {
+                std::uint16_t pins = static_cast<std::uint16_t>(data[at++] << 1);
+                if (nine) {
+                    if (at >= size)
+                        break;
+                    pins = static_cast<std::uint16_t>(pins | data[at++] >> 7);
+                } else if (adjacent) {
+                    pins = static_cast<std::uint16_t>(pins & ~last);
+                    last = pins;
+                }
+                const std::int64_t cx =
+                    x0 + (static_cast<std::int64_t>(column) * 240 + dpi / 2) / dpi;
+                for (int pin = 0; pin < 9 && cx < e9::kSheetWidth; ++pin) {
+                    if (pins & (0x100 >> pin))
+                        dot(cx, y + 3 * pin);
+                }
+            }
+            x = x0 + (static_cast<std::int64_t>(columns) * 240 + dpi / 2) / dpi;
+        } else if (b >= 0x80 || b == 0x08 || b == 0x09 || b == 0x0B || b == 0x0E || b == 0x0F ||
+                   b == 0x12 || b == 0x14) {
+            return false;
+        }
+        if (!fits || y >= static_cast<std::int64_t>(kLength) * kMostSheets)
+            return false;
+    }
+    sheets.clear();
+    for (int s = 0; s <= kMostSheets; ++s) {
+        if (!printed[static_cast<std::size_t>(s)])
+            continue;
+        Page sheet;
+        sheet.height = kLength;
+        const auto from = paper.begin() + static_cast<std::ptrdiff_t>(s) * kLength * kRowBytes;
+        sheet.rows.assign(from, from + kLength * kRowBytes);
+        sheets.push_back(std::move(sheet));
+    }
+    if (sheets.empty())
+        sheets.push_back({kLength, Bytes(static_cast<std::size_t>(kLength) * kRowBytes, 0)});
+    return true;
+}
+
+Bytes ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const fs::path& WorkFolder() {
+    static const fs::path folder = [] {
+        fs::path p = fs::temp_directory_path() /
+                     ("zav_fuzz9_" + std::to_string(static_cast<unsigned long>(std::rand())) + "_" +
+                      std::to_string(reinterpret_cast<std::uintptr_t>(&p) & 0xFFFFF));
+        fs::create_directories(p);
+        return p;
+    }();
+    static const struct Remover {
+        ~Remover() {
+            std::error_code error;
+            fs::remove_all(folder, error);
+        }
+    } remover;
+    return folder;
+}
+
+void RenderFile(const std::uint8_t* data, std::size_t size, const std::vector<Page>& whole) {
+    const fs::path dir = WorkFolder();
+    const fs::path capture = dir / "page.cpt";
+    {
+        std::ofstream out(capture, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    zav::CaptureRenderer renderer(zav::PrinterModel::Epson9);
+    const int result = renderer.Render(capture.string().c_str());
+    std::error_code error;
+    const auto files = std::distance(fs::directory_iterator(dir, error), fs::directory_iterator());
+    if (size == 0) {
+        Check(result != 0 && files == 1, "an empty capture rendered");
+    } else {
+        Check(result == 0, "rendering a file failed");
+        Check(renderer.Sheets() == whole.size() &&
+                  files == static_cast<long>(1 + renderer.Sheets()),
+              "bitmap files and sheets differ");
+        for (unsigned sheet = 1; sheet <= renderer.Sheets(); ++sheet) {
+            char name[zav::kPathBufferSize];
+            Check(zav::SheetBitmapName(capture.string(), sheet, name), "bitmap name");
+            const Bytes bitmap = ReadAll(name);
+            const Page& expected = whole[sheet - 1];
+            Check(bitmap.size() == zav::kPageBitmapHeaderSize + expected.rows.size() &&
+                      Le32(bitmap, 2) == bitmap.size() && Le32(bitmap, 18) == 1920 &&
+                      Le32(bitmap, 22) == static_cast<std::uint32_t>(expected.height) &&
+                      Le32(bitmap, 38) == e9::kSheetResolution.xPelsPerMeter &&
+                      Le32(bitmap, 42) == e9::kSheetResolution.yPelsPerMeter,
+                  "bitmap header");
+            for (int r = 0; r < expected.height; ++r) {
+                Check(std::equal(bitmap.end() - (r + 1) * kRowBytes, bitmap.end() - r * kRowBytes,
+                                 expected.rows.begin() + r * kRowBytes),
+                      "bitmap rows differ from the sheet");
+            }
+        }
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, error))
+        fs::remove(entry.path(), error);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    const std::vector<Page> whole = Print(data, size, 0);
+    Check(!whole.empty(), "no sheet");
+    Check(Print(data, size, hash | 1) == whole, "another split gives other sheets");
+    CheckPageCuts(data, size, whole);
+    std::vector<Page> model;
+    if (PlainModel(data, size, model))
+        Check(model == whole, "sheets differ from the plain model");
+    if (hash % 64 == 0)
+        RenderFile(data, size, whole);
+    return 0;
+}
