@@ -24,6 +24,9 @@ int RunFinish(int argc, char** argv);
 extern const CommandInfo kFinishCommand;
 // Says what became of the PDF of a finished capture, when one was asked for.
 void TellPdf(const FinishOutcome& outcome);
+// Lists the page bitmaps when the Epson 9-pin model made more of them than
+// there are capture files (sheets of a single capture file).
+void TellSheets(const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.

@@ -33,6 +33,14 @@ void TellRendered(const char* capturePath, int result, void* context) {
 
 } // namespace
 
+void TellSheets(const FinishOutcome& outcome) {
+    // The Epson 9-pin model's sheets beyond one a capture file.
+    if (outcome.sheetBitmaps.size() > outcome.captureFiles.size()) {
+        for (const std::string& bitmap : outcome.sheetBitmaps)
+            std::printf("sheet: %s\n", bitmap.c_str());
+    }
+}
+
 void TellPdf(const FinishOutcome& outcome) {
     if (outcome.pdfWritten)
         std::printf("pdf: %s\n", outcome.pdfPath.c_str());
@@ -44,7 +52,14 @@ void TellPdf(const FinishOutcome& outcome) {
                      outcome.failedFile.c_str());
 }
 
-enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile, kFinishPdf, kFinishPaper };
+enum FinishOption {
+    kFinishFolder,
+    kFinishName,
+    kFinishSingleFile,
+    kFinishPdf,
+    kFinishPaper,
+    kFinishPrinter
+};
 constexpr OptionInfo kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
     {kFinishName, "name", "NAME", "the name the files are made from (required)"},
@@ -52,6 +67,9 @@ constexpr OptionInfo kFinishOptions[] = {
     {kFinishPdf, "pdf", nullptr,
      "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
+    {kFinishPrinter, "printer", "MODEL",
+     "the printer model: basic (default) or epson9 (Epson\n"
+     "9-pin: a page per sheet of paper, cut where the sheets end)"},
 };
 
 const CommandInfo kFinishCommand{
@@ -93,6 +111,10 @@ int RunFinish(int argc, char** argv) {
             if (!ParsePdfPaper(option.value, options.paper))
                 return UsageError(kFinishCommand, "--paper is a4 or letter");
             break;
+        case kFinishPrinter:
+            if (!ParsePrinterModel(option.value, options.printer))
+                return UsageError(kFinishCommand, "--printer is basic or epson9");
+            break;
         }
     }
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
@@ -116,6 +138,7 @@ int RunFinish(int argc, char** argv) {
     options.context = &log;
     FinishOutcome outcome;
     const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);
+    TellSheets(outcome);
     if (outcome.reportWritten)
         std::printf("report: %s\n", outcome.reportPath.c_str());
     else if (result != kFinishCannotOpenRaw && result != kFinishRawIsOutput &&

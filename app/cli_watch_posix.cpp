@@ -256,6 +256,7 @@ class Finisher {
         finish.singleFile = options_.singleFile;
         finish.pdf = options_.pdf;
         finish.paper = options_.paper;
+        finish.printer = options_.printer;
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
         if (result == kFinishOk) {

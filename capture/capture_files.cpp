@@ -1,6 +1,7 @@
 #include "capture/capture_files.h"
 
 #include "capture/capture_names.h"
+#include "render/epson9.h"
 #include "render/stdio_file.h"
 
 #include <cstdint>
@@ -107,6 +108,7 @@ struct Splitter {
     unsigned page = 1;
     unsigned kept = 0;
     int failure = kFinishOk;
+    std::unique_ptr<std::uint8_t[]> sheetBlock = nullptr; // the Epson 9-pin model's read-ahead
 
     bool NamePage() {
         const std::string name = CaptureNames(std::string(base)).PageCapture(page);
@@ -183,6 +185,43 @@ struct Splitter {
         return true;
     }
 
+    // The Epson 9-pin model: pages end where its sheets end. The model reads
+    // the recording ahead through its own handle; the bytes follow into the
+    // page files as far as they are sure to belong to the page.
+    bool CopySheets(std::FILE* ahead, bool& readFailed) {
+        epson9::PageCuts cuts;
+        std::uint64_t copied = 0;
+        std::uint64_t end = 0;
+        for (;;) {
+            const std::size_t got = std::fread(sheetBlock.get(), 1, kIoBlock, ahead);
+            if (got == 0)
+                break;
+            for (std::size_t at = 0; at < got;) {
+                at += cuts.Read({sheetBlock.get() + at, got - at});
+                while (cuts.TakeCut(end)) {
+                    if (!CopyUpTo(end, copied) || !EndPage())
+                        return false;
+                    ++page;
+                }
+                if (!CopyUpTo(cuts.Settled(), copied))
+                    return false;
+            }
+        }
+        readFailed = std::ferror(ahead) != 0;
+        return readFailed || CopyUpTo(UINT64_MAX, copied);
+    }
+
+    // Copies the recording on from byte `copied` up to byte `end`.
+    bool CopyUpTo(std::uint64_t end, std::uint64_t& copied) {
+        std::uint8_t byte = 0;
+        while (copied < end && in.Get(byte)) {
+            if (!Put(byte))
+                return false;
+            ++copied;
+        }
+        return true;
+    }
+
     // The two count bytes and the data they announce, copied unchanged.
     bool CopyBitImage() {
         std::uint8_t low = 0;
@@ -227,7 +266,7 @@ int MakeBasePath(const char* folder, const char* name, char* out, std::size_t ou
 }
 
 int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
-                   unsigned* pagesKept, std::string* failedFile) {
+                   unsigned* pagesKept, std::string* failedFile, PrinterModel printer) {
     if (pagesKept)
         *pagesKept = 0;
     if (std::strlen(basePath) > kMaxBasePathLength)
@@ -243,7 +282,16 @@ int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onP
     if (!split.in.block || !split.out.block)
         return kFinishCannotReadRaw;
 
-    bool ok = split.Copy();
+    bool ok = true;
+    if (printer == PrinterModel::Epson9) {
+        UniqueFile ahead = OpenFile(rawPath, "rb");
+        split.sheetBlock.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
+        bool readFailed = !ahead || !split.sheetBlock;
+        ok = readFailed || split.CopySheets(ahead.get(), readFailed);
+        split.in.failed = split.in.failed || readFailed;
+    } else {
+        ok = split.Copy();
+    }
     if (ok && split.in.failed) {
         split.failure = kFinishCannotReadRaw;
         ok = false;

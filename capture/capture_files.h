@@ -5,6 +5,7 @@
 #pragma once
 
 #include "render/paths.h"
+#include "render/printout.h"
 #include "report/pdf_writer.h"
 
 #include <cstddef>
@@ -52,8 +53,12 @@ using PageRenderedFn = void (*)(const char* capturePath, int renderResult, void*
 // also on failure; `*failedFile` (may be null) the file that failed. The raw
 // recording is never changed or deleted here; a page file left incomplete by
 // a failure is removed.
+// The Epson 9-pin model cuts where its sheets end instead (epson9::PageCuts):
+// each page file holds one printed sheet, no byte is dropped, and no command
+// is cut, whatever its data holds.
 int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
-                   unsigned* pagesKept, std::string* failedFile = nullptr);
+                   unsigned* pagesKept, std::string* failedFile = nullptr,
+                   PrinterModel printer = PrinterModel::Basic);
 
 struct FinishOptions {
     bool singleFile = false; // one capture file (base path + ".cpt") instead of pages
@@ -69,11 +74,18 @@ struct FinishOptions {
     // rendering and finished after the report.
     bool pdf = false;
     PdfPaper paper = PdfPaper::A4;
+    // The printer model that renders the capture files; with the Epson 9-pin
+    // model the page files continue the printer's settings from one to the
+    // next, as they did on paper.
+    PrinterModel printer = PrinterModel::Basic;
 };
 
 struct FinishOutcome {
     std::vector<std::string> captureFiles; // capture files kept, in page order
     unsigned pageCount = 0;                // the page count given to the report
+    // The Epson 9-pin model's page bitmaps, in order (one or more a capture
+    // file); the report shows these.
+    std::vector<std::string> sheetBitmaps;
     bool reportWritten = false;
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"

@@ -30,6 +30,25 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
+// N of a file name "...-N.bmp" (N from 2 on), else 0.
+unsigned SheetNumber(std::string_view file) {
+    if (file.size() < 6 || !SameName(file.substr(file.size() - 4), ".bmp"))
+        return 0;
+    file.remove_suffix(4);
+    unsigned sheet = 0;
+    std::size_t digits = 0;
+    while (digits < file.size() && digits < 9 &&
+           std::isdigit(static_cast<unsigned char>(file[file.size() - 1 - digits]))) {
+        ++digits;
+    }
+    if (digits == 0 || digits == file.size() || file[file.size() - 1 - digits] != '-' ||
+        file[file.size() - digits] == '0')
+        return 0;
+    for (std::size_t i = file.size() - digits; i < file.size(); ++i)
+        sheet = sheet * 10 + static_cast<unsigned>(file[i] - '0');
+    return sheet >= 2 ? sheet : 0;
+}
+
 // Whether `file` (a name without folder) belongs to the capture named `name`.
 bool BelongsTo(std::string_view file, std::string_view name) {
     if (!StartsWith(file, name))
@@ -40,7 +59,13 @@ bool BelongsTo(std::string_view file, std::string_view name) {
             return true;
     }
     // An optional page number of three or more digits, then a capture file,
-    // bitmap or recording extension.
+    // bitmap or recording extension; a bitmap may be a later sheet's (-N).
+    if (SheetNumber(rest)) {
+        const std::string_view page = rest.substr(0, rest.rfind('-'));
+        return (page.empty() || page.size() >= 3) &&
+               std::all_of(page.begin(), page.end(),
+                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    }
     std::size_t digits = 0;
     while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])))
         ++digits;
@@ -75,9 +100,9 @@ std::string CaptureNames::PageCapture(unsigned page) const {
     return base_ + number + ".cpt";
 }
 
-std::string CaptureNames::BitmapOf(std::string_view capturePath) {
+std::string CaptureNames::BitmapOf(std::string_view capturePath, unsigned sheet) {
     char out[kPathBufferSize];
-    return ReplaceExtension(capturePath, "bmp", out) ? std::string(out) : std::string();
+    return SheetBitmapName(capturePath, sheet, out) ? std::string(out) : std::string();
 }
 
 std::vector<std::string> CaptureNames::RenderOutputsOf(std::string_view capturePath) {
@@ -121,8 +146,14 @@ std::vector<std::string> CaptureNames::Existing() const {
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         const std::string file = it->path().filename().string();
-        if (BelongsTo(file, name))
-            found.push_back(base_.substr(0, split) + file);
+        if (!BelongsTo(file, name))
+            continue;
+        // "NAME-2.bmp" may be the bitmap of a capture "NAME-2" beside this one.
+        std::error_code other;
+        if (SheetNumber(file) &&
+            fs::exists(folder / (file.substr(0, file.size() - 4) + ".cpt"), other))
+            continue;
+        found.push_back(base_.substr(0, split) + file);
     }
     std::sort(found.begin(), found.end());
     const std::string recording = Recording();

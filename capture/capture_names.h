@@ -3,7 +3,8 @@
 //   base.tmp        the raw recording while a session runs (kept when finishing failed)
 //   base.cpt        the capture file in single-file mode
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
-//   X.bmp           the page bitmap of capture file X.cpt
+//   X.bmp           the page bitmap of capture file X.cpt; in the Epson 9-pin
+//                   model X.bmp, X-2.bmp, X-3.bmp ... for its sheets
 //   base.html       the report; base.pdf its printable copy
 // No other code composes these names. The same-file checks that keep a raw
 // recording from being replaced by one of them live here too.
@@ -34,12 +35,15 @@ class CaptureNames {
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 
-    // What rendering one capture file writes: its page bitmap.
-    static std::string BitmapOf(std::string_view capturePath);
+    // What rendering one capture file writes: its page bitmap, or the bitmap
+    // of its sheet `sheet` (SheetBitmapName, the renderer's own rule).
+    static std::string BitmapOf(std::string_view capturePath, unsigned sheet = 1);
     static std::vector<std::string> RenderOutputsOf(std::string_view capturePath);
 
     // True when `path` names one of the files that making the capture file
-    // `capturePath` writes: the capture file itself or its bitmap.
+    // `capturePath` writes: the capture file itself or its (first) bitmap.
+    // The bitmaps of later sheets are checked as they are written
+    // (CaptureRenderer::Keep).
     static bool WouldBeWritten(const char* path, std::string_view capturePath);
     // True when `path` names the report or its printable copy.
     bool IsReportFile(const char* path) const;

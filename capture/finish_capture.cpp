@@ -2,6 +2,7 @@
 
 #include "capture/capture_names.h"
 #include "render/page_bitmap.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 #include "render/stdio_file.h"
 #include "report/html_report.h"
@@ -23,7 +24,8 @@ namespace {
 struct Collector {
     const FinishOptions* options;
     FinishOutcome* outcome;
-    PrintoutPdf* pdf; // null without a PDF
+    PrintoutPdf* pdf;                  // null without a PDF
+    CaptureRenderer* sheets = nullptr; // the Epson 9-pin model's renderer
 };
 
 // The bytes of a page bitmap as the renderer writes them, for the PDF, up to
@@ -54,12 +56,38 @@ class PageCopy final : public BlockOutput {
     bool tooLarge_ = false;
 };
 
+// The Epson 9-pin model's sheet bitmaps, for the report and the PDF.
+class SheetCollector final : public SheetObserver {
+  public:
+    explicit SheetCollector(Collector& collect) : collect_(collect) {}
+    BlockOutput* CopyOfSheet(unsigned) override {
+        copy_ = collect_.pdf ? std::make_unique<PageCopy>() : nullptr;
+        return copy_.get();
+    }
+    void SheetWritten(unsigned, const char* bitmapPath) override {
+        collect_.outcome->sheetBitmaps.emplace_back(bitmapPath);
+        if (collect_.pdf)
+            collect_.pdf->Add(bitmapPath, copy_ ? copy_->Take() : std::vector<std::uint8_t>{});
+    }
+
+  private:
+    Collector& collect_;
+    std::unique_ptr<PageCopy> copy_;
+};
+
 void OnCaptureFile(const char* path, void* context) {
     auto* collect = static_cast<Collector*>(context);
     const FinishOptions& options = *collect->options;
     collect->outcome->captureFiles.emplace_back(path);
     PageCopy copy;
     bool copied = false;
+    if (collect->sheets && !options.onCaptureFile) {
+        SheetCollector sheets(*collect);
+        const int result = collect->sheets->Render(path, &sheets);
+        if (options.onPageRendered)
+            options.onPageRendered(path, result, options.context);
+        return;
+    }
     if (options.onCaptureFile) {
         options.onCaptureFile(path, options.context);
     } else {
@@ -153,7 +181,14 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         pdfOptions.keep = {rawPath};
         pdf = std::make_unique<PrintoutPdf>(out.pdfPath, std::move(pdfOptions));
     }
-    Collector collect{&options, &out, pdf.get()};
+    // The Epson 9-pin model renders the page files one after the other on one
+    // printer, which keeps its settings from page to page.
+    std::unique_ptr<CaptureRenderer> sheets;
+    if (options.printer == PrinterModel::Epson9) {
+        sheets = std::make_unique<CaptureRenderer>(PrinterModel::Epson9, !options.singleFile);
+        sheets->Keep(rawPath);
+    }
+    Collector collect{&options, &out, pdf.get(), sheets.get()};
     int result = kFinishOk;
     if (options.singleFile) {
         result = FinishSingleFile(rawPath, names, options, collect);
@@ -161,7 +196,15 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
             return result; // no recording: no capture file and no report
     } else {
         unsigned kept = 0;
-        result = SplitIntoPages(rawPath, basePath, OnCaptureFile, &collect, &kept, &out.failedFile);
+        result = SplitIntoPages(rawPath, basePath, OnCaptureFile, &collect, &kept, &out.failedFile,
+                                options.printer);
+        if (sheets && !options.onCaptureFile && !out.captureFiles.empty()) {
+            // What the last sheet left on the next one goes to the last page.
+            SheetCollector last(collect);
+            const int finished = sheets->Finish(&last);
+            if (finished != kRenderOk && options.onPageRendered)
+                options.onPageRendered(out.captureFiles.back().c_str(), finished, options.context);
+        }
         if (result == kFinishCannotOpenRaw) {
             out.failedFile = rawPath;
             return result; // no recording: no page and no report
@@ -172,7 +215,12 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
             std::remove(rawPath);
     }
 
-    out.reportResult = WriteHtmlReport(basePath, out.pageCount, options.singleFile);
+    if (sheets && !options.onCaptureFile) {
+        out.pageCount = static_cast<unsigned>(out.sheetBitmaps.size());
+        out.reportResult = WriteHtmlReport(basePath, out.sheetBitmaps, options.singleFile);
+    } else {
+        out.reportResult = WriteHtmlReport(basePath, out.pageCount, options.singleFile);
+    }
     out.reportWritten = out.reportResult == kReportOk;
     if (result == kFinishOk && !out.reportWritten)
         result = kFinishReportFailed;

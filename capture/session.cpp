@@ -63,6 +63,14 @@ std::string SessionEndText(const SessionOutcome& out) {
     return text;
 }
 
+PrinterModel PrinterSetting(HQUOR store) {
+    char text[16] = "";
+    PrinterModel model = PrinterModel::Basic;
+    if (store && quorGetString(store, "Printer", text, sizeof text) >= 0)
+        ParsePrinterModel(text, model);
+    return model;
+}
+
 int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome) {
     SessionOutcome local;
@@ -107,6 +115,7 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         options.singleFile = env.FinishAsSingleFile(request.singleFile);
         options.pdf = request.pdf;
         options.paper = request.paper;
+        options.printer = request.printer;
         out.finishResult =
             FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;

@@ -15,6 +15,7 @@
 #include "capture/capture_files.h"
 #include "capture/capture_names.h"
 #include "capture/handshake.h"
+#include "host/quor.h"
 
 namespace zav {
 
@@ -54,7 +55,12 @@ struct CaptureRequest {
     bool singleFile = false;
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
+    PrinterModel printer = PrinterModel::Basic;
 };
+
+// The printer model the value store's setting "Printer" names ("basic" or
+// "epson9", in any case); the basic model when it names none.
+PrinterModel PrinterSetting(HQUOR store);
 
 // What a session needs from its platform.
 class CaptureSessionEnv {

@@ -196,10 +196,27 @@ struct Printer::Impl {
     bool ok = true;
     bool outOfMemory = false;
 
-    std::array<CharImage, 256> images;
+    // The characters as the current type style prints them, on the heap:
+    // the printer may run on a thread with a small stack.
+    std::unique_ptr<CharImage[]> images;
 
-    explicit Impl(SheetSink* sheetSink) : sink(sheetSink) {
+    explicit Impl(SheetSink* sheetSink) : sink(sheetSink), images(new CharImage[256]) {
         rowHasDots.assign(static_cast<std::size_t>(Rows()), 0);
+        NewPageLength();
+    }
+
+    // A printer at power-on that takes over the blocks of `old`, blank.
+    explicit Impl(Impl& old)
+        : sink(old.sink), pixels(std::move(old.pixels)), pixelRows(old.pixelRows),
+          images(std::move(old.images)) {
+        if (pixels) {
+            for (std::size_t r = 0; r < old.rowHasDots.size() && r < pixelRows; ++r) {
+                if (old.rowHasDots[r])
+                    std::memset(Row(static_cast<int>(r)), 0, kRowStride);
+            }
+        }
+        rowHasDots.assign(static_cast<std::size_t>(Rows()), 0);
+        StyleChanged();
         NewPageLength();
     }
 
@@ -388,8 +405,8 @@ struct Printer::Impl {
     // --- Type ------------------------------------------------------------
 
     void StyleChanged() {
-        for (CharImage& image : images)
-            image.built = false;
+        for (int code = 0; code < 256; ++code)
+            images[code].built = false;
     }
 
     bool Wide() const { return s.wide || s.wideLine; }
@@ -1077,6 +1094,10 @@ struct Printer::Impl {
 Printer::Printer(SheetSink* sink) : impl_(std::make_unique<Impl>(sink)) {}
 Printer::~Printer() = default;
 
+void Printer::Reset() {
+    impl_ = std::make_unique<Impl>(*impl_);
+}
+
 std::size_t Printer::Read(std::span<const std::uint8_t> bytes) {
     return impl_->Read(bytes);
 }
@@ -1134,6 +1155,14 @@ std::size_t PageCuts::Read(std::span<const std::uint8_t> bytes) {
         }
     }
     return taken;
+}
+
+void PageCuts::Reset() {
+    printer_.Reset();
+    read_ = 0;
+    pending_ = false;
+    pendingCut_ = 0;
+    cutCount_ = 0;
 }
 
 bool PageCuts::TakeCut(std::uint64_t& offset) {

@@ -75,6 +75,9 @@ class Printer {
     ~Printer();
     Printer(const Printer&) = delete;
     Printer& operator=(const Printer&) = delete;
+    // Back to the power-on state, user-defined characters and all, with a
+    // blank sheet; the memory already had is kept for it.
+    void Reset();
 
     // Reads the next bytes of the stream; returns how many it took: all of
     // them, or fewer when a command just read had an event (TakeEvents).
@@ -122,8 +125,11 @@ class PageCuts {
     // Every byte before this offset (from the start of the recording)
     // belongs to the current page or one before it.
     std::uint64_t Settled() const { return pending_ ? pendingCut_ : read_; }
-    // The end of the next page, once known; in order, each once.
+    // The end of the next page, once known; in order, each once. Take every
+    // cut after each Read.
     bool TakeCut(std::uint64_t& offset);
+    // Back to the start of a recording.
+    void Reset();
 
   private:
     Printer printer_;

@@ -60,6 +60,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     std::size_t bufferSize = 0;
     std::unique_ptr<std::uint8_t[]> block; // for reading the capture
     std::string path;                      // the capture file being read, or read last
+    std::string keep;                      // a file no bitmap replaces
     SheetObserver* observer = nullptr;
     unsigned written = 0;
     int failure = kRenderOk;
@@ -77,7 +78,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
         char name[kPathBufferSize];
         if (!SheetBitmapName(path, index, name))
             return Fail(kRenderPathTooLong);
-        if (IsSameFile(path.c_str(), name))
+        if (IsSameFile(path.c_str(), name) || (!keep.empty() && IsSameFile(keep.c_str(), name)))
             return Fail(kRenderNameClash);
         FileBlockOutput file(name);
         BlockOutput* copy = observer ? observer->CopyOfSheet(index) : nullptr;
@@ -187,6 +188,10 @@ int RenderBasic(const char* path, SheetObserver* observer) {
 
 } // namespace
 
+void CaptureRenderer::Keep(std::string path) {
+    keep_ = std::move(path);
+}
+
 int CaptureRenderer::Render(const char* path, SheetObserver* observer) {
     sheets_ = 0;
     if (model_ == PrinterModel::Basic) {
@@ -195,8 +200,11 @@ int CaptureRenderer::Render(const char* path, SheetObserver* observer) {
         return result;
     }
     try {
-        if (!epson9_ || !continuing_)
+        if (!epson9_)
             epson9_ = std::make_unique<Epson9>();
+        else if (!continuing_)
+            epson9_->printer.Reset();
+        epson9_->keep = keep_;
         if (epson9_->printer.OutOfMemory()) {
             epson9_.reset();
             return kRenderNoMemoryForStream;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "render/page_bitmap.h"
@@ -52,6 +53,10 @@ class CaptureRenderer {
     CaptureRenderer& operator=(const CaptureRenderer&) = delete;
 
     PrinterModel Model() const { return model_; }
+    // A file no bitmap may replace (the raw recording the capture files come
+    // from): a sheet whose bitmap would be that file is refused as a name
+    // clash. The path is kept as given.
+    void Keep(std::string path);
 
     // Renders the capture file at `path` into its page bitmaps beside it.
     // Returns a RenderResult (renderer.h). The bitmaps written are
@@ -71,6 +76,7 @@ class CaptureRenderer {
     PrinterModel model_;
     bool continuing_;
     unsigned sheets_ = 0;
+    std::string keep_;
     std::unique_ptr<Epson9> epson9_;
 };
 

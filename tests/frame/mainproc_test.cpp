@@ -25,7 +25,7 @@ bool Save(HQUOR) {
     gScript->log += "save;";
     return true;
 }
-int Render(const char* path) {
+int Render(const char* path, HQUOR) {
     gScript->log += std::string("render ") + path + ";";
     return -1; // a failing render still ends the conversion quietly
 }

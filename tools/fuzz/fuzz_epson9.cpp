@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -53,11 +54,30 @@ std::uint32_t Le32(const Bytes& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
+// A sheet as its height and a digest of its rows (blank rows count 0), so
+// that sheets compare without being copied.
 struct Page {
     int height = 0;
-    Bytes rows; // kRowBytes a row, blank rows too
+    std::uint64_t digest = 0;
     bool operator==(const Page&) const = default;
 };
+
+std::uint64_t RowDigest(const std::uint8_t* row) {
+    std::uint64_t any = 0;
+    std::uint64_t hash = 14695981039346656037ull;
+    for (int i = 0; i < kRowBytes; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, row + i, 8);
+        any |= word;
+        hash = (hash ^ word) * 1099511628211ull;
+        hash ^= hash >> 29;
+    }
+    return any ? hash : 0;
+}
+
+std::uint64_t NextDigest(std::uint64_t digest, std::uint64_t row) {
+    return digest * 0x9E3779B97F4A7C15ull + row;
+}
 
 struct Collect final : e9::SheetSink {
     std::vector<Page> sheets;
@@ -65,21 +85,34 @@ struct Collect final : e9::SheetSink {
         Check(image.height >= 1 && image.height <= kLongestPage, "sheet height out of range");
         Page sheet;
         sheet.height = static_cast<int>(image.height);
-        sheet.rows.assign(static_cast<std::size_t>(sheet.height) * kRowBytes, 0);
         for (std::uint32_t r = 0; r < image.height; ++r) {
             const std::uint8_t* row = image.rows + r * e9::kRowStride;
-            const bool any = std::any_of(row, row + kRowBytes, [](std::uint8_t b) { return b; });
-            if (r >= image.endOfPrint)
-                continue; // below the sheet's end
-            if (image.rowHasDots[r])
-                std::copy_n(row, kRowBytes, sheet.rows.begin() + r * kRowBytes);
-            else
-                Check(!any, "a row with dots is called blank");
+            std::uint64_t digest = 0;
+            if (r < image.endOfPrint && image.rowHasDots[r])
+                digest = RowDigest(row);
+            else if (r < image.endOfPrint)
+                Check(RowDigest(row) == 0, "a row with dots is called blank");
+            sheet.digest = NextDigest(sheet.digest, digest);
         }
-        sheets.push_back(std::move(sheet));
+        sheets.push_back(sheet);
         return true;
     }
 };
+
+// The printers, made once: a printer's blocks are worth keeping between
+// inputs.
+struct Printers {
+    Collect whole;
+    Collect pages;
+    e9::Printer wholePrinter{&whole};
+    e9::Printer pagePrinter{&pages};
+    e9::PageCuts cuts;
+};
+
+Printers& Shared() {
+    static Printers* printers = new Printers;
+    return *printers;
+}
 
 // Feeds `stream` to `printer` in pieces whose sizes come from `pattern`.
 void Feed(e9::Printer& printer, const std::uint8_t* data, std::size_t size, std::uint32_t pattern) {
@@ -93,18 +126,21 @@ void Feed(e9::Printer& printer, const std::uint8_t* data, std::size_t size, std:
 }
 
 std::vector<Page> Print(const std::uint8_t* data, std::size_t size, std::uint32_t pattern) {
-    Collect collect;
-    e9::Printer printer(&collect);
-    Feed(printer, data, size, pattern);
-    printer.EndOfFile();
-    printer.Finish();
-    Check(printer.Ok(), "the printer failed");
-    return collect.sheets;
+    Printers& shared = Shared();
+    shared.whole.sheets.clear();
+    shared.wholePrinter.Reset();
+    Feed(shared.wholePrinter, data, size, pattern);
+    shared.wholePrinter.EndOfFile();
+    shared.wholePrinter.Finish();
+    Check(shared.wholePrinter.Ok(), "the printer failed");
+    return shared.whole.sheets;
 }
 
 // Page mode: cuts, then the pages one after the other on one printer.
 void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector<Page>& whole) {
-    e9::PageCuts cuts;
+    Printers& shared = Shared();
+    e9::PageCuts& cuts = shared.cuts;
+    cuts.Reset();
     std::vector<std::uint64_t> ends;
     std::uint64_t read = 0;
     std::uint64_t cut = 0;
@@ -118,8 +154,10 @@ void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector
               "settled bytes out of place");
     }
     ends.push_back(size);
-    Collect collect;
-    e9::Printer printer(&collect);
+    Collect& collect = shared.pages;
+    e9::Printer& printer = shared.pagePrinter;
+    collect.sheets.clear();
+    printer.Reset();
     std::uint64_t start = 0;
     for (std::size_t page = 0; page < ends.size(); ++page) {
         const std::size_t before = collect.sheets.size();
@@ -136,11 +174,45 @@ void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector
 // The plain model: text at pica in the 5x7 font, CR, LF, FF, ESC "J",
 // ESC "3" and the bit images, on one strip of paper cut every 11 inches.
 // Returns false when the stream holds anything else.
+// Whether the stream holds only what the plain model knows.
+bool IsPlain(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t at = 0; at < size;) {
+        const std::uint8_t b = data[at++];
+        if (b >= 0x80 || b == 0x08 || b == 0x09 || b == 0x0B || b == 0x0E || b == 0x0F ||
+            b == 0x12 || b == 0x14)
+            return false;
+        if (b != 0x1B || at >= size)
+            continue;
+        const std::uint8_t command = data[at++];
+        if (command == 'J' || command == '3') {
+            ++at;
+        } else if (command == 'K' || command == 'L' || command == 'Y' || command == 'Z') {
+            if (at + 2 > size)
+                return true;
+            at += 2 + (data[at] | data[at + 1] << 8);
+        } else if (command == '*' || command == '^') {
+            if (at < size && (command == '*' ? data[at] > 6 : data[at] > 1))
+                return false;
+            if (at + 3 > size)
+                return true;
+            at += 3 + (data[at + 1] | data[at + 2] << 8) * (command == '^' ? 2u : 1u);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool PlainModel(const std::uint8_t* data, std::size_t size, std::vector<Page>& sheets) {
     constexpr int kLength = e9::kDefaultPageLength;
     constexpr int kMostSheets = 6;
-    std::vector<std::uint8_t> paper(
+    if (!IsPlain(data, size))
+        return false;
+    static std::vector<std::uint8_t> paper(
         static_cast<std::size_t>(kLength) * kMostSheets * kRowBytes + 64 * kRowBytes, 0);
+    static std::int64_t used = 0; // rows the last input drew on
+    std::fill(paper.begin(), paper.begin() + used * kRowBytes, 0);
+    used = 0;
     std::vector<bool> printed(kMostSheets + 1, false);
     std::int64_t x = 0;
     std::int64_t y = 0; // rows from the top of the first sheet
@@ -151,6 +223,7 @@ bool PlainModel(const std::uint8_t* data, std::size_t size, std::vector<Page>& s
             fits = false;
             return;
         }
+        used = std::max(used, top + 3);
         for (std::int64_t r = top; r < top + 3; ++r) {
             for (std::int64_t c = left; c < left + 4 && c < e9::kSheetWidth; ++c)
                 paper[r * kRowBytes + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
@@ -250,12 +323,19 @@ bool PlainModel(const std::uint8_t* data, std::size_t size, std::vector<Page>& s
             continue;
         Page sheet;
         sheet.height = kLength;
-        const auto from = paper.begin() + static_cast<std::ptrdiff_t>(s) * kLength * kRowBytes;
-        sheet.rows.assign(from, from + kLength * kRowBytes);
-        sheets.push_back(std::move(sheet));
+        for (int r = 0; r < kLength; ++r) {
+            const std::int64_t row = static_cast<std::int64_t>(s) * kLength + r;
+            sheet.digest = NextDigest(sheet.digest,
+                                      row < used ? RowDigest(paper.data() + row * kRowBytes) : 0);
+        }
+        sheets.push_back(sheet);
     }
-    if (sheets.empty())
-        sheets.push_back({kLength, Bytes(static_cast<std::size_t>(kLength) * kRowBytes, 0)});
+    if (sheets.empty()) {
+        Page blank{kLength, 0};
+        for (int r = 0; r < kLength; ++r)
+            blank.digest = NextDigest(blank.digest, 0);
+        sheets.push_back(blank);
+    }
     return true;
 }
 
@@ -304,17 +384,17 @@ void RenderFile(const std::uint8_t* data, std::size_t size, const std::vector<Pa
             Check(zav::SheetBitmapName(capture.string(), sheet, name), "bitmap name");
             const Bytes bitmap = ReadAll(name);
             const Page& expected = whole[sheet - 1];
-            Check(bitmap.size() == zav::kPageBitmapHeaderSize + expected.rows.size() &&
+            Check(bitmap.size() == zav::kPageBitmapHeaderSize +
+                                       static_cast<std::size_t>(expected.height) * kRowBytes &&
                       Le32(bitmap, 2) == bitmap.size() && Le32(bitmap, 18) == 1920 &&
                       Le32(bitmap, 22) == static_cast<std::uint32_t>(expected.height) &&
                       Le32(bitmap, 38) == e9::kSheetResolution.xPelsPerMeter &&
                       Le32(bitmap, 42) == e9::kSheetResolution.yPelsPerMeter,
                   "bitmap header");
-            for (int r = 0; r < expected.height; ++r) {
-                Check(std::equal(bitmap.end() - (r + 1) * kRowBytes, bitmap.end() - r * kRowBytes,
-                                 expected.rows.begin() + r * kRowBytes),
-                      "bitmap rows differ from the sheet");
-            }
+            std::uint64_t digest = 0;
+            for (int r = 0; r < expected.height; ++r)
+                digest = NextDigest(digest, RowDigest(&*(bitmap.end() - (r + 1) * kRowBytes)));
+            Check(digest == expected.digest, "bitmap rows differ from the sheet");
         }
     }
     for (const fs::directory_entry& entry : fs::directory_iterator(dir, error))
