@@ -4,8 +4,8 @@
 // must hold for any input:
 //  - every sheet is as tall as a page length can make it (1 row to 22
 //    inches, or 127 lines of 255/216 inch) and 8 inches wide;
-//  - the stream read in other pieces gives the same sheets;
-//  - page mode's cuts give pages that, rendered one after the other, each
+//  - page mode's cuts give pages that, rendered one after the other (fed in
+//    other pieces than the whole stream), each
 //    give one sheet (the last maybe two: a line across its end) and together
 //    the sheets of the whole stream: the printer that only follows the paper
 //    and the one that draws agree on every sheet;
@@ -79,6 +79,10 @@ std::uint64_t NextDigest(std::uint64_t digest, std::uint64_t row) {
     return digest * 0x9E3779B97F4A7C15ull + row;
 }
 
+// Whether the sinks also make sure the rows called blank are: a full look at
+// every row of every sheet costs more than the rest, so one input in eight.
+bool gCheckBlankRows = true;
+
 struct Collect final : e9::SheetSink {
     std::vector<Page> sheets;
     bool Sheet(const e9::SheetImage& image) override {
@@ -90,7 +94,7 @@ struct Collect final : e9::SheetSink {
             std::uint64_t digest = 0;
             if (r < image.endOfPrint && image.rowHasDots[r])
                 digest = RowDigest(row);
-            else if (r < image.endOfPrint)
+            else if (gCheckBlankRows && r < image.endOfPrint)
                 Check(RowDigest(row) == 0, "a row with dots is called blank");
             sheet.digest = NextDigest(sheet.digest, digest);
         }
@@ -407,9 +411,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t hash = 2166136261u;
     for (std::size_t i = 0; i < size; ++i)
         hash = (hash ^ data[i]) * 16777619u;
-    const std::vector<Page> whole = Print(data, size, 0);
+    gCheckBlankRows = hash % 8 == 0;
+    // The page files are fed in other pieces than the whole stream: the
+    // sheets must not depend on where a piece ends either.
+    const std::vector<Page> whole = Print(data, size, hash);
     Check(!whole.empty(), "no sheet");
-    Check(Print(data, size, hash | 1) == whole, "another split gives other sheets");
     CheckPageCuts(data, size, whole);
     std::vector<Page> model;
     if (PlainModel(data, size, model))
