@@ -13,6 +13,8 @@
 //       sheets (20 and 200 unless told; 60 lines of 80 characters each, then
 //       a form feed) rendered into its sheet bitmaps, against writing as many
 //       files of a sheet bitmap's size.
+//   zav_render_bench --write-text-sheets N FILE
+//       Writes that text printout of N sheets to FILE.
 //   zav_render_bench --process ZAVPRINT CAPTURE [--printer MODEL] [--repeat N]
 //       Median wall time of the whole process "ZAVPRINT [--printer=MODEL]
 //       CAPTURE" against "ZAVPRINT --help", run alternately N times (51
@@ -325,6 +327,9 @@ int main(int argc, char** argv) {
             sheets.clear();
             for (char* p = std::strtok(argv[++i], ","); p; p = std::strtok(nullptr, ","))
                 sheets.push_back(std::atoi(p));
+        } else if (!std::strcmp(argv[i], "--write-text-sheets") && i + 2 < argc) {
+            const std::vector<std::uint8_t> text = TextSheets(std::atoi(argv[i + 1]));
+            return WriteFile(argv[i + 2], text.data(), text.size()) ? 0 : 1;
         } else if (!std::strcmp(argv[i], "--epson9")) {
             epson9 = true;
         } else if (!std::strcmp(argv[i], "--printer") && hasValue) {
