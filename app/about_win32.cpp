@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "app/about.h"
-#include "app/exports.h"
 #include "app/message.h"
 #include "app/osname.h"
+#include "host/exports.h"
 #include "host/quor.h"
 #include "host/vok.h"
 #include "resources/resource.h"

@@ -4,7 +4,7 @@
 
 #include "app/message.h"
 #include "app/settings.h"
-#include "app/system.h"
+#include "base/system.h"
 #include "capture/cable.h"
 #include "capture/session.h"
 #include "host/vok.h"

@@ -1,7 +1,7 @@
 // Messages with texts from the program's string table.
 #pragma once
 
-#include "app/exports.h"
+#include "host/exports.h"
 #include "host/vok.h"
 
 // Shows the message whose title and text (a format for the further arguments)

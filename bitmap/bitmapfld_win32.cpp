@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/exports.h"
 #include "bitmap/bitmap_field.h"
 #include "bitmap/loadbitmap_win32.h"
+#include "host/exports.h"
 #include "host/quor.h"
 #include "host/vok.h"
 #include "host/vokbind.h"

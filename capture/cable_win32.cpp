@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/system.h"
+#include "base/system.h"
 #include "capture/serial.h"
 #include "host/registry_keys.h"
 

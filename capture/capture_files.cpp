@@ -1,8 +1,8 @@
 #include "capture/capture_files.h"
 
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
+#include "base/stdio_file.h"
 #include "render/epson9.h"
-#include "render/stdio_file.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -244,26 +244,6 @@ struct Splitter {
 };
 
 } // namespace
-
-int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize) {
-    if (out && outSize)
-        out[0] = '\0';
-    const std::string_view dir = folder ? folder : "";
-    const std::string_view file = name ? name : "";
-    if (file.empty())
-        return kFinishNoName;
-    const bool addSeparator = !dir.empty() && !IsPathSeparator(dir.back());
-    const std::size_t length = dir.size() + (addSeparator ? 1 : 0) + file.size();
-    if (!out || length > kMaxBasePathLength || length >= outSize)
-        return kFinishPathTooLong;
-    std::memcpy(out, dir.data(), dir.size());
-    std::size_t at = dir.size();
-    if (addSeparator)
-        out[at++] = kPreferredSeparator;
-    std::memcpy(out + at, file.data(), file.size());
-    out[length] = '\0';
-    return kFinishOk;
-}
 
 int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
                    unsigned* pagesKept, std::string* failedFile, PrinterModel printer) {

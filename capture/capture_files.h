@@ -4,7 +4,8 @@
 // and the HTML report.
 #pragma once
 
-#include "render/paths.h"
+#include "base/capture_names.h"
+#include "base/paths.h"
 #include "render/printout.h"
 #include "report/pdf_writer.h"
 
@@ -14,31 +15,20 @@
 
 namespace zav {
 
-// Page files append up to 8 characters (a four-digit page number and ".cpt")
-// to the base path inside a kPathBufferSize buffer.
-inline constexpr std::size_t kMaxBasePathLength = kPathBufferSize - 1 - 8;
-
-// Results of MakeBasePath and FinishCapture.
+// Results of FinishCapture (the first three as MakeBasePath gives them).
 enum FinishResult : int {
-    kFinishOk = 0,
-    kFinishPathTooLong = -1,       // the base path (or a page file name) does not fit
-    kFinishNoName = -2,            // the capture file name is empty
-    kFinishCannotOpenRaw = -3,     // the raw recording cannot be opened
-    kFinishCannotReadRaw = -4,     // the raw recording could not be read to its end
-    kFinishCannotCreatePage = -5,  // a page capture file cannot be created
-    kFinishCannotWritePage = -6,   // a write to a page capture file failed
-    kFinishCannotStoreSingle = -7, // single-file mode: the capture file cannot be made
-    kFinishRawIsOutput = -8,       // the raw recording would be overwritten by an output file
-    kFinishReportFailed = -9,      // everything but the report was made
-    kFinishPdfFailed = -10         // everything but the PDF asked for was made
+    kFinishOk = kBasePathOk,
+    kFinishPathTooLong = kBasePathTooLong, // the base path (or a page file name) does not fit
+    kFinishNoName = kBasePathNoName,       // the capture file name is empty
+    kFinishCannotOpenRaw = -3,             // the raw recording cannot be opened
+    kFinishCannotReadRaw = -4,             // the raw recording could not be read to its end
+    kFinishCannotCreatePage = -5,          // a page capture file cannot be created
+    kFinishCannotWritePage = -6,           // a write to a page capture file failed
+    kFinishCannotStoreSingle = -7,         // single-file mode: the capture file cannot be made
+    kFinishRawIsOutput = -8,  // the raw recording would be overwritten by an output file
+    kFinishReportFailed = -9, // everything but the report was made
+    kFinishPdfFailed = -10    // everything but the PDF asked for was made
 };
-
-// Forms the base path: `folder`, a separator unless the folder is empty or
-// already ends with one, then `name`. An empty folder means the current folder
-// (the base path is then just the name). Writes the terminated text to `out`.
-// Returns kFinishOk, kFinishNoName, or kFinishPathTooLong when the result is
-// longer than kMaxBasePathLength or does not fit `outSize` (nothing is cut).
-int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize);
 
 // Called with the path of each capture file as soon as it is complete.
 using PageCompleteFn = void (*)(const char* capturePath, void* context);

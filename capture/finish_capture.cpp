@@ -1,10 +1,10 @@
 #include "capture/capture_files.h"
 
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
+#include "base/stdio_file.h"
 #include "render/page_bitmap.h"
 #include "render/printout.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
 

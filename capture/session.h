@@ -12,8 +12,8 @@
 
 #include <string>
 
+#include "base/capture_names.h"
 #include "capture/capture_files.h"
-#include "capture/capture_names.h"
 #include "capture/handshake.h"
 #include "host/quor.h"
 

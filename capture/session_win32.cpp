@@ -17,9 +17,9 @@
 #include <new>
 #include <string>
 
-#include "app/exports.h"
 #include "capture/serial.h"
 #include "capture/session_control.h"
+#include "host/exports.h"
 #include "host/vok.h"
 
 namespace {

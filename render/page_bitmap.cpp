@@ -5,38 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/bmp.h"
+#include "base/stdio_file.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 
 namespace zav {
 
-namespace {
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v & 0xFFFFu);
-    Put16(p + 2, v >> 16);
-}
-
-} // namespace
-
 PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution) {
     PageBitmapHeader h{};
-    std::uint8_t* b = h.bytes;
-    b[0] = 'B';
-    b[1] = 'M';
-    Put32(b + 2, kPageBitmapHeaderSize);     // bfSize
-    Put32(b + 10, kPageBitmapHeaderSize);    // bfOffBits
-    Put32(b + 14, 40);                       // biSize
-    Put16(b + 26, 1);                        // biPlanes
-    Put16(b + 28, 1);                        // biBitCount
-    Put32(b + 38, resolution.xPelsPerMeter); // biXPelsPerMeter
-    Put32(b + 42, resolution.yPelsPerMeter); // biYPelsPerMeter
-    std::memset(b + 54, 0xFF, 3);            // palette 0: white; palette 1 stays black
+    WriteBmpHeader({.bitCount = 1,
+                    .colours = 2,
+                    .xPelsPerMeter = resolution.xPelsPerMeter,
+                    .yPelsPerMeter = resolution.yPelsPerMeter},
+                   h.bytes);
+    std::memset(h.bytes + kBmpHeaderSize, 0xFF, 3); // palette 0: white; palette 1 stays black
     return h;
 }
 
@@ -58,51 +40,9 @@ PrintedPitch PrintedPitchOf(const BitmapResolution& resolution) {
 
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
                               std::int32_t height) {
-    Put32(header.bytes + 2, fileSize);
-    Put32(header.bytes + 18, static_cast<std::uint32_t>(width));
-    Put32(header.bytes + 22, static_cast<std::uint32_t>(height));
-}
-
-bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
-                      std::size_t outSize, PathStyle style) {
-    if (outSize == 0)
-        return false;
-    out[0] = '\0';
-    const std::size_t nameStart = FileNameOffset(path, style);
-    std::size_t stem = path.size();
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string_view::npos && dot >= nameStart)
-        stem = dot;
-    const std::size_t length = stem + 1 + extension.size();
-    if (length + 1 > outSize)
-        return false;
-    std::memcpy(out, path.data(), stem);
-    out[stem] = '.';
-    std::memcpy(out + stem + 1, extension.data(), extension.size());
-    out[length] = '\0';
-    return true;
-}
-
-bool SheetBitmapName(std::string_view capturePath, unsigned sheet, char* out, std::size_t outSize,
-                     PathStyle style) {
-    if (sheet == 0 || !ReplaceExtension(capturePath, "bmp", out, outSize, style)) {
-        if (outSize != 0)
-            out[0] = '\0';
-        return false;
-    }
-    if (sheet == 1)
-        return true;
-    char suffix[16];
-    const int suffixLength = std::snprintf(suffix, sizeof suffix, "-%u", sheet);
-    const std::size_t length = std::strlen(out);
-    const std::size_t stem = length - 4; // before ".bmp"
-    if (length + static_cast<std::size_t>(suffixLength) + 1 > outSize) {
-        out[0] = '\0';
-        return false;
-    }
-    std::memmove(out + stem + suffixLength, out + stem, 5);
-    std::memcpy(out + stem, suffix, static_cast<std::size_t>(suffixLength));
-    return true;
+    StoreLe32(header.bytes + 2, fileSize);
+    StoreLe32(header.bytes + 18, static_cast<std::uint32_t>(width));
+    StoreLe32(header.bytes + 22, static_cast<std::uint32_t>(height));
 }
 
 bool FileBlockOutput::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {

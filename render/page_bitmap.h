@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "render/paths.h"
+#include "base/paths.h"
+#include "base/stdio_file.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 
 namespace zav {
 
@@ -51,21 +51,6 @@ PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution = kBasicPageR
 // Fills in the three fields that vary from page to page.
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
                               std::int32_t height);
-
-// Writes `path` with its extension replaced by `extension` into `out`
-// (outSize bytes, terminator included). The file-name part starts after the
-// last separator of `style`; everything after its last '.' is replaced, or
-// "." and the extension are appended when it has none. Returns false, leaving
-// `out` empty, when the name does not fit.
-bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
-                      std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
-
-// The page bitmap of sheet `sheet` (1, 2, ...) of the capture file
-// `capturePath`: "FILE.bmp" (ReplaceExtension's name) for the first,
-// "FILE-2.bmp", "FILE-3.bmp", ... for the others. Every name of a page bitmap
-// is made here. Returns false, leaving `out` empty, when it does not fit.
-bool SheetBitmapName(std::string_view capturePath, unsigned sheet, char* out,
-                     std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
 
 // Where a bitmap file's bytes go: blocks written at byte offsets, in any
 // order. Returns false when a block could not be written whole.

@@ -6,9 +6,9 @@
 #include <new>
 #include <string>
 
+#include "base/stdio_file.h"
 #include "render/epson9.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 
 namespace zav {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <new>
 
+#include "base/stdio_file.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
-#include "render/stdio_file.h"
 
 namespace zav {
 

@@ -1,9 +1,9 @@
 #include "report/html_report.h"
 
+#include "base/paths.h"
+#include "base/stdio_file.h"
 #include "render/page_bitmap.h"
-#include "render/paths.h"
 #include "render/printout.h"
-#include "render/stdio_file.h"
 
 #include <algorithm>
 #include <climits>

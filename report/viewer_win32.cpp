@@ -7,9 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/exports.h"
-#include "capture/capture_files.h"
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
+#include "host/exports.h"
 #include "host/quor.h"
 #include "host/vok.h"
 #include "report/browser.h"
@@ -40,7 +39,7 @@ ZAV_EXPORT int DP_View(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_
     quorGetString(store, "CaptureFolder", folder, sizeof folder);
     quorGetString(store, "CaptureFilename", name, sizeof name);
     zav::CaptureNames names;
-    if (zav::CaptureNames::Make(folder, name, names) != zav::kFinishOk)
+    if (zav::CaptureNames::Make(folder, name, names) != zav::kBasePathOk)
         return 1;
     const std::string report = names.Report();
     if (!zav::OpenInBrowser(report.c_str()))

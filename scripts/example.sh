@@ -40,6 +40,6 @@ done
 
 # Press Print on the instrument once the capture is waiting for it.
 (sleep 0.5 && touch "$work/print") &
-XDG_CONFIG_HOME="$PWD/$out/config" timeout 60 build/native/app/zavprint capture \
+XDG_CONFIG_HOME="$PWD/$out/config" timeout 60 build/native/cli/zavprint capture \
     --port "$work/cable" --folder "$out" --name example --pages --idle-stop 2 </dev/null
 echo "Report: $PWD/$out/example.html"

@@ -174,6 +174,7 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
         {{"-x", "a.cpt"}, "-x"},
+        {{"-dash.cpt"}, "-- -dash.cpt"}, // perhaps a file: how to name one
         {{"render", "--bogus=1", "a.cpt"}, "--bogus"},
         {{"--printer=epson24", "a.cpt"}, "--printer"},
         {{"finish", "raw.bin", "--name", "x", "--printer", "laser"}, "--printer"},

@@ -1,5 +1,5 @@
+#include "base/capture_names.h"
 #include "capture/capture_files.h"
-#include "capture/capture_names.h"
 
 #include "capture_test_support.h"
 

@@ -1,6 +1,6 @@
 // "zavprint finish": pages and report are named on the way, the recording is
 // never touched, and any failure makes the exit status non-zero.
-#include "app/cli.h"
+#include "cli/cli.h"
 
 #include "capture_test_support.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/timed_name.h"
+#include "base/timed_name.h"
 #include "capture_test_support.h"
 #include "printout.h"
 #include "process_test_support.h"

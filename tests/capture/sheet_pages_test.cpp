@@ -2,7 +2,7 @@
 // end, never inside a command; every byte is kept; the report and the PDF
 // show every sheet; the names of later sheets belong to their capture.
 #include "capture/capture_files.h"
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
 #include "capture/session.h"
 
 #include "capture_test_support.h"

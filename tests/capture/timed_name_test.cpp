@@ -1,4 +1,4 @@
-#include "capture/timed_name.h"
+#include "base/timed_name.h"
 
 #include "capture_test_support.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "render_test_support.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "../render/render_test_support.h"
+#include "base/stdio_file.h"
 #include "render/page_bitmap.h"
-#include "render/stdio_file.h"
 
 namespace {
 

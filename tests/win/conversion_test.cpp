@@ -134,6 +134,7 @@ TEST(ConversionMode, Epson9SettingGivesTheNativeSheets) {
         ASSERT_TRUE(run.started) << "cannot start " << kExe;
         EXPECT_EQ(run.visibleWindow, "");
         ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 0u);
         for (int sheet = 1;; ++sheet) {
             const std::string bitmap =
                 name + (sheet == 1 ? "" : "-" + std::to_string(sheet)) + ".bmp";
@@ -152,12 +153,12 @@ TEST(ConversionMode, Epson9SettingGivesTheNativeSheets) {
     RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Printer");
 }
 
-TEST(ConversionMode, MissingCaptureEndsQuietly) {
+TEST(ConversionMode, MissingCaptureEndsQuietlyWithAFailureStatus) {
     ProgramRun run = RunProgram(kDir + "\\win\\no-such-capture.cpt");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.visibleWindow, "");
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(GetFileAttributesA((kDir + "\\win\\no-such-capture.bmp").c_str()),
               INVALID_FILE_ATTRIBUTES);
 }

@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/native}
-zavprint=$build/app/zavprint
+zavprint=$build/cli/zavprint
 printout=$build/tools/printout/zavprintout
 bench=$build/tools/bench/zav_render_bench
 for tool in "$zavprint" "$printout" "$bench" /usr/bin/time; do

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/capture_names.h"
 #include "capture/capture_files.h"
-#include "capture/capture_names.h"
 #include "printout.h"
 #include "report/pdf_printout.h"
 

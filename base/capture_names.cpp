@@ -1,14 +1,14 @@
-#include "capture/capture_names.h"
+#include "base/capture_names.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "capture/capture_files.h"
-#include "render/page_bitmap.h" // ReplaceExtension: the renderer's own naming rule
-#include "render/stdio_file.h"  // IsSameFile
+#include "base/paths.h"
+#include "base/stdio_file.h"
 
 namespace zav {
 
@@ -81,12 +81,32 @@ bool BelongsTo(std::string_view file, std::string_view name) {
 
 } // namespace
 
+int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize) {
+    if (out && outSize)
+        out[0] = '\0';
+    const std::string_view dir = folder ? folder : "";
+    const std::string_view file = name ? name : "";
+    if (file.empty())
+        return kBasePathNoName;
+    const bool addSeparator = !dir.empty() && !IsPathSeparator(dir.back());
+    const std::size_t length = dir.size() + (addSeparator ? 1 : 0) + file.size();
+    if (!out || length > kMaxBasePathLength || length >= outSize)
+        return kBasePathTooLong;
+    std::memcpy(out, dir.data(), dir.size());
+    std::size_t at = dir.size();
+    if (addSeparator)
+        out[at++] = kPreferredSeparator;
+    std::memcpy(out + at, file.data(), file.size());
+    out[length] = '\0';
+    return kBasePathOk;
+}
+
 int CaptureNames::Make(std::string_view folder, std::string_view name, CaptureNames& out) {
     char base[kPathBufferSize];
     const std::string dir(folder);
     const std::string file(name);
     const int formed = MakeBasePath(dir.c_str(), file.c_str(), base, sizeof base);
-    out = CaptureNames(formed == kFinishOk ? std::string(base) : std::string());
+    out = CaptureNames(formed == kBasePathOk ? std::string(base) : std::string());
     return formed;
 }
 

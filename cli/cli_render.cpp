@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "render/page_bitmap.h"
 #include "render/printout.h"
 #include "render/renderer.h"

@@ -2,7 +2,7 @@
 // words after its own name and returns the process exit status.
 #pragma once
 
-#include "app/cli_options.h"
+#include "cli/cli_options.h"
 
 namespace zav {
 struct FinishOutcome;

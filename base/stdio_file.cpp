@@ -1,4 +1,4 @@
-#include "render/stdio_file.h"
+#include "base/stdio_file.h"
 
 #include <filesystem>
 #include <limits>

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/cli.h"
 #include "capture/cable.h"
+#include "cli/cli.h"
 
 namespace zav::cli {
 

@@ -34,13 +34,13 @@
 #include <system_error>
 #include <thread>
 
-#include "app/cli.h"
-#include "app/cli_watch.h"
-#include "app/stop_signals_posix.h"
+#include "base/timed_name.h"
 #include "capture/capture_files.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
-#include "capture/timed_name.h"
+#include "cli/cli.h"
+#include "cli/cli_watch.h"
+#include "cli/stop_signals_posix.h"
 #include "render/page_bitmap.h"
 #include "report/index_page.h"
 

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
-#include "app/cli.h"
 #include "app/version_text.h"
+#include "cli/cli.h"
 #include "zav_version.h"
 
 namespace zav::cli {

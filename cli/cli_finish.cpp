@@ -1,10 +1,10 @@
 #include <cstdio>
 
-#include "app/cli.h"
+#include "base/capture_names.h"
+#include "base/stdio_file.h"
 #include "capture/capture_files.h"
-#include "capture/capture_names.h"
+#include "cli/cli.h"
 #include "render/renderer.h"
-#include "render/stdio_file.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -10,16 +10,37 @@
 // recording from being replaced by one of them live here too.
 #pragma once
 
+#include "base/paths.h"
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zav {
 
+// Page files append up to 8 characters (a four-digit page number and ".cpt")
+// to the base path inside a kPathBufferSize buffer.
+inline constexpr std::size_t kMaxBasePathLength = kPathBufferSize - 1 - 8;
+
+// Results of MakeBasePath and CaptureNames::Make.
+enum BasePathResult : int {
+    kBasePathOk = 0,
+    kBasePathTooLong = -1, // longer than kMaxBasePathLength, or than the buffer
+    kBasePathNoName = -2   // the capture file name is empty
+};
+
+// Forms the base path: `folder`, a separator unless the folder is empty or
+// already ends with one, then `name`. An empty folder means the current folder
+// (the base path is then just the name). Writes the terminated text to `out`.
+// Returns kBasePathOk, kBasePathNoName, or kBasePathTooLong when the result is
+// longer than kMaxBasePathLength or does not fit `outSize` (nothing is cut).
+int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize);
+
 class CaptureNames {
   public:
     // Forms the base path from `folder` and `name` (MakeBasePath's rule).
-    // Returns kFinishOk, kFinishNoName or kFinishPathTooLong.
+    // Returns kBasePathOk, kBasePathNoName or kBasePathTooLong.
     static int Make(std::string_view folder, std::string_view name, CaptureNames& out);
     // Takes a base path formed before (no extension).
     explicit CaptureNames(std::string base = {}) : base_(std::move(base)) {}

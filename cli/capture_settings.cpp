@@ -1,4 +1,4 @@
-#include "app/capture_settings.h"
+#include "cli/capture_settings.h"
 
 #include <cstdio>
 #include <cstdlib>

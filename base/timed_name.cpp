@@ -1,11 +1,11 @@
-#include "capture/timed_name.h"
+#include "base/timed_name.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "capture/capture_files.h"
+#include "base/capture_names.h"
 
 namespace zav {
 
@@ -59,7 +59,7 @@ std::string PickTimedCaptureName(const std::string& folder, const std::string& p
         if (taken)
             continue;
         char base[kPathBufferSize];
-        if (MakeBasePath(folder.c_str(), name.c_str(), base, sizeof base) != kFinishOk)
+        if (MakeBasePath(folder.c_str(), name.c_str(), base, sizeof base) != kBasePathOk)
             return {};
         return name;
     }

@@ -1,4 +1,4 @@
-#include "app/system.h"
+#include "base/system.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -18,13 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/capture_settings.h"
-#include "app/cli.h"
-#include "app/cli_watch.h"
 #include "capture/cable.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
 #include "capture/session_control.h"
+#include "cli/capture_settings.h"
+#include "cli/cli.h"
+#include "cli/cli_watch.h"
 #include "report/viewer.h"
 
 namespace zav::cli {

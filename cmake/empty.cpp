@@ -1,1 +1,0 @@
-// Gives a library a translation unit while it has no files of its own.
