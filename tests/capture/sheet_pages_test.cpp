@@ -1,8 +1,8 @@
 // Page mode and finishing with the Epson 9-pin model: pages end where sheets
 // end, never inside a command; every byte is kept; the report and the PDF
 // show every sheet; the names of later sheets belong to their capture.
-#include "capture/capture_files.h"
 #include "base/capture_names.h"
+#include "capture/capture_files.h"
 #include "capture/session.h"
 
 #include "capture_test_support.h"
@@ -40,21 +40,15 @@ TEST_F(SheetPagesTest, PagesEndWithTheirSheets) {
     EXPECT_EQ(Split("A\fB\f"), (Pages{"A\f", "B\f"}));
     // What prints nothing stays with the page before it; the next page
     // begins where the sheet ended once something is printed after it.
-    EXPECT_EQ(Split("\f\fA\f\r\n\x1b@"), (Pages{"\f\fA\f\r\n\x1b@"}));
-    EXPECT_EQ(Split("A\f\x1b@\r\nB"), (Pages{"A\f", "\x1b@\r\nB"}));
+    EXPECT_EQ(Split("\f\fA\f\r\n\033@"), (Pages{"\f\fA\f\r\n\033@"}));
+    EXPECT_EQ(Split("A\f\033@\r\nB"), (Pages{"A\f", "\033@\r\nB"}));
     // Form feeds in a bit image's data are dots.
-    const std::string image("\x1bK\x03\x00\x0c\x0c\x0c", 7);
+    const std::string image("\033K\x03\x00\x0c\x0c\x0c", 7);
     EXPECT_EQ(Split(image + "\f" + image), (Pages{image + "\f", image}));
     // A sheet of one line (ESC "C" 1): each line feed ends one.
-    EXPECT_EQ(Split("\x1b"
-                    "C\x01"
-                    "A\nB\nC"),
-              (Pages{"\x1b"
-                     "C\x01"
-                     "A\n",
-                     "B\n", "C"}));
+    EXPECT_EQ(Split("\033C\001A\nB\nC"), (Pages{"\033C\001A\n", "B\n", "C"}));
     // A recording longer than a read block, with a bit image across blocks.
-    std::string wide("\x1bL\x40\x9c", 4); // 40000 columns
+    std::string wide("\033L\x40\x9c", 4); // 40000 columns
     wide += std::string(40000, '\x0c');
     const std::string two = wide + "\r\n" + wide + "\f";
     EXPECT_EQ(Split(two + two + "end"), (Pages{two, two, "end"}));
@@ -82,9 +76,7 @@ TEST_F(SheetPagesTest, FinishingShowsEverySheet) {
     // second page keeps the line spacing the first set (ESC "3" 24).
     options.singleFile = false;
     options.pdf = true;
-    Write(raw, "\x1b"
-               "3\x18"
-               "A\f\nB\f\nC");
+    Write(raw, "\0333\030A\f\nB\f\nC");
     ASSERT_EQ(zav::FinishCapture(raw.c_str(), Path("run").c_str(), options, &outcome),
               zav::kFinishOk);
     EXPECT_EQ(outcome.captureFiles,
@@ -98,8 +90,7 @@ TEST_F(SheetPagesTest, FinishingShowsEverySheet) {
     zav::CaptureRenderer alone(zav::PrinterModel::Epson9);
     ASSERT_EQ(alone.Render(Path("alone.cpt").c_str()), zav::kRenderOk);
     EXPECT_NE(Read(Path("alone.bmp")), Read(Path("run002.bmp")));
-    Write(Path("alone.cpt"), "\x1b"
-                             "3\x18\nB");
+    Write(Path("alone.cpt"), "\0333\x18\nB");
     ASSERT_EQ(alone.Render(Path("alone.cpt").c_str()), zav::kRenderOk);
     EXPECT_EQ(Read(Path("alone.bmp")), Read(Path("run002.bmp")));
 }

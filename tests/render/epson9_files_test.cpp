@@ -176,29 +176,25 @@ std::vector<Bytes> RenderPages(const std::vector<Bytes>& pages, bool continuing,
 
 TEST(Epson9Files, PageFilesContinueThePrintersSettings) {
     // ESC "3" 24 on the first page sets the spacing of the second as well.
-    const std::vector<Bytes> pages{Text("\x1b"
-                                        "3\x18|\f"),
-                                   Text("\n|")};
+    const std::vector<Bytes> pages{Text("\0333\x18|\f"), Text("\n|")};
     const std::vector<Bytes> continued = RenderPages(pages, true);
     const std::vector<Bytes> alone = RenderPages(pages, false);
     ASSERT_EQ(continued.size(), 2u);
     ASSERT_EQ(alone.size(), 2u);
     EXPECT_EQ(continued[0], alone[0]);
     EXPECT_NE(continued[1], alone[1]);
-    EXPECT_EQ(continued[1], RenderPages({Text("\x1b"
-                                              "3\x18\n|")},
-                                        false)[0]);
+    EXPECT_EQ(continued[1], RenderPages({Text("\0333\x18\n|")}, false)[0]);
 }
 
 TEST(Epson9Files, PageModeCutsAtSheetEndsAndNeverInsideACommand) {
     const Bytes graphics{0x1B, 'K', 0x04, 0x00, 0x0C, 0x0C, 0x1B, 0x0C};
     const Bytes wrap = Text(std::string(81, '|')); // the 81st character starts a line
     std::vector<Bytes> streams{
-        Concat({Text("\f\f"), graphics, Text("\f\x1b@\r\n"), graphics, Text("\f\f|\f\x1b@\f")}),
+        Concat({Text("\f\f"), graphics, Text("\f\033@\r\n"), graphics, Text("\f\f|\f\033@\f")}),
         // Sheets of one line: text runs over each sheet's end.
         Concat({{0x1B, 'C', 0x01}, wrap, wrap, wrap, Text("\r\n")}),
         // A line across the sheet's end, and lines after a reset.
-        Concat({{0x1B, 'C', 0x01, 0x1B, '3', 0x1E}, Text("\n|\n\n|\x1b@|\n")}),
+        Concat({{0x1B, 'C', 0x01, 0x1B, '3', 0x1E}, Text("\n|\n\n|\033@|\n")}),
         // Skip-over-perforation and a second page length.
         Concat({{0x1B, 'C', 0x04, 0x1B, 'N', 0x01},
                 Text("|\n|\n|\n|\n|"),

@@ -104,196 +104,141 @@ Box Bar(int x, int y = 0) {
 
 TEST(Epson9Graphics, DensitiesPlaceColumnsOnTheGrid) {
     // Single density: a column every 4 grid columns; the top pin is rows 0-2.
-    EXPECT_EQ(One(S("\x1bK\x01\x00\x80")).Bounds(), (Box{0, 0, 3, 2}));
-    EXPECT_EQ(One(S("\x1bK\x03\x00\x00\x00\x01")).Bounds(), (Box{8, 21, 11, 23}));
+    EXPECT_EQ(One(S("\033K\x01\x00\x80")).Bounds(), (Box{0, 0, 3, 2}));
+    EXPECT_EQ(One(S("\033K\x03\x00\x00\x00\x01")).Bounds(), (Box{8, 21, 11, 23}));
     // Double (2), quadruple (1), CRT I (3), plotter 72 dpi (3 1/3: column 2
     // at 6.67 -> 7) and CRT II 90 dpi (2 2/3: column 3 at 8).
-    EXPECT_EQ(One(S("\x1bL\x02\x00\x00\x80")).Bounds(), (Box{2, 0, 5, 2}));
-    EXPECT_EQ(One(S("\x1b*\x03\x02\x00\x00\x80")).Bounds(), (Box{1, 0, 4, 2}));
-    EXPECT_EQ(One(S("\x1b*\x04\x02\x00\x00\x80")).Bounds(), (Box{3, 0, 6, 2}));
-    EXPECT_EQ(One(S("\x1b*\x05\x03\x00\x00\x00\x80")).Bounds(), (Box{7, 0, 10, 2}));
-    EXPECT_EQ(One(S("\x1b*\x06\x04\x00\x00\x00\x00\x80")).Bounds(), (Box{8, 0, 11, 2}));
+    EXPECT_EQ(One(S("\033L\x02\x00\x00\x80")).Bounds(), (Box{2, 0, 5, 2}));
+    EXPECT_EQ(One(S("\033*\x03\x02\x00\x00\x80")).Bounds(), (Box{1, 0, 4, 2}));
+    EXPECT_EQ(One(S("\033*\x04\x02\x00\x00\x80")).Bounds(), (Box{3, 0, 6, 2}));
+    EXPECT_EQ(One(S("\033*\x05\x03\x00\x00\x00\x80")).Bounds(), (Box{7, 0, 10, 2}));
+    EXPECT_EQ(One(S("\033*\x06\x04\x00\x00\x00\x00\x80")).Bounds(), (Box{8, 0, 11, 2}));
     // Nine pins, two bytes a column: the second byte's top bit is pin 9.
-    EXPECT_EQ(One(S("\x1b^\x00\x01\x00\x00\x80")).Bounds(), (Box{0, 24, 3, 26}));
-    EXPECT_EQ(One(S("\x1b^\x01\x02\x00\x00\x00\x80\x00")).Bounds(), (Box{2, 0, 5, 2}));
+    EXPECT_EQ(One(S("\033^\x00\x01\x00\x00\x80")).Bounds(), (Box{0, 24, 3, 26}));
+    EXPECT_EQ(One(S("\033^\x01\x02\x00\x00\x00\x80\x00")).Bounds(), (Box{2, 0, 5, 2}));
     // ESC "?" gives ESC "K" double density.
-    EXPECT_EQ(One(S("\x1b?K\x01\x1bK\x02\x00\x00\x80")).Bounds(), (Box{2, 0, 5, 2}));
+    EXPECT_EQ(One(S("\033?K\x01\033K\x02\x00\x00\x80")).Bounds(), (Box{2, 0, 5, 2}));
     // Single-density dots side by side join into one line.
-    const Paper line = One(S("\x1bK\x03\x00\x80\x80\x80"));
+    const Paper line = One(S("\033K\x03\x00\x80\x80\x80"));
     EXPECT_EQ(line.Bounds(), (Box{0, 0, 11, 2}));
     EXPECT_EQ(line.Dots(), 12 * 3);
 }
 
 TEST(Epson9Graphics, DoubleSpeedAndQuadrupleLeaveOutTheSecondOfTwoDots) {
     // Y and Z: a pin cannot print in two columns one after the other.
-    EXPECT_EQ(One(S("\x1bY\x02\x00\x80\x80")).Bounds(), (Box{0, 0, 3, 2}));
-    EXPECT_EQ(One(S("\x1bZ\x03\x00\x80\x80\x80")).Bounds(), (Box{0, 0, 5, 2}));
-    EXPECT_EQ(One(S("\x1bZ\x02\x00\x80\x40")).Bounds(), (Box{0, 0, 4, 5}));
+    EXPECT_EQ(One(S("\033Y\x02\x00\x80\x80")).Bounds(), (Box{0, 0, 3, 2}));
+    EXPECT_EQ(One(S("\033Z\x03\x00\x80\x80\x80")).Bounds(), (Box{0, 0, 5, 2}));
+    EXPECT_EQ(One(S("\033Z\x02\x00\x80\x40")).Bounds(), (Box{0, 0, 4, 5}));
     // L may.
-    EXPECT_EQ(One(S("\x1bL\x02\x00\x80\x80")).Bounds(), (Box{0, 0, 5, 2}));
+    EXPECT_EQ(One(S("\033L\x02\x00\x80\x80")).Bounds(), (Box{0, 0, 5, 2}));
 }
 
 TEST(Epson9Graphics, DataIsNeverReadAsTextAndTheHeadMovesOn) {
     // Form feeds, ESC and line feeds in the data are dots: one sheet.
-    EXPECT_EQ(One(S("\x1bK\x03\x00\x0c\x1b\x0a|")).Bounds(), (Box{0, 3, 23, 23}));
+    EXPECT_EQ(One(S("\033K\x03\x00\x0c\033\x0a|")).Bounds(), (Box{0, 3, 23, 23}));
     // The bar follows the 3 columns of 1/60 inch.
-    EXPECT_EQ(One(S("\x1bK\x03\x00\x00\x00\x00|")).Bounds(), Bar(12));
+    EXPECT_EQ(One(S("\033K\x03\x00\x00\x00\x00|")).Bounds(), Bar(12));
     // Unknown densities are read and not printed: 24-pin modes take three
     // bytes a column, others one; ESC "^" beyond 1 takes two.
-    EXPECT_EQ(One(S("\x1b*\x27\x01\x00|||\x7c")).Bounds(), Bar(0));
-    EXPECT_EQ(One(S("\x1b*\x07\x01\x00||")).Bounds(), Bar(0));
-    EXPECT_EQ(One(S("\x1b^\x05\x01\x00|||")).Bounds(), Bar(0));
+    EXPECT_EQ(One(S("\033*\x27\x01\x00|||\x7c")).Bounds(), Bar(0));
+    EXPECT_EQ(One(S("\033*\x07\x01\x00||")).Bounds(), Bar(0));
+    EXPECT_EQ(One(S("\033^\x05\x01\x00|||")).Bounds(), Bar(0));
     // Dots at or beyond the right margin are dropped; text after wraps.
-    const Paper clipped = One(S("\x1bQ\x01\x1bK\x08\x00\xff\xff\xff\xff\xff\xff\xff\xff"));
+    const Paper clipped = One(S("\033Q\x01\033K\x08\x00\xff\xff\xff\xff\xff\xff\xff\xff"));
     EXPECT_EQ(clipped.Bounds(), (Box{0, 0, 23, 23}));
 }
 
 TEST(Epson9Text, PitchesAndTheirPriorities) {
     EXPECT_EQ(One(S("||")).Bounds(), (Box{8, 3, 35, 23}));           // pica: 24
-    EXPECT_EQ(One(S("\x1bM||")).Bounds(), (Box{6, 3, 29, 23}));      // elite: 20
+    EXPECT_EQ(One(S("\033M||")).Bounds(), (Box{6, 3, 29, 23}));      // elite: 20
     EXPECT_EQ(One(S("\x0f||")).Bounds(), (Box{4, 3, 21, 23}));       // condensed: 14
-    EXPECT_EQ(One(S("\x1bW\x01||")).Bounds(), (Box{16, 3, 71, 23})); // double: 48, 8 wide
-    EXPECT_EQ(One(S("\x0f\x1bM||")).Bounds(), (Box{6, 3, 29, 23}));  // elite before condensed
-    EXPECT_EQ(One(S("\x0f\x1b"
-                    "E||"))
-                  .Bounds(),
-              (Box{8, 3, 37, 23})); // emphasized before it
-    EXPECT_EQ(One(S("\x1b"
-                    "E\x1bM||"))
-                  .Bounds(),
-              (Box{6, 3, 29, 23})); // elite before emphasis
-    EXPECT_EQ(One(S("\x1bM\x1bP\x0f\x12||")).Bounds(), (Box{8, 3, 35, 23})); // back to pica
+    EXPECT_EQ(One(S("\033W\x01||")).Bounds(), (Box{16, 3, 71, 23})); // double: 48, 8 wide
+    EXPECT_EQ(One(S("\x0f\033M||")).Bounds(), (Box{6, 3, 29, 23}));  // elite before condensed
+    EXPECT_EQ(One(S("\x0f\033E||")).Bounds(), (Box{8, 3, 37, 23}));  // emphasized before it
+    EXPECT_EQ(One(S("\033E\033M||")).Bounds(), (Box{6, 3, 29, 23})); // elite before emphasis
+    EXPECT_EQ(One(S("\033M\033P\x0f\x12||")).Bounds(), (Box{8, 3, 35, 23})); // back to pica
     // SO is double width up to the end of the line; DC4 ends it sooner.
     const Paper so = One(S("\x0e|\n|"));
     EXPECT_EQ(so.Bounds(0, 36), (Box{16, 3, 23, 23}));
     EXPECT_EQ(so.Bounds(36), Bar(0, 36));
     EXPECT_EQ(One(S("\x0e\x14|")).Bounds(), Bar(0));
     // ESC "!": elite (1) and double width (32): 40 columns a character.
-    EXPECT_EQ(One(S("\x1b!\x21||")).Bounds(), (Box{13, 3, 60, 23}));
+    EXPECT_EQ(One(S("\033!\x21||")).Bounds(), (Box{13, 3, 60, 23}));
 }
 
 TEST(Epson9Text, TypeStyles) {
-    EXPECT_EQ(One(S("\x1b"
-                    "E|"))
-                  .Bounds(),
-              (Box{8, 3, 13, 23}));                            // again 1/120 inch right
-    EXPECT_EQ(One(S("\x1bG|")).Bounds(), (Box{8, 3, 11, 24})); // again 1/216 inch lower
+    EXPECT_EQ(One(S("\033E|")).Bounds(), (Box{8, 3, 13, 23})); // again 1/120 inch right
+    EXPECT_EQ(One(S("\033G|")).Bounds(), (Box{8, 3, 11, 24})); // again 1/216 inch lower
     // Underline: pin 9 across the whole character, spaces too.
-    EXPECT_EQ(One(S("\x1b-\x01 ")).Bounds(), (Box{0, 24, 23, 26}));
-    EXPECT_EQ(One(S("\x1b-1 \x1b-0 ")).Bounds(), (Box{0, 24, 23, 26}));
+    EXPECT_EQ(One(S("\033-\x01 ")).Bounds(), (Box{0, 24, 23, 26}));
+    EXPECT_EQ(One(S("\033-1 \033-0 ")).Bounds(), (Box{0, 24, 23, 26}));
     // Double height: pins 3/108 inch apart and twice as tall.
-    EXPECT_EQ(One(S("\x1bw\x01|")).Bounds(), (Box{8, 6, 11, 47}));
+    EXPECT_EQ(One(S("\033w\x01|")).Bounds(), (Box{8, 6, 11, 47}));
     // Italics: the top pin of the bar (pin 2) leans 5 columns right, the
     // bottom one (pin 8) not at all.
-    const Paper italic = One(S("\x1b"
-                               "4|"));
+    const Paper italic = One(S("\0334|"));
     EXPECT_EQ(italic.Bounds(3, 6), (Box{13, 3, 16, 5}));
     EXPECT_EQ(italic.Bounds(21, 24), (Box{8, 21, 11, 23}));
-    EXPECT_EQ(One(S("\x1b"
-                    "4\x1b"
-                    "5|"))
-                  .Bounds(),
-              Bar(0));
+    EXPECT_EQ(One(S("\0334\0335|")).Bounds(), Bar(0));
     // Super- and subscript: half the pitch, in the upper or lower part of
     // the line, printed twice.
-    EXPECT_EQ(One(S("\x1bS\x00|")).Bounds(), (Box{8, 1, 11, 13}));
-    EXPECT_EQ(One(S("\x1bS\x01|")).Bounds(), (Box{8, 12, 11, 24}));
-    EXPECT_EQ(One(S("\x1bS\x01\x1bT|")).Bounds(), Bar(0));
+    EXPECT_EQ(One(S("\033S\x00|")).Bounds(), (Box{8, 1, 11, 13}));
+    EXPECT_EQ(One(S("\033S\x01|")).Bounds(), (Box{8, 12, 11, 24}));
+    EXPECT_EQ(One(S("\033S\x01\033T|")).Bounds(), Bar(0));
     // ESC "@" sets every style back.
-    EXPECT_EQ(One(S("\x1b!\xff\x1bw\x01\x1b@|")).Bounds(), Bar(0));
+    EXPECT_EQ(One(S("\033!\xff\033w\x01\033@|")).Bounds(), Bar(0));
 }
 
 TEST(Epson9Characters, SetsTablesAndUpperControlCodes) {
-    const Box ae = One(S("\x1b"
-                         "6\x8e"))
-                       .Bounds();                 // code page 437's A umlaut
-    EXPECT_EQ(One(S("\x1bR\x02[")).Bounds(), ae); // Germany
-    EXPECT_EQ(One(S("\x1bR\x05[")).Bounds(), ae); // Sweden
-    EXPECT_NE(One(S("\x1bR\x00[")).Bounds(), ae);
-    EXPECT_EQ(One(S("\x1bR\x63[")).Bounds(), One(S("[")).Bounds()); // no such set
+    const Box ae = One(S("\0336\x8e")).Bounds();  // code page 437's A umlaut
+    EXPECT_EQ(One(S("\033R\x02[")).Bounds(), ae); // Germany
+    EXPECT_EQ(One(S("\033R\x05[")).Bounds(), ae); // Sweden
+    EXPECT_NE(One(S("\033R\x00[")).Bounds(), ae);
+    EXPECT_EQ(One(S("\033R\x63[")).Bounds(), One(S("[")).Bounds()); // no such set
     // 80 to 9F are control codes until ESC "6": 8A is a line feed.
     const Paper lf = One(S("|\x8a|"));
     EXPECT_EQ(lf.Bounds(36), Bar(0, 36));
-    EXPECT_EQ(One(S("\x1b"
-                    "6|\x8a"))
-                  .Bounds(36),
-              Box{});
+    EXPECT_EQ(One(S("\0336|\x8a")).Bounds(36), Box{});
     // The italic table prints 00 to 7F in italics; the graphics table box
     // drawing: C4 is a line across the whole cell on pin 5.
-    EXPECT_EQ(One(S("\x1bt\x00\xfc")).Bounds(), One(S("\x1b"
-                                                      "4|"))
-                                                    .Bounds());
+    EXPECT_EQ(One(S("\033t\x00\xfc")).Bounds(), One(S("\0334|")).Bounds());
     EXPECT_EQ(One(S("\xc4\xc4")).Bounds(), (Box{0, 12, 47, 14}));
-    EXPECT_EQ(One(S("\x1bt\x00\x1bt\x01\xc4")).Bounds(), (Box{0, 12, 23, 14}));
+    EXPECT_EQ(One(S("\033t\x00\033t\x01\xc4")).Bounds(), (Box{0, 12, 23, 14}));
 }
 
 TEST(Epson9Characters, UserDefinedCharacters) {
     // 'A' becomes one dot on the top pin (attribute bit 7), the second of two
     // dots side by side on the half-dot grid left out.
-    const Bytes define = Concat({S("\x1b&\x00"
-                                   "AA\x80\x80\x80"),
-                                 Bytes(9, 0)});
-    EXPECT_EQ(One(Concat({define, S("\x1b%\x01"
-                                    "A")}))
-                  .Bounds(),
-              (Box{0, 0, 3, 2}));
+    const Bytes define = Concat({S("\033&\000AA\x80\x80\x80"), Bytes(9, 0)});
+    EXPECT_EQ(One(Concat({define, S("\033%\001A")})).Bounds(), (Box{0, 0, 3, 2}));
     EXPECT_EQ(One(Concat({define, S("A")})).Bounds(), One(S("A")).Bounds()); // ROM set
     // Without bit 7 the character uses the lower eight pins.
-    const Bytes lower = Concat({S("\x1b&\x00"
-                                  "AA\x00\x80"),
-                                Bytes(10, 0),
-                                S("\x1b%\x01"
-                                  "A")});
+    const Bytes lower = Concat({S("\033&\000AA\x00\x80"), Bytes(10, 0), S("\033%\001A")});
     EXPECT_EQ(One(lower).Bounds(), (Box{0, 3, 3, 5}));
     // ESC ":" brings the ROM's characters back; ESC "@" keeps the
     // definitions but selects the ROM set.
-    EXPECT_EQ(One(Concat({define, S("\x1b%\x01\x1b:\x00\x00\x00"
-                                    "A")}))
-                  .Bounds(),
+    EXPECT_EQ(One(Concat({define, S("\033%\x01\033:\x00\x00\000A")})).Bounds(),
               One(S("A")).Bounds());
-    EXPECT_EQ(One(Concat({define, S("\x1b@\x1b%\x01"
-                                    "A")}))
-                  .Bounds(),
-              (Box{0, 0, 3, 2}));
+    EXPECT_EQ(One(Concat({define, S("\033@\033%\001A")})).Bounds(), (Box{0, 0, 3, 2}));
     // In NLQ mode each definition is three bytes and three a column (here
     // 2 columns): read in full, nothing of it printed.
-    const Bytes nlq = Concat({S("\x1bx\x01\x1b&\x00"
-                                "AB"),
-                              S("\x00\x02\x00||||||"), S("\x00\x01\x00|||"), S("|")});
+    const Bytes nlq =
+        Concat({S("\033x\x01\033&\000AB"), S("\x00\x02\x00||||||"), S("\x00\x01\x00|||"), S("|")});
     EXPECT_EQ(One(nlq).Bounds(), Bar(0));
 }
 
 TEST(Epson9Paper, LineSpacingAndVerticalMoves) {
-    EXPECT_EQ(One(S("\x1b"
-                    "3\x1e\n|"))
-                  .Bounds(),
-              Bar(0, 30));
-    EXPECT_EQ(One(S("\x1b"
-                    "A\x0a\n|"))
-                  .Bounds(),
-              Bar(0, 30));
-    EXPECT_EQ(One(S("\x1b"
-                    "0\n|"))
-                  .Bounds(),
-              Bar(0, 27));
-    EXPECT_EQ(One(S("\x1b"
-                    "1\n|"))
-                  .Bounds(),
-              Bar(0, 21));
-    EXPECT_EQ(One(S("\x1b"
-                    "3\x01\x1b"
-                    "2\n|"))
-                  .Bounds(),
-              Bar(0, 36));
+    EXPECT_EQ(One(S("\0333\x1e\n|")).Bounds(), Bar(0, 30));
+    EXPECT_EQ(One(S("\033A\x0a\n|")).Bounds(), Bar(0, 30));
+    EXPECT_EQ(One(S("\0330\n|")).Bounds(), Bar(0, 27));
+    EXPECT_EQ(One(S("\0331\n|")).Bounds(), Bar(0, 21));
+    EXPECT_EQ(One(S("\0333\x01\0332\n|")).Bounds(), Bar(0, 36));
     // LF returns to the left margin; ESC "J" does not; ESC "j" goes back.
-    EXPECT_EQ(One(S("|\x1bJ\x64|")).Bounds(100), Bar(24, 100));
-    EXPECT_EQ(One(S("\x1bJ\x64\x1bj\x28|")).Bounds(), Bar(0, 60));
-    EXPECT_EQ(One(S("\x1bj\x28|")).Bounds(), Bar(0)); // not above the top
+    EXPECT_EQ(One(S("|\033J\x64|")).Bounds(100), Bar(24, 100));
+    EXPECT_EQ(One(S("\033J\x64\033j\x28|")).Bounds(), Bar(0, 60));
+    EXPECT_EQ(One(S("\033j\x28|")).Bounds(), Bar(0)); // not above the top
     // VT: to the next stop of ESC "B", in lines at the spacing then.
-    EXPECT_EQ(One(S("\x1b"
-                    "B\x02\x04\x00\x0b|\x0b|"))
-                  .Bounds(),
-              (Box{8, 75, 11, 167}));
+    EXPECT_EQ(One(S("\033B\x02\x04\x00\x0b|\x0b|")).Bounds(), (Box{8, 75, 11, 167}));
     EXPECT_EQ(One(S("\x0b|")).Bounds(), Bar(0, 36)); // no stops: a line feed
 }
 
@@ -301,83 +246,61 @@ TEST(Epson9Paper, HorizontalMovesAndMargins) {
     EXPECT_EQ(One(S("||\r|")).Bounds(), (Box{8, 3, 35, 23}));
     EXPECT_EQ(One(S("|\x08|")).Bounds(), Bar(0));
     EXPECT_EQ(One(S("\t|")).Bounds(), Bar(192)); // every 8 characters
-    EXPECT_EQ(One(S("\x1b"
-                    "D\x03\x05\x00\t\t|"))
-                  .Bounds(),
-              Bar(120));
-    EXPECT_EQ(One(S("\x1b"
-                    "D\x03\x02\t\t|"))
-                  .Bounds(),
+    EXPECT_EQ(One(S("\033D\x03\x05\x00\t\t|")).Bounds(), Bar(120));
+    EXPECT_EQ(One(S("\033D\x03\x02\t\t|")).Bounds(),
               Bar(72));                                                  // 2 ends the list
-    EXPECT_EQ(One(S("\x1b$\x0a\x00|")).Bounds(), Bar(40));               // 1/60 inch
-    EXPECT_EQ(One(S("\x1b$\x0a\x00\x1b\\\xfc\xff|")).Bounds(), Bar(32)); // -4/120 inch
-    EXPECT_EQ(One(S("\x1b$\xff\x01|")).Bounds(), Bar(0)); // beyond the margin: ignored
+    EXPECT_EQ(One(S("\033$\x0a\x00|")).Bounds(), Bar(40));               // 1/60 inch
+    EXPECT_EQ(One(S("\033$\x0a\x00\033\\\xfc\xff|")).Bounds(), Bar(32)); // -4/120 inch
+    EXPECT_EQ(One(S("\033$\xff\x01|")).Bounds(), Bar(0)); // beyond the margin: ignored
     // ESC "l" and ESC "Q" in columns of the pitch; text wraps at the right
     // margin onto the next line at the left one.
-    const Paper margins = One(S("\x1bl\x02\x1bQ\x03||\r|"));
+    const Paper margins = One(S("\033l\x02\033Q\x03||\r|"));
     EXPECT_EQ(margins.Bounds(0, 36), (Box{56, 3, 59, 23}));
     EXPECT_EQ(margins.Bounds(36), (Box{56, 39, 59, 59}));
 }
 
 TEST(Epson9Paper, SheetsEndWhereThePaperLeavesThem) {
     // ESC "C" 2: two lines of 1/6 inch. Two line feeds reach the next sheet.
-    std::vector<Paper> sheets = Print(S("\x1b"
-                                        "C\x02|\n\n|"));
+    std::vector<Paper> sheets = Print(S("\033C\x02|\n\n|"));
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[0].height, 72);
     EXPECT_EQ(sheets[1].Bounds(), Bar(0));
     // ESC "C" NUL n: inches; the n is no character.
-    sheets = Print(S("\x1b"
-                     "C\x00\x02|"));
+    sheets = Print(S("\033C\x00\x02|"));
     ASSERT_EQ(sheets.size(), 1u);
     EXPECT_EQ(sheets[0].height, 432);
     EXPECT_EQ(sheets[0].Bounds(), Bar(0));
     // Skip-over-perforation: the third line would start at the bottom margin.
-    EXPECT_EQ(Print(S("\x1b"
-                      "C\x04\x1bN\x01|\n\n\n|"))
-                  .size(),
-              2u);
-    EXPECT_EQ(Print(S("\x1b"
-                      "C\x04\x1bN\x01\x1bO|\n\n\n|"))
-                  .size(),
-              1u);
+    EXPECT_EQ(Print(S("\033C\x04\033N\x01|\n\n\n|")).size(), 2u);
+    EXPECT_EQ(Print(S("\033C\x04\033N\x01\033O|\n\n\n|")).size(), 1u);
     // A form feed ends the sheet; none with nothing printed makes a sheet.
     EXPECT_EQ(Print(S("|\f|")).size(), 2u);
     EXPECT_EQ(Print(S("\f\f|\f\f\r\n")).size(), 1u);
     EXPECT_EQ(Print(S("|\f\f|")).size(), 2u);
     // Nothing printed at all: one blank sheet.
-    sheets = Print(S("\r\n\x1b@"));
+    sheets = Print(S("\r\n\033@"));
     ASSERT_EQ(sheets.size(), 1u);
     EXPECT_EQ(sheets[0].Dots(), 0);
     EXPECT_EQ(sheets[0].height, e9::kDefaultPageLength);
     // A line printed across the sheet's end goes on at the top of the next.
-    sheets = Print(S("\x1b"
-                     "C\x01\x1b"
-                     "3\x1e\n|"));
+    sheets = Print(S("\033C\x01\0333\x1e\n|"));
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[0].Bounds(), (Box{8, 33, 11, 35}));
     EXPECT_EQ(sheets[1].Bounds(), (Box{8, 0, 11, 17}));
     // ESC "@" makes the line under the head the top of the form.
-    sheets = Print(S("|\n\x1b@|"));
+    sheets = Print(S("|\n\033@|"));
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[1].Bounds(), Bar(0));
 }
 
 TEST(Epson9Reading, CommandsWithoutEffectTakeTheirArguments) {
-    const Bytes noEffect = S("\x1bU|\x1b<\x1bs|\x1b"
-                             "8\x1b"
-                             "9\x1b#\x1b=\x1b>\x1br|\x1bp|"
-                             "\x1b\x19|\x11\x13\x18\x7f\x07\x1bI|\x1bk|\x1b"
-                             "a|\x1b |\x1bi|"
-                             "\x1b/|\x1b"
-                             "e||\x1b"
-                             "f||\x1b"
-                             "b\x01||\x00\x1bx\x01\x1b(");
+    const Bytes noEffect = S("\033U|\033<\033s|\0338\0339\033#\033=\033>\033r|\033p|"
+                             "\033\x19|\x11\x13\x18\x7f\x07\033I|\033k|\033a|\033 |\033i|"
+                             "\033/|\033e||\033f||\033b\x01||\x00\033x\x01\033(");
     EXPECT_EQ(One(Concat({noEffect, S("|")})).Bounds(), Bar(0));
     // Any split of a stream reads the same.
-    const Bytes mixed = Concat({S("\x1b"
-                                  "3\x18\x1bL\x04\x00\x0c\x0c\x0c\x0c|\x1bw\x01"),
-                                noEffect, S("A\n\x1b*\x05\x02\x00\x80\x80\x1b&\x00"),
+    const Bytes mixed = Concat({S("\0333\x18\033L\x04\x00\x0c\x0c\x0c\x0c|\033w\x01"), noEffect,
+                                S("A\n\033*\x05\x02\x00\x80\x80\033&\x00"),
                                 S("!!\x80\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b!\f|")});
     const std::vector<Paper> whole = Print(mixed);
     for (std::size_t piece : {1u, 2u, 3u, 7u}) {

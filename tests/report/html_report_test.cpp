@@ -145,9 +145,7 @@ TEST_F(HtmlReportTest, FailuresAreReportedAndNothingIsCut) {
 TEST_F(HtmlReportTest, SheetsOfTheEpson9ModelShowAtTheirSizeOnPaper) {
     // Two sheets of one inch (ESC "C" NUL 1), 8 inches wide, 240 x 216 dpi.
     const std::string capture = Base("run.cpt");
-    std::ofstream(capture, std::ios::binary) << std::string("\x1b"
-                                                            "C\0\x01|\f|",
-                                                            8);
+    std::ofstream(capture, std::ios::binary) << std::string("\033C\0\x01|\f|", 8);
     zav::CaptureRenderer epson9(zav::PrinterModel::Epson9);
     ASSERT_EQ(epson9.Render(capture.c_str()), zav::kRenderOk);
     const std::string base = Base("run");

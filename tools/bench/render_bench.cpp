@@ -141,6 +141,48 @@ bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t si
     return std::fclose(f) == 0 && written;
 }
 
+// Medians of a render and a plain write run alternately, and the largest
+// heap the render held.
+struct Alternated {
+    double render = 0, write = 0, renderCpu = 0, writeCpu = 0;
+    std::size_t heap = 0;
+};
+
+// `render` and `write` return false on failure.
+template <typename Render, typename Write>
+bool Alternate(int repeat, Render&& render, Write&& write, Alternated& out) {
+    std::vector<double> renders, writes, renderCpu, writeCpu;
+    out.heap = 0;
+    for (int i = 0; i < repeat; ++i) {
+        gPeak = gLive.load();
+        const std::size_t before = gLive.load();
+        bool rendered = false;
+        const Times r = Measure([&] { rendered = render(); });
+        out.heap = std::max(out.heap, gPeak.load() - before);
+        bool written = false;
+        const Times w = Measure([&] { written = write(); });
+        if (!rendered || !written) {
+            std::fprintf(stderr, "zav_render_bench: a run failed\n");
+            return false;
+        }
+        renders.push_back(r.wall);
+        writes.push_back(w.wall);
+        renderCpu.push_back(r.cpu);
+        writeCpu.push_back(w.cpu);
+    }
+    out.render = Median(renders);
+    out.write = Median(writes);
+    out.renderCpu = Median(renderCpu);
+    out.writeCpu = Median(writeCpu);
+    return true;
+}
+
+void PrintAlternated(int count, double captureKB, double outputSize, const Alternated& a) {
+    std::printf("%6d %10.0f %10.1f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", count, captureKB,
+                outputSize, a.render, a.write, a.render / a.write, a.renderCpu, a.writeCpu,
+                a.writeCpu > 0 ? a.renderCpu / a.writeCpu : 0.0, a.heap / 1024.0);
+}
+
 int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCounts, int repeat) {
     std::printf("%6s %10s %10s %10s %9s %6s %8s %8s %6s %8s\n", "pages", "capture_KB", "bitmap_KB",
                 "render_ms", "write_ms", "ratio", "rend_cpu", "writ_cpu", "ratio", "heap_KB");
@@ -158,32 +200,13 @@ int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCount
             return 1;
         }
         const std::vector<std::uint8_t> same(fs::file_size(bitmapPath), 0x5A);
-
-        std::vector<double> render, write, renderCpu, writeCpu;
-        std::size_t heap = 0;
-        for (int i = 0; i < repeat; ++i) {
-            gPeak = gLive.load();
-            const std::size_t before = gLive.load();
-            int result = 0;
-            const Times r = Measure([&] { result = zav::RenderCaptureFile(capturePath.c_str()); });
-            heap = std::max(heap, gPeak.load() - before);
-            bool written = false;
-            const Times w =
-                Measure([&] { written = WriteFile(plainPath, same.data(), same.size()); });
-            if (result != zav::kRenderOk || !written) {
-                std::fprintf(stderr, "zav_render_bench: a run failed\n");
-                return 1;
-            }
-            render.push_back(r.wall);
-            write.push_back(w.wall);
-            renderCpu.push_back(r.cpu);
-            writeCpu.push_back(w.cpu);
-        }
-        const double r = Median(render), w = Median(write);
-        const double rc = Median(renderCpu), wc = Median(writeCpu);
-        std::printf("%6d %10.0f %10.0f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", pages,
-                    capture.size() / 1024.0, same.size() / 1024.0, r, w, r / w, rc, wc,
-                    wc > 0 ? rc / wc : 0.0, heap / 1024.0);
+        Alternated a;
+        if (!Alternate(
+                repeat,
+                [&] { return zav::RenderCaptureFile(capturePath.c_str()) == zav::kRenderOk; },
+                [&] { return WriteFile(plainPath, same.data(), same.size()); }, a))
+            return 1;
+        PrintAlternated(pages, capture.size() / 1024.0, same.size() / 1024.0, a);
         std::remove(capturePath.c_str());
         std::remove(bitmapPath.c_str());
         std::remove(plainPath.c_str());
@@ -226,39 +249,22 @@ int Epson9AgainstWrite(const fs::path& folder, const std::vector<int>& sheetCoun
         char first[zav::kPathBufferSize];
         zav::SheetBitmapName(capturePath, 1, first);
         const std::vector<std::uint8_t> same(fs::file_size(first), 0x5A);
-
-        std::vector<double> render, write, renderCpu, writeCpu;
-        std::size_t heap = 0;
-        for (int i = 0; i < repeat; ++i) {
-            gPeak = gLive.load();
-            const std::size_t before = gLive.load();
-            int result = 0;
-            const Times r = Measure([&] {
-                zav::CaptureRenderer fresh(zav::PrinterModel::Epson9);
-                result = fresh.Render(capturePath.c_str());
-            });
-            heap = std::max(heap, gPeak.load() - before);
+        Alternated a;
+        const auto render = [&] {
+            zav::CaptureRenderer fresh(zav::PrinterModel::Epson9);
+            return fresh.Render(capturePath.c_str()) == zav::kRenderOk;
+        };
+        const auto write = [&] {
             bool written = true;
-            const Times w = Measure([&] {
-                for (int s = 0; s < sheets; ++s) {
-                    const std::string plain = (folder / ("plain" + std::to_string(s))).string();
-                    written = WriteFile(plain, same.data(), same.size()) && written;
-                }
-            });
-            if (result != zav::kRenderOk || !written) {
-                std::fprintf(stderr, "zav_render_bench: a run failed\n");
-                return 1;
+            for (int s = 0; s < sheets; ++s) {
+                const std::string plain = (folder / ("plain" + std::to_string(s))).string();
+                written = WriteFile(plain, same.data(), same.size()) && written;
             }
-            render.push_back(r.wall);
-            write.push_back(w.wall);
-            renderCpu.push_back(r.cpu);
-            writeCpu.push_back(w.cpu);
-        }
-        const double r = Median(render), w = Median(write);
-        const double rc = Median(renderCpu), wc = Median(writeCpu);
-        std::printf("%6d %10.0f %10.1f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", sheets,
-                    capture.size() / 1024.0, sheets * (same.size() / 1048576.0), r, w, r / w, rc,
-                    wc, wc > 0 ? rc / wc : 0.0, heap / 1024.0);
+            return written;
+        };
+        if (!Alternate(repeat, render, write, a))
+            return 1;
+        PrintAlternated(sheets, capture.size() / 1024.0, sheets * (same.size() / 1048576.0), a);
         std::printf("  (a sheet's bitmap: 1920 x 2376 dots, %zu bytes)\n", same.size());
         for (const auto& entry : fs::directory_iterator(folder))
             fs::remove(entry.path());

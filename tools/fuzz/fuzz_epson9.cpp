@@ -29,6 +29,7 @@
 #include <system_error>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "render/epson9.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
@@ -348,25 +349,8 @@ Bytes ReadAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-const fs::path& WorkFolder() {
-    static const fs::path folder = [] {
-        fs::path p = fs::temp_directory_path() /
-                     ("zav_fuzz9_" + std::to_string(static_cast<unsigned long>(std::rand())) + "_" +
-                      std::to_string(reinterpret_cast<std::uintptr_t>(&p) & 0xFFFFF));
-        fs::create_directories(p);
-        return p;
-    }();
-    static const struct Remover {
-        ~Remover() {
-            std::error_code error;
-            fs::remove_all(folder, error);
-        }
-    } remover;
-    return folder;
-}
-
 void RenderFile(const std::uint8_t* data, std::size_t size, const std::vector<Page>& whole) {
-    const fs::path dir = WorkFolder();
+    const fs::path dir = zavfuzz::WorkFolder();
     const fs::path capture = dir / "page.cpt";
     {
         std::ofstream out(capture, std::ios::binary | std::ios::trunc);
