@@ -210,10 +210,9 @@ struct Printer::Impl {
         : sink(old.sink), pixels(std::move(old.pixels)), pixelRows(old.pixelRows),
           images(std::move(old.images)) {
         if (pixels) {
-            for (std::size_t r = 0; r < old.rowHasDots.size() && r < pixelRows; ++r) {
-                if (old.rowHasDots[r])
-                    std::memset(Row(static_cast<int>(r)), 0, kRowStride);
-            }
+            const int end = static_cast<int>(std::min(old.rowHasDots.size(), pixelRows));
+            for (int r = old.NextRowWithDots(0, end); r < end; r = old.NextRowWithDots(r + 1, end))
+                std::memset(Row(r), 0, kRowStride);
         }
         rowHasDots.assign(static_cast<std::size_t>(Rows()), 0);
         StyleChanged();
@@ -221,6 +220,17 @@ struct Printer::Impl {
     }
 
     int Rows() const { return s.pageLength + kOverflowRows; }
+
+    // The first row of [from, end) with a dot, or `end`.
+    int NextRowWithDots(int from, int end) const {
+        if (from >= end)
+            return end;
+        const void* at =
+            std::memchr(rowHasDots.data() + from, 1, static_cast<std::size_t>(end - from));
+        return at ? static_cast<int>(static_cast<const std::uint8_t*>(at) - rowHasDots.data())
+                  : end;
+    }
+    bool AnyDots(int from, int end) const { return NextRowWithDots(from, end) < end; }
     std::uint8_t* Row(int r) { return pixels.get() + static_cast<std::size_t>(r) * kRowStride; }
 
     // --- The sheet -------------------------------------------------------
@@ -254,8 +264,7 @@ struct Printer::Impl {
     // Whether the sheet has a dot above its end; a dot arriving makes an event.
     void CountDots() {
         const bool had = sheetHasDots;
-        sheetHasDots = std::any_of(rowHasDots.begin(), rowHasDots.begin() + s.pageLength,
-                                   [](std::uint8_t used) { return used != 0; });
+        sheetHasDots = AnyDots(0, s.pageLength);
         if (sheetHasDots && !had)
             Event(kFirstDot);
     }
@@ -302,11 +311,11 @@ struct Printer::Impl {
     // The rows from `by` on move up to the top; the rows above it go.
     void ShiftUp(int by) {
         const int rows = Rows();
-        for (int r = 0; r < std::min(by, rows); ++r)
+        const int above = std::min(by, rows);
+        for (int r = NextRowWithDots(0, above); r < above; r = NextRowWithDots(r + 1, above))
             ClearRow(r);
-        for (int from = by; from < rows; ++from) {
-            if (!rowHasDots[static_cast<std::size_t>(from)])
-                continue;
+        for (int from = NextRowWithDots(by, rows); from < rows;
+             from = NextRowWithDots(from + 1, rows)) {
             const int to = from - by;
             if (pixels) {
                 std::memcpy(Row(to), Row(from), kRowStride);
@@ -335,8 +344,7 @@ struct Printer::Impl {
     void SetTopOfForm(int newLength) {
         if (y > 0) {
             // The sheet as far as the head; what lies below is the next one's.
-            if (std::any_of(rowHasDots.begin(), rowHasDots.begin() + y,
-                            [](std::uint8_t used) { return used != 0; })) {
+            if (AnyDots(0, y)) {
                 Emit(y);
                 Event(kSheetEnded);
             }
@@ -1069,8 +1077,7 @@ struct Printer::Impl {
         if (printedInFile == 0) {
             // A file that prints nothing gives one blank sheet; what a line
             // put only below the sheet's end goes on the next.
-            if (sheetHasDots || std::none_of(rowHasDots.begin() + s.pageLength, rowHasDots.end(),
-                                             [](std::uint8_t used) { return used != 0; }))
+            if (sheetHasDots || !AnyDots(s.pageLength, Rows()))
                 Emit();
             ShiftUp(s.pageLength);
             y = 0;

@@ -76,8 +76,10 @@ std::uint64_t RowDigest(const std::uint8_t* row) {
     return any ? hash : 0;
 }
 
-std::uint64_t NextDigest(std::uint64_t digest, std::uint64_t row) {
-    return digest * 0x9E3779B97F4A7C15ull + row;
+// The digest of a sheet takes in the rows with dots, top first: a blank row
+// adds nothing, so that only the rows with dots need looking at.
+std::uint64_t NextDigest(std::uint64_t digest, std::uint32_t row, std::uint64_t rowDigest) {
+    return rowDigest ? digest * 0x9E3779B97F4A7C15ull + rowDigest + row : digest;
 }
 
 // Whether the sinks also make sure the rows called blank are: a full look at
@@ -90,14 +92,18 @@ struct Collect final : e9::SheetSink {
         Check(image.height >= 1 && image.height <= kLongestPage, "sheet height out of range");
         Page sheet;
         sheet.height = static_cast<int>(image.height);
-        for (std::uint32_t r = 0; r < image.height; ++r) {
-            const std::uint8_t* row = image.rows + r * e9::kRowStride;
-            std::uint64_t digest = 0;
-            if (r < image.endOfPrint && image.rowHasDots[r])
-                digest = RowDigest(row);
-            else if (gCheckBlankRows && r < image.endOfPrint)
-                Check(RowDigest(row) == 0, "a row with dots is called blank");
-            sheet.digest = NextDigest(sheet.digest, digest);
+        const std::uint32_t end = std::min(image.height, image.endOfPrint);
+        for (const std::uint8_t* at = image.rowHasDots;
+             (at = static_cast<const std::uint8_t*>(
+                  std::memchr(at, 1, end - static_cast<std::uint32_t>(at - image.rowHasDots))));
+             ++at) {
+            const auto r = static_cast<std::uint32_t>(at - image.rowHasDots);
+            sheet.digest = NextDigest(sheet.digest, r, RowDigest(image.rows + r * e9::kRowStride));
+        }
+        for (std::uint32_t r = 0; gCheckBlankRows && r < end; ++r) {
+            if (!image.rowHasDots[r])
+                Check(RowDigest(image.rows + r * e9::kRowStride) == 0,
+                      "a row with dots is called blank");
         }
         sheets.push_back(sheet);
         return true;
@@ -330,23 +336,26 @@ bool PlainModel(const std::uint8_t* data, std::size_t size, std::vector<Page>& s
         sheet.height = kLength;
         for (int r = 0; r < kLength; ++r) {
             const std::int64_t row = static_cast<std::int64_t>(s) * kLength + r;
-            sheet.digest = NextDigest(sheet.digest,
-                                      row < used ? RowDigest(paper.data() + row * kRowBytes) : 0);
+            if (row >= used)
+                break;
+            sheet.digest = NextDigest(sheet.digest, static_cast<std::uint32_t>(r),
+                                      RowDigest(paper.data() + row * kRowBytes));
         }
         sheets.push_back(sheet);
     }
-    if (sheets.empty()) {
-        Page blank{kLength, 0};
-        for (int r = 0; r < kLength; ++r)
-            blank.digest = NextDigest(blank.digest, 0);
-        sheets.push_back(blank);
-    }
+    if (sheets.empty())
+        sheets.push_back({kLength, 0});
     return true;
 }
 
 Bytes ReadAll(const fs::path& path) {
+    std::error_code error;
+    Bytes bytes(static_cast<std::size_t>(fs::file_size(path, error)));
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    Check(!error && in.gcount() == static_cast<std::streamsize>(bytes.size()),
+          "cannot read a file");
+    return bytes;
 }
 
 void RenderFile(const std::uint8_t* data, std::size_t size, const std::vector<Page>& whole) {
@@ -381,7 +390,8 @@ void RenderFile(const std::uint8_t* data, std::size_t size, const std::vector<Pa
                   "bitmap header");
             std::uint64_t digest = 0;
             for (int r = 0; r < expected.height; ++r)
-                digest = NextDigest(digest, RowDigest(&*(bitmap.end() - (r + 1) * kRowBytes)));
+                digest = NextDigest(digest, static_cast<std::uint32_t>(r),
+                                    RowDigest(&*(bitmap.end() - (r + 1) * kRowBytes)));
             Check(digest == expected.digest, "bitmap rows differ from the sheet");
         }
     }
