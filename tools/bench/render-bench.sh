@@ -61,7 +61,8 @@ for sheets in 20 200 2000; do
     "$bench" --write-text-sheets "$sheets" "$work/text.cpt"
     rss=$(/usr/bin/time -v "$zavprint" --printer=epson9 "$work/text.cpt" 2>&1 >/dev/null |
         sed -n 's/.*Maximum resident set size (kbytes): //p')
-    echo "$sheets sheets ($(stat -c %s "$work/text.cpt") bytes of capture): peak RSS $((rss / 1024)) MiB"
+    awk -v n="$sheets" -v c="$(stat -c %s "$work/text.cpt")" -v r="$rss" 'BEGIN {
+        printf "%d sheets (%.1f MiB of capture): peak RSS %.1f MiB\n", n, c / 1048576, r / 1024 }'
     rm -f "$work"/text*.bmp "$work/text.cpt"
 done
 
