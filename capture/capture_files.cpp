@@ -267,7 +267,11 @@ int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onP
         UniqueFile ahead = OpenFile(rawPath, "rb");
         split.sheetBlock.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
         bool readFailed = !ahead || !split.sheetBlock;
-        ok = readFailed || split.CopySheets(ahead.get(), readFailed);
+        try {
+            ok = readFailed || split.CopySheets(ahead.get(), readFailed);
+        } catch (const std::bad_alloc&) {
+            readFailed = true; // the model's printer could not be had: as a block
+        }
         split.in.failed = split.in.failed || readFailed;
     } else {
         ok = split.Copy();
