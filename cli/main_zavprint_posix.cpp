@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {&zav::cli::kFinishCommand, zav::cli::RunFinish},
     {&zav::cli::kPortsCommand, zav::cli::RunPorts},
     {&zav::cli::kViewCommand, zav::cli::RunView},
+    {&zav::cli::kVerifyCommand, zav::cli::RunVerify},
+    {&zav::cli::kKeygenCommand, zav::cli::RunKeygen},
 };
 
 const Command* FindCommand(const char* name) {
@@ -44,7 +46,7 @@ void PrintHelp() {
     std::printf("%s zavprint COMMAND --help\n"
                 "Captures what a measuring instrument prints on its \"ZAV Print\" cable\n"
                 "and turns the printout into page bitmaps (1-bit BMP) and an HTML report.\n"
-                "Commands: render (the default), capture, finish, ports, view.\n\n",
+                "Commands: render (the default), capture, finish, ports, view, verify, keygen.\n\n",
                 lead);
     for (const Command& c : kCommands) {
         zav::cli::PrintCommandSection(*c.info);
@@ -55,7 +57,7 @@ void PrintHelp() {
     std::printf("\n"
                 "Exit status:\n"
                 "  0  done\n"
-                "  1  a file, the cable or the session failed\n"
+                "  1  a file, the cable or the session failed; verify: anything does not hold\n"
                 "  2  bad usage\n\n"
                 "Environment:\n"
                 "  XDG_CONFIG_HOME  where capture.conf is kept (default: ~/.config)\n"

@@ -37,6 +37,11 @@ enum IndexResult : int {
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry,
                    std::string* movedAside = nullptr);
 
+// True for the names of the index page and of the pages moved aside for it
+// (index-previous.html, index-previous-2.html, ...): files of the folder
+// that belong to no capture.
+bool IsIndexPageName(std::string_view fileName);
+
 // The row of one capture: one line, no line break in it.
 std::string IndexRow(const IndexEntry& entry);
 

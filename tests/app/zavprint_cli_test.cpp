@@ -86,7 +86,8 @@ class ZavprintCli : public ::testing::Test {
     fs::path dir_;
 };
 
-const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports", "view"};
+const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports",
+                                            "view",   "verify",  "keygen"};
 
 TEST_F(ZavprintCli, EveryCommandAnswersHelp) {
     const Result all = Zavprint({"--help"});
@@ -189,6 +190,10 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
         {{"ports", "extra"}, "extra"},
         {{"view", "--nam=x", "--bogus"}, "--bogus"},
         {{"help", "bogus"}, "bogus"},
+        {{"verify", "--key"}, "--key"},
+        {{"verify", "--sign-key=k", "dir"}, "--sign-key"},
+        {{"verify", "a", "b"}, "b"},
+        {{"keygen", "k", "l"}, "l"},
     };
     for (const Case& c : cases) {
         const Result r = Zavprint(c.words);

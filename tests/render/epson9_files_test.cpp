@@ -201,13 +201,9 @@ TEST(Epson9Files, PageModeCutsAtSheetEndsAndNeverInsideACommand) {
                 {0x1B, 'C', 0x00, 0x01},
                 Text("|\n\n\n\n\n\n|")}),
     };
-    const fs::path samples = zavtest::SampleFolder();
-    if (!samples.empty()) {
-        for (const auto& entry : fs::directory_iterator(samples)) {
-            if (entry.path().extension() == ".esc" || entry.path().extension() == ".esc_p")
-                streams.push_back(zavtest::ReadBytes(entry.path().string()));
-        }
-    }
+    fs::path folder;
+    for (const fs::path& sample : zavtest::SampleCaptures(folder))
+        streams.push_back(zavtest::ReadBytes(sample.string()));
     for (std::size_t s = 0; s < streams.size(); ++s) {
         SCOPED_TRACE("stream " + std::to_string(s));
         const std::vector<Bytes> whole = RenderPages({streams[s]}, false);

@@ -38,6 +38,20 @@ std::vector<std::string> ScratchDir::List() const {
     return names;
 }
 
+std::vector<fs::path> SampleCaptures(fs::path& folder) {
+    const char* fromEnv = std::getenv("ZAV_SAMPLES_DIR");
+    folder = fromEnv && *fromEnv ? fromEnv : ZAV_SAMPLES_DIR;
+    std::vector<fs::path> captures;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string ext = it->path().extension().string();
+        if (ext == ".esc" || ext == ".esc_p" || ext == ".cpt")
+            captures.push_back(it->path());
+    }
+    std::sort(captures.begin(), captures.end());
+    return captures;
+}
+
 void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -97,13 +111,6 @@ Page ReadPage(const std::string& bmpPath) {
         page.rows.emplace_back(row, row + rowBytes);
     }
     return page;
-}
-
-std::filesystem::path SampleFolder() {
-    const char* fromEnv = std::getenv("ZAV_SAMPLES_DIR");
-    const fs::path samples = fromEnv && *fromEnv ? fromEnv : ZAV_SAMPLES_DIR;
-    std::error_code ec;
-    return fs::is_directory(samples, ec) ? samples : fs::path();
 }
 
 int RenderBytes(const ScratchDir& dir, const Bytes& capture, Page* page, const std::string& name) {

@@ -48,10 +48,10 @@ struct Page {
 
 Page ReadPage(const std::string& bmpPath);
 
-// The folder of real instrument captures: ZAV_SAMPLES_DIR from the
-// environment (a worktree beside the usual checkout, for instance) or the
-// build's; empty when there is none.
-std::filesystem::path SampleFolder();
+// The real instrument captures (.esc, .esc_p, .cpt) of the sample folder:
+// $ZAV_SAMPLES_DIR, else the one beside the source tree, which a clone made
+// elsewhere lacks. `folder` receives where they were looked for.
+std::vector<std::filesystem::path> SampleCaptures(std::filesystem::path& folder);
 
 // Writes `capture` as name.cpt in `dir`, renders it and returns the result
 // code; on success `page` holds the bitmap.

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
+#include <vector>
 
 #include "render/page_bitmap.h"
 #include "render/printout.h"
@@ -15,17 +15,14 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Samples, EveryCaptureRenders) {
-    const fs::path samples = zavtest::SampleFolder();
+    fs::path folder;
+    const std::vector<fs::path> samples = zavtest::SampleCaptures(folder);
     if (samples.empty())
-        GTEST_SKIP() << "no sample folder at " << ZAV_SAMPLES_DIR << " or ZAV_SAMPLES_DIR";
+        GTEST_SKIP() << "no sample captures in " << folder.string();
     zavtest::ScratchDir dir;
-    int rendered = 0;
-    for (const auto& entry : fs::directory_iterator(samples)) {
-        const std::string ext = entry.path().extension().string();
-        if (ext != ".esc" && ext != ".esc_p" && ext != ".cpt")
-            continue;
-        const std::string name = entry.path().stem().string() + ".cpt";
-        const zavtest::Bytes capture = zavtest::ReadBytes(entry.path().string());
+    for (const fs::path& sample : samples) {
+        const std::string name = sample.stem().string() + ".cpt";
+        const zavtest::Bytes capture = zavtest::ReadBytes(sample.string());
         zavtest::Page page;
         ASSERT_EQ(zavtest::RenderBytes(dir, capture, &page, name), 0) << name;
         SCOPED_TRACE(name);
@@ -38,9 +35,7 @@ TEST(Samples, EveryCaptureRenders) {
         EXPECT_EQ(page.bytesOnDisk, page.fileSize);
         EXPECT_EQ(page.rows.size(), static_cast<std::size_t>(page.height));
         EXPECT_GT(page.DotCount(), 0);
-        ++rendered;
     }
-    EXPECT_GT(rendered, 0);
 }
 
 // In the Epson 9-pin model every sample gives whole sheets with its print at
@@ -48,20 +43,17 @@ TEST(Samples, EveryCaptureRenders) {
 // lines of 800 columns at 120 per inch, each followed by ESC "J" 24) is one
 // sheet, 6 2/3 inches square, whose graticule frame runs across it.
 TEST(Samples, EveryCaptureRendersAsEpson9Sheets) {
-    const fs::path samples = zavtest::SampleFolder();
+    fs::path folder;
+    const std::vector<fs::path> samples = zavtest::SampleCaptures(folder);
     if (samples.empty())
-        GTEST_SKIP() << "no sample folder at " << ZAV_SAMPLES_DIR << " or ZAV_SAMPLES_DIR";
+        GTEST_SKIP() << "no sample captures in " << folder.string();
     zavtest::ScratchDir dir;
     zav::CaptureRenderer renderer(zav::PrinterModel::Epson9);
-    int rendered = 0;
-    for (const auto& entry : fs::directory_iterator(samples)) {
-        const std::string ext = entry.path().extension().string();
-        if (ext != ".esc" && ext != ".esc_p")
-            continue;
-        const std::string stem = entry.path().stem().string();
+    for (const fs::path& sample : samples) {
+        const std::string stem = sample.stem().string();
         SCOPED_TRACE(stem);
         const std::string capture = dir.File(stem + ".cpt");
-        zavtest::WriteBytes(capture, zavtest::ReadBytes(entry.path().string()));
+        zavtest::WriteBytes(capture, zavtest::ReadBytes(sample.string()));
         ASSERT_EQ(renderer.Render(capture.c_str()), zav::kRenderOk);
         ASSERT_GE(renderer.Sheets(), 1u);
         for (unsigned sheet = 1; sheet <= renderer.Sheets(); ++sheet) {
@@ -92,9 +84,7 @@ TEST(Samples, EveryCaptureRendersAsEpson9Sheets) {
         if (stem == "lab-09_Multi_Measurements") {
             EXPECT_EQ(renderer.Sheets(), 5u); // five reports between form feeds
         }
-        ++rendered;
     }
-    EXPECT_GT(rendered, 0);
 }
 
 } // namespace
