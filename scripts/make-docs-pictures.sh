@@ -19,10 +19,10 @@ command -v convert >/dev/null || { echo "ImageMagick's convert is missing (apt-g
 # The oscilloscope's screen on an Epson 9-pin sheet, when the samples are there.
 scope=${ZAV_SAMPLES_DIR:-../shared/samples}/scope-tds-epson.esc_p
 if [ -f "$scope" ]; then
-    [ -x build/native/app/zavprint ] || bash scripts/example.sh >/dev/null
+    [ -x build/native/cli/zavprint ] || bash scripts/example.sh >/dev/null
     mkdir -p build/example docs
     cp "$scope" build/example/scope-tds-epson.cpt
-    build/native/app/zavprint --printer=epson9 build/example/scope-tds-epson.cpt >/dev/null
+    build/native/cli/zavprint --printer=epson9 build/example/scope-tds-epson.cpt >/dev/null
     convert build/example/scope-tds-epson.bmp -bordercolor "#a0a0a0" -border 1 -strip \
         docs/scope-epson9.png
     identify docs/scope-epson9.png
