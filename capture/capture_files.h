@@ -44,8 +44,8 @@ using PageRenderedFn = void (*)(const char* capturePath, int renderResult, void*
 // recording is never changed or deleted here; a page file left incomplete by
 // a failure is removed.
 // The Epson 9-pin model cuts where its sheets end instead (epson9::PageCuts):
-// each page file holds one printed sheet, no byte is dropped, and no command
-// is cut, whatever its data holds.
+// each page file holds one printed sheet (more only when one command ends
+// several), no byte is dropped, and no command is cut, whatever its data holds.
 int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
                    unsigned* pagesKept, std::string* failedFile = nullptr,
                    PrinterModel printer = PrinterModel::Basic);

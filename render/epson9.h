@@ -117,7 +117,9 @@ class Printer {
 // sequence is ever cut. What follows that prints nothing (a form feed, a
 // reset) stays with the page before unless a dot comes after it; then the
 // next page begins right after the sheet's end. So every page file holds
-// exactly one printed sheet, read with the settings the pages before left.
+// one printed sheet, read with the settings the pages before left; more
+// only when one command ends several (a line feed longer than the sheet
+// after a line printed across its end), as no command is cut.
 class PageCuts {
   public:
     // Reads the next bytes; returns how many it took (at least one).
