@@ -15,7 +15,8 @@ inline constexpr int kRetryButton = 4;
 struct MainProcedureCalls {
     void (*loadSettings)(HQUOR store);
     bool (*saveSettings)(HQUOR store);
-    int (*renderCaptureFile)(const char* path);
+    // Renders a capture file with the printer model the store's settings name.
+    int (*renderCaptureFile)(const char* path, HQUOR store);
     bool (*isSupportedSystem)();
     // Tells the user that this operating system is not supported.
     void (*refuseSystem)(VokWnd base);

@@ -6,8 +6,9 @@
 #include "app/settings.h"
 #include "base/system.h"
 #include "capture/cable.h"
+#include "capture/session.h"
 #include "host/vok.h"
-#include "render/renderer.h"
+#include "render/printout.h"
 #include "resources/resource.h"
 
 namespace zav {
@@ -18,12 +19,17 @@ void RefuseSystem(VokWnd base) {
     vokDoMessageFmtEx(base, 0, IDS_APP_TITLE, IDS_UNSUPPORTED_SYSTEM);
 }
 
+int RenderWithChosenPrinter(const char* path, HQUOR store) {
+    CaptureRenderer renderer(PrinterSetting(store));
+    return renderer.Render(path);
+}
+
 } // namespace
 
 int MainProcedure(VokWnd base, int argc, const char* const* argv, HQUOR presentation, HQUOR store) {
     static constexpr MainProcedureCalls kCalls{
-        LoadSettings, SaveSettings,   RenderCaptureFile, IsSupportedSystem,
-        RefuseSystem, FindPrintCable, vokDoDialog,
+        LoadSettings,   SaveSettings, RenderWithChosenPrinter, IsSupportedSystem, RefuseSystem,
+        FindPrintCable, vokDoDialog,
     };
     return RunMainProcedure(kCalls, base, argc, argv, presentation, store);
 }

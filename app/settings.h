@@ -13,8 +13,11 @@ namespace zav {
 inline constexpr std::size_t kSettingBufferSize = 1024;
 
 // Loaded and saved in this order. "CaptureFolder" comes first: without it in
-// the store nothing is saved.
-inline constexpr const char* kSettingNames[] = {"CaptureFolder", "CaptureFilename", "SingleFile"};
+// the store nothing is saved. "Printer" ("basic" or "epson9") is the printer
+// model of the captures and of the conversion of a capture file
+// (PrinterSetting); the program reads it and writes it back as it found it.
+inline constexpr const char* kSettingNames[] = {"CaptureFolder", "CaptureFilename", "SingleFile",
+                                                "Printer"};
 
 // Registry value types, as the registry numbers them.
 enum RegistryType : unsigned long {

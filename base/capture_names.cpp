@@ -134,41 +134,17 @@ std::string CaptureNames::PageCapture(unsigned page) const {
     return base_ + number + ".cpt";
 }
 
-std::string CaptureNames::BitmapOf(std::string_view capturePath) {
+std::string CaptureNames::BitmapOf(std::string_view capturePath, unsigned sheet) {
     char out[kPathBufferSize];
-    return ReplaceExtension(capturePath, "bmp", out) ? std::string(out) : std::string();
-}
-
-std::string CaptureNames::SheetBitmapOf(std::string_view capturePath, unsigned sheet) {
-    if (sheet <= 1)
-        return BitmapOf(capturePath);
-    char out[kPathBufferSize];
-    const std::string suffix = "-" + std::to_string(sheet);
-    if (!ReplaceExtension(capturePath, "bmp", out))
-        return {};
-    std::string bitmap(out);
-    return bitmap.insert(bitmap.size() - 4, suffix);
-}
-
-std::vector<std::string> CaptureNames::RenderOutputsOf(std::string_view capturePath) {
-    std::vector<std::string> names;
-    char out[kPathBufferSize];
-    for (std::string_view extension : {"bmp"}) {
-        if (ReplaceExtension(capturePath, extension, out))
-            names.emplace_back(out);
-    }
-    return names;
+    return SheetBitmapName(capturePath, sheet, out) ? std::string(out) : std::string();
 }
 
 bool CaptureNames::WouldBeWritten(const char* path, std::string_view capturePath) {
     const std::string capture(capturePath);
     if (IsSameFile(path, capture.c_str()))
         return true;
-    for (const std::string& made : RenderOutputsOf(capturePath)) {
-        if (IsSameFile(path, made.c_str()))
-            return true;
-    }
-    return false;
+    const std::string bitmap = BitmapOf(capturePath);
+    return !bitmap.empty() && IsSameFile(path, bitmap.c_str());
 }
 
 bool CaptureNames::IsReportFile(const char* path) const {

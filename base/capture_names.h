@@ -107,14 +107,14 @@ class CaptureNames {
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 
-    // What rendering one capture file writes: its page bitmap, and for a
-    // page of several sheets X-2.bmp, X-3.bmp ... for sheet 2, 3 ...
-    static std::string BitmapOf(std::string_view capturePath);
-    static std::string SheetBitmapOf(std::string_view capturePath, unsigned sheet);
-    static std::vector<std::string> RenderOutputsOf(std::string_view capturePath);
+    // What rendering one capture file writes: its page bitmap, or the bitmap
+    // of its sheet `sheet` (SheetBitmapName, the renderer's own rule).
+    static std::string BitmapOf(std::string_view capturePath, unsigned sheet = 1);
 
     // True when `path` names one of the files that making the capture file
-    // `capturePath` writes: the capture file itself or its bitmap.
+    // `capturePath` writes: the capture file itself or its (first) bitmap.
+    // The bitmaps of later sheets are checked as they are written
+    // (CaptureRenderer::Keep).
     static bool WouldBeWritten(const char* path, std::string_view capturePath);
     // True when `path` names the report or its printable copy.
     bool IsReportFile(const char* path) const;

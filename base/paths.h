@@ -45,4 +45,12 @@ constexpr std::size_t FileNameOffset(std::string_view path, PathStyle style = kH
 bool ReplaceExtension(std::string_view path, std::string_view extension, char* out,
                       std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
 
+// The page bitmap of sheet `sheet` (1, 2, ...) of the capture file
+// `capturePath`: "FILE.bmp" (ReplaceExtension's name) for the first,
+// "FILE-2.bmp", "FILE-3.bmp", ... for the others, as the Epson 9-pin model
+// writes one per sheet of paper. Every name of a page bitmap is made here.
+// Returns false, leaving `out` empty, when it does not fit.
+bool SheetBitmapName(std::string_view capturePath, unsigned sheet, char* out,
+                     std::size_t outSize = kPathBufferSize, PathStyle style = kHostPathStyle);
+
 } // namespace zav

@@ -3,6 +3,7 @@
 #include "base/capture_names.h"
 #include "base/output_file.h"
 #include "base/stdio_file.h"
+#include "render/epson9.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -103,6 +104,7 @@ struct Splitter {
     int failure = kFinishOk;
     std::string failedFile;
     SystemError error;
+    std::unique_ptr<std::uint8_t[]> sheetBlock = nullptr; // the Epson 9-pin model's read-ahead
 
     bool Fail(int code, const std::string& file, const SystemError& reason = {}) {
         failure = code;
@@ -180,6 +182,43 @@ struct Splitter {
         return true;
     }
 
+    // The Epson 9-pin model: pages end where its sheets end. The model reads
+    // the recording ahead through its own handle; the bytes follow into the
+    // page files as far as they are sure to belong to the page.
+    bool CopySheets(std::FILE* ahead, bool& readFailed) {
+        epson9::PageCuts cuts;
+        std::uint64_t copied = 0;
+        std::uint64_t end = 0;
+        for (;;) {
+            const std::size_t got = std::fread(sheetBlock.get(), 1, kIoBlock, ahead);
+            if (got == 0)
+                break;
+            for (std::size_t at = 0; at < got;) {
+                at += cuts.Read({sheetBlock.get() + at, got - at});
+                while (cuts.TakeCut(end)) {
+                    if (!CopyUpTo(end, copied) || !EndPage())
+                        return false;
+                    ++page;
+                }
+                if (!CopyUpTo(cuts.Settled(), copied))
+                    return false;
+            }
+        }
+        readFailed = std::ferror(ahead) != 0;
+        return readFailed || CopyUpTo(UINT64_MAX, copied);
+    }
+
+    // Copies the recording on from byte `copied` up to byte `end`.
+    bool CopyUpTo(std::uint64_t end, std::uint64_t& copied) {
+        std::uint8_t byte = 0;
+        while (copied < end && in.Get(byte)) {
+            if (!Put(byte))
+                return false;
+            ++copied;
+        }
+        return true;
+    }
+
     // The two count bytes and the data they announce, copied unchanged.
     bool CopyBitImage() {
         std::uint8_t low = 0;
@@ -205,7 +244,7 @@ struct Splitter {
 
 int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
                    PageCompleteFn onPage, void* context, unsigned* pagesKept,
-                   std::string* failedFile, SystemError* error) {
+                   std::string* failedFile, SystemError* error, PrinterModel printer) {
     if (pagesKept)
         *pagesKept = 0;
     if (std::strlen(basePath) > kMaxBasePathLength)
@@ -224,7 +263,20 @@ int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch
     if (!split.in.block || !split.out.block)
         return kFinishNoMemory;
 
-    bool ok = split.Copy();
+    bool ok = true;
+    if (printer == PrinterModel::Epson9) {
+        UniqueFile ahead = OpenFile(rawPath, "rb");
+        split.sheetBlock.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
+        bool readFailed = !ahead || !split.sheetBlock;
+        try {
+            ok = readFailed || split.CopySheets(ahead.get(), readFailed);
+        } catch (const std::bad_alloc&) {
+            readFailed = true; // the model's printer could not be had: as a block
+        }
+        split.in.failed = split.in.failed || readFailed;
+    } else {
+        ok = split.Copy();
+    }
     if (ok && split.in.failed)
         ok = split.Fail(kFinishCannotReadRaw, rawPath);
     // The last page, unless it got no byte.

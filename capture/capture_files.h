@@ -16,6 +16,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/sys_error.h"
+#include "render/printout.h"
 #include "report/pdf_writer.h"
 
 #include <cstddef>
@@ -61,9 +62,13 @@ using PageCompleteFn = bool (*)(const char* capturePath, const char* readFrom, v
 // `*failedFile` and `*error` (may be null) the file that failed and why. The
 // raw recording is never changed or deleted here; the caller puts the pages
 // in place (OutputBatch::Commit) or lets them go.
+// The Epson 9-pin model cuts where its sheets end instead (epson9::PageCuts):
+// each page file holds one printed sheet (more only when one command ends
+// several), no byte is dropped, and no command is cut, whatever its data holds.
 int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
                    PageCompleteFn onPage, void* context, unsigned* pagesKept,
-                   std::string* failedFile = nullptr, SystemError* error = nullptr);
+                   std::string* failedFile = nullptr, SystemError* error = nullptr,
+                   PrinterModel printer = PrinterModel::Basic);
 
 struct FinishOptions {
     bool singleFile = false; // one capture file (base path + ".cpt") instead of pages
@@ -82,6 +87,10 @@ struct FinishOptions {
     // The name's claim, when the caller holds it already (a session does
     // from its start); else the step claims the name for itself.
     NameClaim* claim = nullptr;
+    // The printer model that renders the capture files; with the Epson 9-pin
+    // model the page files continue the printer's settings from one to the
+    // next, as they did on paper.
+    PrinterModel printer = PrinterModel::Basic;
 };
 
 // What became of one page.
@@ -96,6 +105,9 @@ struct FinishOutcome {
     std::vector<std::string> captureFiles; // capture files kept, in page order
     std::vector<PageOutcome> pages;        // the same pages, with what became of each
     unsigned pageCount = 0;                // the page count given to the report
+    // The Epson 9-pin model's page bitmaps, in order (one or more a capture
+    // file), under the names they take; the report shows these.
+    std::vector<std::string> sheetBitmaps;
     bool reportWritten = false;
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"

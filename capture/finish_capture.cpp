@@ -4,6 +4,7 @@
 #include "base/output_file.h"
 #include "base/stdio_file.h"
 #include "render/page_bitmap.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
@@ -57,6 +58,10 @@ struct Making {
     FinishOutcome& out;
     OutputBatch files;
     std::unique_ptr<PrintoutPdf> pdf; // null without a PDF
+    // The Epson 9-pin model's renderer, and what the report shows of its
+    // sheets (one or more a capture file).
+    std::unique_ptr<CaptureRenderer> sheets;
+    std::vector<ReportPage> sheetPages;
     int failure = kFinishOk;
 
     int Fail(int code, const std::string& file, const SystemError& error = {}) {
@@ -66,6 +71,59 @@ struct Making {
         return code;
     }
 };
+
+// The Epson 9-pin model's sheet bitmaps: files of the capture, taken by the
+// report and the PDF as they are written.
+class SheetCollector final : public SheetObserver {
+  public:
+    explicit SheetCollector(Making& making) : making_(making) {}
+    OutputFile* SheetFile(unsigned, const std::string& bitmapPath) override {
+        file_ = &making_.files.Add(bitmapPath);
+        return file_;
+    }
+    BlockOutput* CopyOfSheet(unsigned) override {
+        copy_ = making_.pdf ? std::make_unique<PageCopy>() : nullptr;
+        return copy_.get();
+    }
+    void SheetWritten(unsigned, const char* bitmapPath) override {
+        making_.out.sheetBitmaps.emplace_back(bitmapPath);
+        if (firstSheet_.empty())
+            firstSheet_ = bitmapPath;
+        ReportPage page;
+        page.bitmap = bitmapPath;
+        page.readFrom = file_->WorkPath();
+        making_.sheetPages.push_back(std::move(page));
+        if (making_.pdf)
+            making_.pdf->Add(file_->WorkPath(),
+                             copy_ ? copy_->Take() : std::vector<std::uint8_t>{});
+    }
+    // What failed, after a result of kRenderCannotCreate.
+    const OutputFile* LastFile() const { return file_; }
+    const std::string& FirstSheet() const { return firstSheet_; }
+
+  private:
+    Making& making_;
+    OutputFile* file_ = nullptr;
+    std::unique_ptr<PageCopy> copy_;
+    std::string firstSheet_;
+};
+
+// What became of a capture file's sheets, or of the capture's last sheets.
+bool TakeSheets(Making& making, PageOutcome& page, const SheetCollector& sheets) {
+    if (page.renderResult == kRenderCannotCreate) {
+        const OutputFile* file = sheets.LastFile();
+        making.Fail(kFinishCannotWriteBitmap, file ? file->Target() : page.capture,
+                    file ? file->Error() : SystemError{});
+        return false;
+    }
+    if (page.renderResult != kRenderOk) {
+        ReportPage note;
+        note.shown = ReportPage::kNotDrawn;
+        note.reason = RenderResultText(page.renderResult);
+        making.sheetPages.push_back(std::move(note));
+    }
+    return true;
+}
 
 // Renders a complete capture file into its bitmap, and hands the bitmap on
 // to the PDF. False when the bitmap could not be written.
@@ -77,6 +135,13 @@ bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
     if (options.onCaptureFile) {
         making->out.pages.push_back(page);
         return options.onCaptureFile(path, readFrom, options.context);
+    }
+    if (making->sheets) {
+        SheetCollector sheets(*making);
+        page.renderResult = making->sheets->Render(path, &sheets, readFrom);
+        page.bitmap = sheets.FirstSheet();
+        making->out.pages.push_back(page);
+        return TakeSheets(*making, making->out.pages.back(), sheets);
     }
     OutputFile& bitmap = making->files.Add(page.bitmap);
     PageCopy copy;
@@ -150,9 +215,21 @@ int MakeSingleFile(const char* rawPath, const CaptureNames& names, Making& makin
 
 int MakePages(const char* rawPath, const char* basePath, Making& making) {
     unsigned kept = 0;
-    const int result = SplitIntoPages(rawPath, basePath, making.files, OnCaptureFile, &making,
-                                      &kept, &making.out.failedFile, &making.out.error);
+    const int result =
+        SplitIntoPages(rawPath, basePath, making.files, OnCaptureFile, &making, &kept,
+                       &making.out.failedFile, &making.out.error, making.options.printer);
     making.out.pageCount = kept;
+    if (result == kFinishOk && making.sheets && !making.options.onCaptureFile &&
+        !making.out.pages.empty()) {
+        // What the last sheet left on the next one goes to the last page.
+        SheetCollector sheets(making);
+        PageOutcome& last = making.out.pages.back();
+        const int finished = making.sheets->Finish(&sheets);
+        if (finished != kRenderOk && last.renderResult == kRenderOk)
+            last.renderResult = finished;
+        if (!TakeSheets(making, last, sheets))
+            return making.failure;
+    }
     if (result != kFinishOk && making.failure == kFinishOk)
         making.failure = result;
     return making.failure;
@@ -233,13 +310,23 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
         pdfOptions.keep = {rawPath};
         making.pdf = std::make_unique<PrintoutPdf>(making.files.Add(out.pdfPath), pdfOptions);
     }
+    // The Epson 9-pin model renders the page files one after the other on one
+    // printer, which keeps its settings from page to page.
+    if (options.printer == PrinterModel::Epson9) {
+        making.sheets =
+            std::make_unique<CaptureRenderer>(PrinterModel::Epson9, !options.singleFile);
+        making.sheets->Keep(rawPath);
+    }
     const int made = options.singleFile ? MakeSingleFile(rawPath, names, making)
                                         : MakePages(rawPath, basePath, making);
     if (made != kFinishOk)
         return made;
 
     OutputFile& report = making.files.Add(out.reportPath);
-    out.reportResult = WriteHtmlReport(report, basePath, ReportPages(out), options.singleFile);
+    if (making.sheets && !options.onCaptureFile)
+        out.pageCount = static_cast<unsigned>(making.sheetPages.size());
+    out.reportResult = WriteHtmlReport(
+        report, basePath, making.sheets ? making.sheetPages : ReportPages(out), options.singleFile);
     if (out.reportResult != kReportOk)
         return making.Fail(kFinishReportFailed, out.reportPath, report.Error());
     if (making.pdf) {

@@ -143,6 +143,14 @@ std::string SessionEndText(const SessionOutcome& out) {
     return done;
 }
 
+PrinterModel PrinterSetting(HQUOR store) {
+    char text[16] = "";
+    PrinterModel model = PrinterModel::Basic;
+    if (store && quorGetString(store, "Printer", text, sizeof text) >= 0)
+        ParsePrinterModel(text, model);
+    return model;
+}
+
 int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome) {
     SessionOutcome local;
@@ -196,6 +204,7 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         options.paper = request.paper;
         options.replace = request.replace;
         options.claim = &claim;
+        options.printer = request.printer;
         out.finishResult =
             FinishCapture(recording.path.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;

@@ -17,6 +17,7 @@
 #include "base/capture_names.h"
 #include "capture/capture_files.h"
 #include "capture/handshake.h"
+#include "host/quor.h"
 
 namespace zav {
 
@@ -74,7 +75,12 @@ struct CaptureRequest {
     // The user allowed replacing an earlier capture of this name and a
     // recording kept from an earlier session.
     bool replace = false;
+    PrinterModel printer = PrinterModel::Basic;
 };
+
+// The printer model the value store's setting "Printer" names ("basic" or
+// "epson9", in any case); the basic model when it names none.
+PrinterModel PrinterSetting(HQUOR store);
 
 // What a session needs from its platform.
 class CaptureSessionEnv {

@@ -134,6 +134,7 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.name = StoreText(store, "CaptureFilename", static_cast<int>(zav::kPathBufferSize));
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
+    request.printer = zav::PrinterSetting(store);
     return request;
 }
 

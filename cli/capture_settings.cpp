@@ -44,6 +44,8 @@ bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings) {
             settings.pdf = value == "1";
         else if (key == "PdfPaper")
             ParsePdfPaper(value, settings.paper);
+        else if (key == "Printer")
+            ParsePrinterModel(value, settings.printer);
     }
     return true;
 }
@@ -62,7 +64,8 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
             << "CaptureFilename=" << settings.name << "\n"
             << "SingleFile=" << (settings.singleFile ? 1 : 0) << "\n"
             << "Pdf=" << (settings.pdf ? 1 : 0) << "\n"
-            << "PdfPaper=" << PdfPaperName(settings.paper) << "\n";
+            << "PdfPaper=" << PdfPaperName(settings.paper) << "\n"
+            << "Printer=" << PrinterModelName(settings.printer) << "\n";
         out.flush();
         if (!out) {
             out.close();

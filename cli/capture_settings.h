@@ -1,11 +1,12 @@
 // The capture settings of the command-line program, remembered between runs
 // in a small text file: one "Name=value" line each for "CaptureFolder",
-// "CaptureFilename", "SingleFile" (0 or 1), "Pdf" (0 or 1) and "PdfPaper"
-// ("a4" or "letter").
+// "CaptureFilename", "SingleFile" (0 or 1), "Pdf" (0 or 1), "PdfPaper"
+// ("a4" or "letter") and "Printer" ("basic" or "epson9").
 #pragma once
 
 #include <string>
 
+#include "render/printout.h"
 #include "report/pdf_writer.h"
 
 namespace zav {
@@ -16,6 +17,7 @@ struct CaptureSettings {
     bool singleFile = false;
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
+    PrinterModel printer = PrinterModel::Basic;
 };
 
 // $XDG_CONFIG_HOME/zavprint/capture.conf, or ~/.config/zavprint/capture.conf

@@ -217,6 +217,7 @@ enum CaptureOption {
     kCapturePdf,
     kCaptureNoPdf,
     kCapturePaper,
+    kCapturePrinter,
     kCaptureSysfs,
     kCaptureDev,
 };
@@ -239,6 +240,9 @@ constexpr OptionInfo kCaptureOptions[] = {
      "also write DIR/NAME.pdf, the pages at their printed\nsize (remembered)"},
     {kCaptureNoPdf, "no-pdf", nullptr, "no PDF (remembered)"},
     {kCapturePaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter (remembered)"},
+    {kCapturePrinter, "printer", "MODEL",
+     "the printer model: basic (default) or epson9 (Epson\n"
+     "9-pin: a page per sheet of paper; remembered)"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
@@ -253,8 +257,8 @@ const CommandInfo kCaptureCommand{
                "line falls quiet; a second Ctrl+C or SIGTERM stops at once. It does not\n"
                "start while files of an earlier capture NAME or a kept recording\n"
                "DIR/NAME.tmp exist, unless --overwrite: then exactly the new capture's\n"
-               "files are left. Folder, name, mode and the PDF\n"
-               "choice are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "files are left. Folder, name, mode, the PDF choice and the printer\n"
+               "model are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
                "Exit status 1 when the session failed.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
@@ -312,6 +316,10 @@ int RunCapture(int argc, char** argv) {
             if (!ParsePdfPaper(option.value, args.settings.paper))
                 return UsageError(kCaptureCommand, "--paper is a4 or letter");
             break;
+        case kCapturePrinter:
+            if (!ParsePrinterModel(option.value, args.settings.printer))
+                return UsageError(kCaptureCommand, "--printer is basic or epson9");
+            break;
         case kCaptureSysfs:
             args.roots.sys = option.value;
             break;
@@ -335,7 +343,7 @@ int RunCapture(int argc, char** argv) {
     if (args.watch)
         return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
                          args.settings.singleFile, args.idleStop, args.settings.pdf,
-                         args.settings.paper});
+                         args.settings.paper, args.settings.printer});
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");
@@ -372,6 +380,7 @@ int RunCapture(int argc, char** argv) {
     request.pdf = args.settings.pdf;
     request.paper = args.settings.paper;
     request.replace = args.overwrite;
+    request.printer = args.settings.printer;
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

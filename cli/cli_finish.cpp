@@ -25,6 +25,11 @@ void TellFinished(const FinishOutcome& outcome) {
             std::printf("page: %s -> %s\n", page.capture.c_str(), page.bitmap.c_str());
         }
     }
+    // The Epson 9-pin model's sheets, when a capture file has more than one.
+    if (outcome.sheetBitmaps.size() > outcome.captureFiles.size()) {
+        for (const std::string& bitmap : outcome.sheetBitmaps)
+            std::printf("sheet: %s\n", bitmap.c_str());
+    }
     if (outcome.reportWritten)
         std::printf("report: %s\n", outcome.reportPath.c_str());
     if (outcome.pdfWritten)
@@ -47,7 +52,8 @@ enum FinishOption {
     kFinishSingleFile,
     kFinishPdf,
     kFinishPaper,
-    kFinishOverwrite
+    kFinishOverwrite,
+    kFinishPrinter
 };
 constexpr OptionInfo kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR",
@@ -58,6 +64,9 @@ constexpr OptionInfo kFinishOptions[] = {
      "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
     {kFinishOverwrite, "overwrite", nullptr, "replace an earlier capture NAME in DIR"},
+    {kFinishPrinter, "printer", "MODEL",
+     "the printer model: basic (default) or epson9 (Epson\n"
+     "9-pin: a page per sheet of paper, cut where the sheets end)"},
 };
 
 const CommandInfo kFinishCommand{
@@ -104,6 +113,10 @@ int RunFinish(int argc, char** argv) {
             break;
         case kFinishOverwrite:
             options.replace = true;
+            break;
+        case kFinishPrinter:
+            if (!ParsePrinterModel(option.value, options.printer))
+                return UsageError(kFinishCommand, "--printer is basic or epson9");
             break;
         }
     }

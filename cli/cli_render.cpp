@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "render/page_bitmap.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 #include "report/pdf_printout.h"
 
@@ -12,9 +13,10 @@ namespace zav::cli {
 
 namespace {
 
-// FILE.pdf beside the capture file FILE.cpt, from its page bitmap. False when
-// it could not be written (and then no FILE.pdf was left behind).
-bool WriteRenderedPdf(const char* capturePath, const char* bitmapPath, PdfPaper paper) {
+// FILE.pdf beside the capture file FILE.cpt, from its page bitmaps. False
+// when it could not be written (and then no FILE.pdf was left behind).
+bool WriteRenderedPdf(const char* capturePath, const std::vector<std::string>& bitmaps,
+                      PdfPaper paper) {
     char pdfPath[kPathBufferSize];
     if (!ReplaceExtension(capturePath, "pdf", pdfPath)) {
         std::fprintf(stderr, "%s: no PDF: the name is too long\n", capturePath);
@@ -24,7 +26,7 @@ bool WriteRenderedPdf(const char* capturePath, const char* bitmapPath, PdfPaper 
     options.paper = paper;
     options.keep = {capturePath};
     std::string failed;
-    const int result = WritePrintoutPdf(pdfPath, {bitmapPath}, options, &failed);
+    const int result = WritePrintoutPdf(pdfPath, bitmaps, options, &failed);
     if (result != kPdfOk) {
         std::fprintf(stderr, "%s: no PDF: %s: %s\n", capturePath, PdfResultText(result),
                      failed.c_str());
@@ -34,20 +36,34 @@ bool WriteRenderedPdf(const char* capturePath, const char* bitmapPath, PdfPaper 
     return true;
 }
 
+// Collects the bitmaps of one capture file as they are written.
+struct Written final : SheetObserver {
+    std::vector<std::string> bitmaps;
+    void SheetWritten(unsigned, const char* bitmapPath) override {
+        bitmaps.emplace_back(bitmapPath);
+    }
+};
+
 } // namespace
 
-enum RenderOption { kRenderPdf, kRenderPaper };
+enum RenderOption { kRenderPdf, kRenderPaper, kRenderPrinter };
 constexpr OptionInfo kRenderOptions[] = {
-    {kRenderPdf, "pdf", nullptr, "also write FILE.pdf: the page at its printed size"},
+    {kRenderPdf, "pdf", nullptr, "also write FILE.pdf: the pages at their printed size"},
     {kRenderPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
+    {kRenderPrinter, "printer", "MODEL",
+     "the printer model: basic (default), or epson9 (Epson\n"
+     "9-pin, FX/LX): a page bitmap per sheet of paper,\n"
+     "FILE.bmp, FILE-2.bmp, FILE-3.bmp ..."},
 };
 
 const CommandInfo kRenderCommand{
     .name = "render",
-    .synopsis = "[render] [--pdf [--paper=a4|letter]] FILE.cpt...",
-    .summary = "Renders each capture file into its page bitmap beside it (FILE.bmp),\n"
-               "with --pdf also into FILE.pdf (one page at its printed size).\n"
-               "Exit status 1 when any file failed.",
+    .synopsis = "[render] [--printer=basic|epson9] [--pdf [--paper=a4|letter]] FILE.cpt...",
+    .summary = "Renders each capture file into its page bitmap beside it (FILE.bmp;\n"
+               "with --printer=epson9 one per sheet: FILE.bmp, FILE-2.bmp, ...), with\n"
+               "--pdf also into FILE.pdf (the pages at their printed size). Each file\n"
+               "starts from the printer's power-on state. Exit status 1 when any file\n"
+               "failed.",
     .options = kRenderOptions,
     .maxOperands = -1,
 };
@@ -58,6 +74,7 @@ int RunRender(int argc, char** argv) {
         return args.exitStatus;
     bool pdf = false;
     PdfPaper paper = PdfPaper::A4;
+    PrinterModel printer = PrinterModel::Basic;
     for (const ParsedOption& option : args.options) {
         switch (option.id) {
         case kRenderPdf:
@@ -67,18 +84,23 @@ int RunRender(int argc, char** argv) {
             if (!ParsePdfPaper(option.value, paper))
                 return UsageError(kRenderCommand, "--paper is a4 or letter");
             break;
+        case kRenderPrinter:
+            if (!ParsePrinterModel(option.value, printer))
+                return UsageError(kRenderCommand, "--printer is basic or epson9");
+            break;
         }
     }
     if (args.operands.empty())
         return UsageError(kRenderCommand, "name at least one capture file");
     int failed = 0;
+    CaptureRenderer renderer(printer);
     for (const char* path : args.operands) {
-        const int result = RenderCaptureFile(path);
+        Written written;
+        const int result = renderer.Render(path, &written);
         if (result == kRenderOk) {
-            char bitmap[kPathBufferSize];
-            ReplaceExtension(path, "bmp", bitmap);
-            std::printf("%s: wrote %s\n", path, bitmap);
-            if (pdf && !WriteRenderedPdf(path, bitmap, paper))
+            for (const std::string& bitmap : written.bitmaps)
+                std::printf("%s: wrote %s\n", path, bitmap.c_str());
+            if (pdf && !WriteRenderedPdf(path, written.bitmaps, paper))
                 ++failed;
         } else {
             std::fprintf(stderr, "%s: not rendered: %s (code %d)\n", path, RenderResultText(result),

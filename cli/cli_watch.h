@@ -4,6 +4,7 @@
 #include <string>
 
 #include "capture/cable.h"
+#include "render/printout.h"
 #include "report/pdf_writer.h"
 
 namespace zav::cli {
@@ -17,6 +18,7 @@ struct WatchOptions {
     double idleStop = 0; // seconds of quiet that end a printout; 0: the default
     bool pdf = false;    // a PDF beside each report
     PdfPaper paper = PdfPaper::A4;
+    PrinterModel printer = PrinterModel::Basic;
 };
 
 inline constexpr double kDefaultWatchIdleStop = 5;

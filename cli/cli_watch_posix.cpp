@@ -279,6 +279,7 @@ class Finisher {
         finish.paper = options_.paper;
         finish.keepRaw = printout.cut;
         finish.claim = &claim;
+        finish.printer = options_.printer;
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
         claim.Release();

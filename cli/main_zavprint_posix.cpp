@@ -96,7 +96,8 @@ int Dispatch(int argc, char** argv) {
         return 0;
     }
     // Options of rendering may come before the capture files.
-    if (std::strcmp(argv[1], "--pdf") == 0 || std::strncmp(argv[1], "--paper", 7) == 0)
+    if (std::strcmp(argv[1], "--pdf") == 0 || std::strncmp(argv[1], "--paper", 7) == 0 ||
+        std::strncmp(argv[1], "--pr", 4) == 0)
         return zav::cli::RunRender(argc - 1, argv + 1);
     // zavprint's own options, or capture files to render.
     zav::cli::ParsedArgs args;

@@ -1,6 +1,8 @@
 #include "render/page_bitmap.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "base/bmp.h"
@@ -8,11 +10,31 @@
 
 namespace zav {
 
-PageBitmapHeader BlankPageBitmapHeader() {
+PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution) {
     PageBitmapHeader h{};
-    WriteBmpHeader({.bitCount = 1, .colours = 2}, h.bytes);
+    WriteBmpHeader({.bitCount = 1,
+                    .colours = 2,
+                    .xPelsPerMeter = resolution.xPelsPerMeter,
+                    .yPelsPerMeter = resolution.yPelsPerMeter},
+                   h.bytes);
     std::memset(h.bytes + kBmpHeaderSize, 0xFF, 3); // palette 0: white; palette 1 stays black
     return h;
+}
+
+PrintedPitch PrintedPitchOf(const BitmapResolution& resolution) {
+    PrintedPitch pitch;
+    if (resolution == kBasicPageResolution)
+        return pitch;
+    // A metre is 1/0.0254 inch; beyond 100000 dots per metre is no printer.
+    const auto perInch = [](std::uint32_t perMetre) {
+        return std::round(static_cast<double>(perMetre) * 0.0254);
+    };
+    if (resolution.xPelsPerMeter >= 40 && resolution.xPelsPerMeter <= 100000 &&
+        resolution.yPelsPerMeter >= 40 && resolution.yPelsPerMeter <= 100000) {
+        pitch.dotsPerInch = perInch(resolution.xPelsPerMeter);
+        pitch.rowsPerInch = perInch(resolution.yPelsPerMeter);
+    }
+    return pitch;
 }
 
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
@@ -40,9 +62,9 @@ std::size_t BottomUpBitmap::BufferBytesFor(std::uint32_t rowBytes, std::uint32_t
 }
 
 BottomUpBitmap::BottomUpBitmap(BlockOutput& out, std::uint32_t rasterWidth, std::uint32_t rows,
-                               std::span<std::uint8_t> buffer)
+                               std::span<std::uint8_t> buffer, BitmapResolution resolution)
     : out_(out), rasterWidth_(rasterWidth), rowBytes_(rasterWidth / 8), rows_(rows),
-      slots_(buffer.data() + kPageBitmapHeaderSize), capacity_(0) {
+      resolution_(resolution), slots_(buffer.data() + kPageBitmapHeaderSize), capacity_(0) {
     if (buffer.size() < kPageBitmapHeaderSize) {
         failed_ = true;
         return;
@@ -108,7 +130,7 @@ bool BottomUpBitmap::Flush() {
         kPageBitmapHeaderSize + static_cast<std::uint64_t>(rows_ - received_) * rowBytes_;
     if (received_ == rows_) {
         // The bottom rows begin the file, right after the header.
-        PageBitmapHeader header = BlankPageBitmapHeader();
+        PageBitmapHeader header = BlankPageBitmapHeader(resolution_);
         CompletePageBitmapHeader(header, static_cast<std::uint32_t>(fileSize),
                                  static_cast<std::int32_t>(rasterWidth_),
                                  static_cast<std::int32_t>(rows_));

@@ -23,8 +23,30 @@ struct PageBitmapHeader {
     std::uint8_t bytes[kPageBitmapHeaderSize];
 };
 
+// What the header says of the dot pitch, in dots per metre across and down
+// (biXPelsPerMeter, biYPelsPerMeter). The basic model's pages say 3780 both
+// ways (about 96 dpi, the screen's usual figure, not its pitch); the Epson
+// 9-pin model's sheets state their grid: 240 dots per inch across (9449 per
+// metre) and 216 rows per inch down (8504 per metre).
+struct BitmapResolution {
+    std::uint32_t xPelsPerMeter = 3780;
+    std::uint32_t yPelsPerMeter = 3780;
+    bool operator==(const BitmapResolution&) const = default;
+};
+inline constexpr BitmapResolution kBasicPageResolution{};
+
+// The size of a page bitmap's dot on paper, from its header: a dot column is
+// 1/dotsPerInch inch wide, a row 1/rowsPerInch inch tall. The basic model's
+// mark (3780 both ways) means its fixed grid of 1/60 by 1/72 inch; any other
+// resolution is taken as it says, to whole dots per inch.
+struct PrintedPitch {
+    double dotsPerInch = 60;
+    double rowsPerInch = 72;
+};
+PrintedPitch PrintedPitchOf(const BitmapResolution& resolution);
+
 // The header with bfSize 62, biWidth 0 and biHeight 0.
-PageBitmapHeader BlankPageBitmapHeader();
+PageBitmapHeader BlankPageBitmapHeader(BitmapResolution resolution = kBasicPageResolution);
 
 // Fills in the three fields that vary from page to page.
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
@@ -36,6 +58,21 @@ class BlockOutput {
   public:
     virtual ~BlockOutput() = default;
     virtual bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// The blocks of one output handed to a copy as well, at the same offsets;
+// what the copy does with a block never fails the output.
+class CopyingBlockOutput final : public BlockOutput {
+  public:
+    CopyingBlockOutput(BlockOutput& out, BlockOutput& copy) : out_(out), copy_(copy) {}
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        copy_.WriteAt(offset, data, size);
+        return out_.WriteAt(offset, data, size);
+    }
+
+  private:
+    BlockOutput& out_;
+    BlockOutput& copy_;
 };
 
 // The blocks go to an output file (its work file is made with the first
@@ -73,7 +110,8 @@ class BottomUpBitmap final : public RowSink {
 
     // `rows` rows of `rasterWidth` dots; `buffer` holds BufferBytesFor bytes.
     BottomUpBitmap(BlockOutput& out, std::uint32_t rasterWidth, std::uint32_t rows,
-                   std::span<std::uint8_t> buffer);
+                   std::span<std::uint8_t> buffer,
+                   BitmapResolution resolution = kBasicPageResolution);
 
     bool Row(const std::uint8_t* row) override;
     bool BlankRows(std::uint64_t count) override;
@@ -89,6 +127,7 @@ class BottomUpBitmap final : public RowSink {
     std::uint32_t rasterWidth_;
     std::uint32_t rowBytes_;
     std::uint32_t rows_;
+    BitmapResolution resolution_;
     std::uint8_t* slots_;    // just after the header room
     std::uint32_t capacity_; // rows in one block
     std::uint32_t received_ = 0;

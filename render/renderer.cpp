@@ -413,24 +413,6 @@ int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& p
     return written ? kRenderOk : kRenderCannotCreate;
 }
 
-namespace {
-
-// The bitmap file's blocks, also handed to a copy.
-class CopyingOutput final : public BlockOutput {
-  public:
-    CopyingOutput(BlockOutput& file, BlockOutput& copy) : file_(file), copy_(copy) {}
-    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
-        copy_.WriteAt(offset, data, size);
-        return file_.WriteAt(offset, data, size);
-    }
-
-  private:
-    BlockOutput& file_;
-    BlockOutput& copy_;
-};
-
-} // namespace
-
 int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
                         PageGeometry* geometry) {
     FileBytes capture;
@@ -454,7 +436,7 @@ int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
     if (const int check = CheckPage(page); check != kRenderOk)
         return check; // nothing written
     FileBlockOutput out(bitmap);
-    CopyingOutput copying(out, copy ? *copy : out);
+    CopyingBlockOutput copying(out, copy ? *copy : out);
     const int result =
         WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
     if (result == kRenderOk && !bitmap.Close())

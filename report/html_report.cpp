@@ -2,6 +2,9 @@
 
 #include "base/output_file.h"
 #include "base/paths.h"
+#include "base/stdio_file.h"
+#include "render/page_bitmap.h"
+#include "render/printout.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zav {
 
@@ -115,6 +119,45 @@ std::size_t LongestSuffix(unsigned pageCount, bool singleFile) {
     return std::max(longest, page);
 }
 
+// The header of a page bitmap: its size and resolution.
+bool ReadBitmapHeader(const std::string& path, std::uint32_t& width, std::uint32_t& height,
+                      BitmapResolution& resolution) {
+    std::uint8_t header[54];
+    UniqueFile file = OpenFile(path.c_str(), "rb");
+    if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
+        header[0] != 'B' || header[1] != 'M')
+        return false;
+    const auto u32 = [&](int at) {
+        return header[at] | header[at + 1] << 8 | header[at + 2] << 16 |
+               static_cast<std::uint32_t>(header[at + 3]) << 24;
+    };
+    width = u32(18);
+    const auto rows = static_cast<std::int32_t>(u32(22));
+    height = static_cast<std::uint32_t>(rows < 0 ? -static_cast<std::int64_t>(rows) : rows);
+    resolution = {u32(38), u32(42)};
+    return true;
+}
+
+// A picture whose header states its pitch is shown, and printed, at its
+// size on paper; the basic model's pages as they always were.
+std::string PrintedSizeStyle(const ReportPage& page, bool* epson9) {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    BitmapResolution resolution;
+    if (!ReadBitmapHeader(page.readFrom.empty() ? page.bitmap : page.readFrom, width, height,
+                          resolution) ||
+        resolution == kBasicPageResolution)
+        return {};
+    PrinterModel model = PrinterModel::Basic;
+    if (epson9 && PrinterModelOfResolution(resolution, model) && model == PrinterModel::Epson9)
+        *epson9 = true;
+    const PrintedPitch pitch = PrintedPitchOf(resolution);
+    char size[96];
+    std::snprintf(size, sizeof size, " style=\"width:%.4fin;height:%.4fin\"",
+                  width / pitch.dotsPerInch, height / pitch.rowsPerInch);
+    return size;
+}
+
 // One page: its picture, or a note in its place.
 int EmitPage(const std::string& source, const ReportPage& page, unsigned number, unsigned count,
              bool singleFile) {
@@ -132,6 +175,11 @@ int EmitPage(const std::string& source, const ReportPage& page, unsigned number,
         return HtmlP(1, "%s", kNoteStyle) < 0 ? -1
                                               : ReportAppend("%s: not drawn: %s</P>\r\n", label,
                                                              EscapeHtml(page.reason).c_str());
+    if (!page.bitmap.empty())
+        return HtmlImg(
+            1, "border=1 src=\"%s\" alt=\"%s\"%s",
+            ImageSource(std::string_view(page.bitmap).substr(FileNameOffset(page.bitmap))).c_str(),
+            label, PrintedSizeStyle(page, nullptr).c_str());
     if (count == 1 && singleFile)
         return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), label);
     char number3[16];
@@ -264,6 +312,15 @@ int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<Rep
     const std::string_view baseName = base.substr(FileNameOffset(base));
     const std::string title = EscapeHtml(baseName);
     const std::string source = ImageSource(baseName);
+    bool epson9 = false;
+    for (const ReportPage& page : pages) {
+        if (!page.bitmap.empty() && !epson9)
+            PrintedSizeStyle(page, &epson9);
+    }
+    const char* meta =
+        epson9
+            ? "<meta name=\"generator\" content=\"ZAV Print Utility, Epson 9-pin printer model\">"
+            : nullptr;
 
     std::lock_guard<std::mutex> lock(g_reportMutex);
     ReleaseReportText();
@@ -272,6 +329,8 @@ int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<Rep
     HtmlTitle(0);
     ReportAppend("ZAV Print - %s", title.c_str());
     HtmlTitleEnd(1);
+    if (meta)
+        ReportAppend("%s\r\n", meta);
     HtmlHeadEnd(1);
     HtmlBody(1);
     EmitPages(source, pages, singleFile);
@@ -289,6 +348,18 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
     OutputFile out(std::string(basePath ? basePath : "") + ".html");
     const int result =
         WriteHtmlReport(out, basePath, std::vector<ReportPage>(pageCount), singleFile);
+    if (result != kReportOk)
+        return result;
+    return out.Commit() ? kReportOk : kReportCannotWrite;
+}
+
+int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps,
+                    bool singleFile) {
+    std::vector<ReportPage> pages(bitmaps.size());
+    for (std::size_t i = 0; i < bitmaps.size(); ++i)
+        pages[i].bitmap = bitmaps[i];
+    OutputFile out(std::string(basePath ? basePath : "") + ".html");
+    const int result = WriteHtmlReport(out, basePath, pages, singleFile);
     if (result != kReportOk)
         return result;
     return out.Commit() ? kReportOk : kReportCannotWrite;

@@ -34,6 +34,10 @@ enum ReportResult : int {
 struct ReportPage {
     enum Shown { kPicture, kEmpty, kNotDrawn } shown = kPicture;
     std::string reason; // kNotDrawn: why
+    // The picture's file, when it is not the page's own bitmap (base path +
+    // NNN.bmp): a sheet of the Epson 9-pin model, shown at its size on paper.
+    std::string bitmap;
+    std::string readFrom; // where the picture's bytes are until it takes its name
 };
 
 // Writes the report of a capture with `pages` into `out` and closes it; the
@@ -47,6 +51,12 @@ int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<Rep
 // Writes base path + ".html" for `pageCount` pages that all have their
 // bitmap; an earlier report stays whole until the new one is.
 int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
+// The same for the page bitmaps `bitmaps` (paths in the report's folder, in
+// page order), as the Epson 9-pin model writes them, one or more for each
+// capture file. A bitmap whose header states its pitch is shown at its size
+// on paper (width and height in inches), and a report of the Epson 9-pin
+// model's sheets names the model in its head.
+int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps, bool singleFile);
 
 // Plain-words text of a ReportResult, for messages to the user.
 const char* ReportResultText(int result);

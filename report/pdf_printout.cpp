@@ -86,6 +86,7 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
     out.width = out.height = 0;
     out.stride = 0;
     out.rows.clear();
+    out.pitch = PrintedPitch{};
     const std::optional<DibLayout> layout = ParseBitmapFile(file, kPageBitmapLimits);
     if (!layout || layout->bitCount != 1 || layout->core || layout->colorCount != 2)
         return false;
@@ -93,6 +94,14 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
     // The darker palette entry is the ink.
     const auto luma = [](DibRgb c) { return 114u * c.blue + 587u * c.green + 299u * c.red; };
     out.setBitIsBlack = luma(DibColor(block, *layout, 1)) <= luma(DibColor(block, *layout, 0));
+    // The dot pitch on paper, from the information header's resolution.
+    if (layout->headerSize >= kInfoHeaderSize) {
+        const auto le32 = [&](std::size_t at) {
+            return block[at] | block[at + 1] << 8 | block[at + 2] << 16 |
+                   static_cast<std::uint32_t>(block[at + 3]) << 24;
+        };
+        out.pitch = PrintedPitchOf({le32(24), le32(28)}); // biXPelsPerMeter, biYPelsPerMeter
+    }
     const std::uint32_t rows = layout->Rows();
     out.width = static_cast<std::uint32_t>(layout->width);
     out.height = rows;
@@ -199,6 +208,8 @@ struct PrintoutPdf::Work {
             pixels.stride = bitmap.stride;
             pixels.rows = bitmap.rows.data();
             pixels.setBitIsBlack = bitmap.setBitIsBlack;
+            pixels.dotsPerInch = bitmap.pitch.dotsPerInch;
+            pixels.rowsPerInch = bitmap.pitch.rowsPerInch;
             if (!maker.compressor.Compress(pixels, image)) {
                 Fail(kPdfCannotWrite, pdfPath);
                 return;

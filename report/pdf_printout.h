@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/sys_error.h"
+#include "render/page_bitmap.h"
 #include "report/pdf_writer.h"
 
 namespace zav {
@@ -37,6 +38,7 @@ struct PageBitmapPixels {
     std::size_t stride = 0;         // (width + 7) / 8 bytes per row
     std::vector<std::uint8_t> rows; // height * stride bytes
     bool setBitIsBlack = true;      // from the palette: which bit value is the darker colour
+    PrintedPitch pitch;             // from the header's resolution
 };
 
 // Reads a 1-bit uncompressed BMP (rows bottom-up as the renderer writes them,

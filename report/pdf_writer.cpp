@@ -24,12 +24,10 @@ Paper PaperOf(PdfPaper paper) {
     return paper == PdfPaper::Letter ? kLetter : kA4;
 }
 
-constexpr double kPointsPerDot = 72.0 / 60.0; // a dot column is 1/60 inch wide
-constexpr double kPointsPerRow = 1.0;         // a raster row is 1/72 inch tall
-constexpr double kMarginX = kPdfMarginDots * kPointsPerDot;
-constexpr double kMarginY = kPdfMarginRows * kPointsPerRow;
-constexpr double kEdgeInsetX = kPointsPerDot / 50;
-constexpr double kEdgeInsetY = kPointsPerRow / 50;
+// The margin is the basic model's whole dots and rows over 10 mm, for every
+// pitch: 24/60 and 29/72 inch lie on the Epson 9-pin grid (1/240 x 1/216) too.
+constexpr double kMarginX = kPdfMarginDots * (72.0 / 60.0);
+constexpr double kMarginY = kPdfMarginRows * 1.0;
 constexpr std::uint64_t kMaxImageBytes = 1ull << 30;
 
 // A length in points with up to three decimals, never in a locale's style.
@@ -106,11 +104,14 @@ const char* PdfPaperName(PdfPaper paper) {
     return paper == PdfPaper::Letter ? "letter" : "a4";
 }
 
-PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper) {
+PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper,
+                            double dotsPerInch, double rowsPerInch) {
     const Paper size = PaperOf(paper);
+    const double pointsPerDot = 72.0 / dotsPerInch;
+    const double pointsPerRow = 72.0 / rowsPerInch;
     PdfPageLayout layout;
-    layout.imageWidth = dots * kPointsPerDot;
-    layout.imageHeight = rows * kPointsPerRow;
+    layout.imageWidth = dots * pointsPerDot;
+    layout.imageHeight = rows * pointsPerRow;
     const double wholeWidth = layout.imageWidth + 2 * kMarginX;
     const double wholeHeight = layout.imageHeight + 2 * kMarginY;
     layout.pageWidth = wholeWidth <= size.width ? size.width : wholeWidth;
@@ -122,10 +123,10 @@ PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper pap
     // spread the image over one more dot and row than it has and resample it.
     // On paper that is 0.008 mm.
     if (dots > 0 && rows > 0) {
-        layout.imageX += kEdgeInsetX;
-        layout.imageY += kEdgeInsetY;
-        layout.imageWidth -= 2 * kEdgeInsetX;
-        layout.imageHeight -= 2 * kEdgeInsetY;
+        layout.imageX += pointsPerDot / 50;
+        layout.imageY += pointsPerRow / 50;
+        layout.imageWidth -= 2 * (pointsPerDot / 50);
+        layout.imageHeight -= 2 * (pointsPerRow / 50);
     }
     return layout;
 }
@@ -216,6 +217,8 @@ bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
     out.width = image.width;
     out.height = image.height;
     out.setBitIsBlack = image.setBitIsBlack;
+    out.dotsPerInch = image.dotsPerInch;
+    out.rowsPerInch = image.rowsPerInch;
     out.data.clear();
     const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
     // One image is compressed in one go: it must stay well inside 32-bit sizes.
@@ -276,7 +279,8 @@ bool PdfWriter::AddPage(const PdfPageImage& image) {
     if (!ok_)
         return false;
     const bool hasImage = image.width > 0 && image.height > 0;
-    const PdfPageLayout layout = LayOutPdfPage(image.width, image.height, paper_);
+    const PdfPageLayout layout =
+        LayOutPdfPage(image.width, image.height, paper_, image.dotsPerInch, image.rowsPerInch);
 
     std::uint32_t imageObject = 0;
     if (hasImage) {

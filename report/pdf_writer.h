@@ -1,5 +1,6 @@
 // PDF of a printout: one PDF page per page bitmap, each bitmap at the size it
-// has on paper (a dot column 1/60 inch wide, a raster row 1/72 inch tall) as
+// has on paper (in the basic model a dot column 1/60 inch wide and a raster
+// row 1/72 inch tall; the pitch that the bitmap's header states) as
 // a 1-bit image compressed with Flate (zlib). The writer streams: each page
 // goes to the file as it is added, so a long printout needs no more memory
 // than its largest page.
@@ -40,11 +41,13 @@ struct PdfPageLayout {
     double imageHeight = 0;
 };
 
-// A bitmap of `dots` x `rows` at its printed size, at the top left inside the
-// margin of `paper`. In a direction in which it does not fit the paper within
-// the margin on both sides, the page is the image plus that margin on both
-// sides instead; the image is never scaled.
-PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper);
+// A bitmap of `dots` x `rows` at its printed size (a dot 1/dotsPerInch inch
+// wide, a row 1/rowsPerInch inch tall), at the top left inside the margin of
+// `paper`. In a direction in which it does not fit the paper within the
+// margin on both sides, the page is the image plus that margin on both sides
+// instead; the image is never scaled.
+PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper,
+                            double dotsPerInch = 60, double rowsPerInch = 72);
 
 // One page's picture: packed 1-bit rows, top row first, the first dot in the
 // high bit of a row's first byte.
@@ -54,6 +57,8 @@ struct PdfImage {
     std::size_t stride = 0;   // bytes from one row to the next, at least (width + 7) / 8
     const std::uint8_t* rows = nullptr;
     bool setBitIsBlack = true; // else a clear bit is a black dot
+    double dotsPerInch = 60;   // its printed size
+    double rowsPerInch = 72;
 };
 
 struct PdfDocumentInfo {
@@ -75,6 +80,8 @@ struct PdfPageImage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     bool setBitIsBlack = true;
+    double dotsPerInch = 60;
+    double rowsPerInch = 72;
     std::vector<std::uint8_t> data; // the image stream's bytes
 };
 

@@ -4,13 +4,31 @@
 #                           under Wine photographs it
 #                           (build/win/tests/dialogs/screenshots/vovezera.bmp);
 #   docs/rendered-page.png  page 1 of the built-in example printout, dot for dot
-#                           (build/example/example001.bmp, from scripts/example.sh).
+#                           (build/example/example001.bmp, from scripts/example.sh);
+#   docs/scope-epson9.png   the oscilloscope sample as the Epson 9-pin model's
+#                           sheet, dot for dot (zavprint --printer=epson9 on a
+#                           copy of ../shared/samples/scope-tds-epson.esc_p, or
+#                           of ZAV_SAMPLES_DIR's).
 # The example is made here when it is missing; the screenshot comes from the
 # Windows tests:
 #   bash scripts/test.sh     (or: xvfb-run -a ctest --test-dir build/win -R dialogs_gui)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v convert >/dev/null || { echo "ImageMagick's convert is missing (apt-get install imagemagick)" >&2; exit 1; }
+
+# The oscilloscope's screen on an Epson 9-pin sheet, when the samples are there.
+scope=${ZAV_SAMPLES_DIR:-../shared/samples}/scope-tds-epson.esc_p
+if [ -f "$scope" ]; then
+    [ -x build/native/cli/zavprint ] || bash scripts/example.sh >/dev/null
+    mkdir -p build/example docs
+    cp "$scope" build/example/scope-tds-epson.cpt
+    build/native/cli/zavprint --printer=epson9 build/example/scope-tds-epson.cpt >/dev/null
+    convert build/example/scope-tds-epson.bmp -bordercolor "#a0a0a0" -border 1 -strip \
+        docs/scope-epson9.png
+    identify docs/scope-epson9.png
+else
+    echo "no $scope: docs/scope-epson9.png stays as it is" >&2
+fi
 
 dialog=build/win/tests/dialogs/screenshots/vovezera.bmp
 page=build/example/example001.bmp

@@ -157,6 +157,14 @@ TEST_F(ZavprintCli, CaptureFilesAreRenderedWithOrWithoutTheCommandWord) {
     fs::current_path(cwd);
     EXPECT_EQ(dash.status, 0) << dash.err;
     EXPECT_TRUE(fs::exists(Path("-b.bmp")));
+    // The Epson 9-pin model, chosen before or after the file: one line and
+    // one bitmap per sheet.
+    Write("c.cpt", "A\fB");
+    const Result sheets = Zavprint({"--printer=epson9", Path("c.cpt")});
+    EXPECT_EQ(sheets.status, 0) << sheets.err;
+    EXPECT_EQ(sheets.out, Path("c.cpt") + ": wrote " + Path("c.bmp") + "\n" + Path("c.cpt") +
+                              ": wrote " + Path("c-2.bmp") + "\n");
+    EXPECT_EQ(Zavprint({"render", Path("a.cpt"), "--printer", "EPSON9"}).status, 0);
 }
 
 TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
@@ -169,6 +177,9 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
         {{"-x", "a.cpt"}, "-x"},
         {{"-dash.cpt"}, "-- -dash.cpt"}, // perhaps a file: how to name one
         {{"render", "--bogus=1", "a.cpt"}, "--bogus"},
+        {{"--printer=epson24", "a.cpt"}, "--printer"},
+        {{"finish", "raw.bin", "--name", "x", "--printer", "laser"}, "--printer"},
+        {{"capture", "--printer="}, "--printer"},
         {{"capture", "--bogus"}, "--bogus"},
         {{"capture", "--name"}, "--name"},
         {{"capture", "--pages=1"}, "--pages"},

@@ -213,7 +213,7 @@ TEST_F(CaptureNamesTest, FindsTheFilesOfOneCapture) {
     EXPECT_EQ(names.PageCapture(7), Path("run007.cpt"));
     EXPECT_EQ(names.PageCapture(1234), Path("run1234.cpt"));
     EXPECT_EQ(zav::CaptureNames::BitmapOf(names.PageCapture(2)), Path("run002.bmp"));
-    EXPECT_EQ(zav::CaptureNames::SheetBitmapOf(names.PageCapture(2), 3), Path("run002-3.bmp"));
+    EXPECT_EQ(zav::CaptureNames::BitmapOf(names.PageCapture(2), 3), Path("run002-3.bmp"));
     EXPECT_EQ(names.ReportName(), "run.html");
     EXPECT_FALSE(names.AnyExists());
     for (const char* other :

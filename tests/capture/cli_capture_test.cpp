@@ -168,6 +168,29 @@ TEST_F(CliCapture, PagesAndSingleFileWithSettingsRemembered) {
     EXPECT_NE(settings.find("Pdf=1\nPdfPaper=letter\n"), std::string::npos) << settings;
 }
 
+// The Epson 9-pin model is remembered like the other settings and makes a
+// bitmap per sheet, at the model's resolution, all shown in the report.
+TEST_F(CliCapture, Epson9PrinterIsRememberedAndGivesSheets) {
+    StartSimulator();
+    StartCapture({"--port", Path("line"), "--folder", dir_.string(), "--name", "run",
+                  "--single-file", "--printer", "epson9"});
+    Print();
+    std::this_thread::sleep_for(1s);
+    PressEnter();
+    ASSERT_EQ(Finish(), 0) << Output();
+    EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), Example()));
+    const std::string bitmap = Read(Path("run.bmp"));
+    ASSERT_GT(bitmap.size(), 62u);
+    EXPECT_EQ(static_cast<unsigned char>(bitmap[38]) | static_cast<unsigned char>(bitmap[39]) << 8,
+              9449); // 240 dots per inch
+    int sheets = 0;
+    for (std::size_t at = 0; (at = Output().find("sheet: ", at)) != std::string::npos; ++at)
+        ++sheets;
+    EXPECT_GE(sheets, 3) << Output(); // the example's three pages end with form feeds
+    EXPECT_EQ(ReportImages("run"), sheets);
+    EXPECT_NE(Read(Path("cfg/zavprint/capture.conf")).find("Printer=epson9\n"), std::string::npos);
+}
+
 // Pauses shorter than the idle time do not end the recording; the quiet after
 // the printout does.
 TEST_F(CliCapture, IdleStopWaitsForTheEndOfAPrintoutWithPauses) {

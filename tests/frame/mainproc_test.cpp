@@ -26,7 +26,7 @@ bool Save(HQUOR) {
     gScript->log += "save;";
     return true;
 }
-int Render(const char* path) {
+int Render(const char* path, HQUOR) {
     gScript->log += std::string("render ") + path + ";";
     return gScript->renderResult;
 }

@@ -1,5 +1,8 @@
 #include "report/html_report.h"
 
+#include "render/printout.h"
+#include "render/renderer.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -137,6 +140,34 @@ TEST_F(HtmlReportTest, FailuresAreReportedAndNothingIsCut) {
     base.resize(1015);
     EXPECT_EQ(zav::WriteHtmlReport(base.c_str(), 1000, false), zav::kReportCannotCreate);
     EXPECT_EQ(zav::WriteHtmlReport((base + "a").c_str(), 1000, false), zav::kReportPathTooLong);
+}
+
+TEST_F(HtmlReportTest, SheetsOfTheEpson9ModelShowAtTheirSizeOnPaper) {
+    // Two sheets of one inch (ESC "C" NUL 1), 8 inches wide, 240 x 216 dpi.
+    const std::string capture = Base("run.cpt");
+    std::ofstream(capture, std::ios::binary) << std::string("\033C\0\x01|\f|", 8);
+    zav::CaptureRenderer epson9(zav::PrinterModel::Epson9);
+    ASSERT_EQ(epson9.Render(capture.c_str()), zav::kRenderOk);
+    const std::string base = Base("run");
+    ASSERT_EQ(zav::WriteHtmlReport(base.c_str(), {base + ".bmp", base + "-2.bmp"}, true),
+              zav::kReportOk);
+    EXPECT_EQ(
+        Read(base + ".html"),
+        "<html>\r\n<head>\r\n<title>ZAV Print - run</title>\r\n"
+        "<meta name=\"generator\" content=\"ZAV Print Utility, Epson 9-pin printer "
+        "model\">\r\n</head>\r\n<body>\r\n"
+        "<img border=1 src=\"run.bmp\" alt=\"page 1\" style=\"width:8.0000in;height:1.0000in\">\r\n"
+        "<P STYLE=page-break-before:always>\r\n"
+        "<img border=1 src=\"run-2.bmp\" alt=\"page 2\" "
+        "style=\"width:8.0000in;height:1.0000in\">\r\n" +
+            std::string(kTail));
+    // A basic page in the list is shown as the basic report shows it.
+    zav::CaptureRenderer basic(zav::PrinterModel::Basic);
+    ASSERT_EQ(basic.Render(capture.c_str()), zav::kRenderOk);
+    ASSERT_EQ(zav::WriteHtmlReport(base.c_str(), {base + ".bmp"}, true), zav::kReportOk);
+    const std::string fromList = Read(base + ".html");
+    ASSERT_EQ(zav::WriteHtmlReport(base.c_str(), 1, true), zav::kReportOk);
+    EXPECT_EQ(fromList, Read(base + ".html"));
 }
 
 // Appends to the buffer and returns what was appended.

@@ -17,6 +17,7 @@
 #include "capture/capture_files.h"
 #include "printout.h"
 #include "render/page_bitmap.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 
 namespace {
@@ -91,27 +92,38 @@ bool ReadPgm(const std::string& path, Gray& out) {
     return true;
 }
 
+// The grid of the page bitmaps: the basic model's 60 x 72 dots per inch, or
+// the Epson 9-pin model's 240 x 216.
+struct Grid {
+    int dotsPerInch = 60;
+    int rowsPerInch = 72;
+    int MarginDots() const { return 24 * dotsPerInch / 60; } // 10 mm in whole dots
+    int MarginRows() const { return 29 * rowsPerInch / 72; }
+};
+
 // Dots of page `number` of `pdf` that differ from `bitmap` placed at the
 // margin (white paper around it); -1 when the page cannot be rendered.
 long DifferingDots(const std::string& pdf, int number, const std::string& bitmap,
-                   const zavtest::ScratchDir& dir) {
+                   const zavtest::ScratchDir& dir, Grid grid = {}) {
     const std::string prefix = dir.File("page");
     int status = -1;
-    Shell("pdftoppm -rx 60 -ry 72 -gray -singlefile -f " + std::to_string(number) + " -l " +
-              std::to_string(number) + " " + Quote(pdf) + " " + Quote(prefix),
+    Shell("pdftoppm -rx " + std::to_string(grid.dotsPerInch) + " -ry " +
+              std::to_string(grid.rowsPerInch) + " -gray -singlefile -f " + std::to_string(number) +
+              " -l " + std::to_string(number) + " " + Quote(pdf) + " " + Quote(prefix),
           &status);
     Gray gray;
     if (status != 0 || !ReadPgm(prefix + ".pgm", gray))
         return -1;
     const zavtest::Page page = zavtest::ReadPage(bitmap);
     // The rendering covers the page: at least the image and both margins.
-    if (gray.width < page.width + 2 * 24 - 1 || gray.height < page.height + 2 * 29 - 1)
+    if (gray.width < page.width + 2 * grid.MarginDots() - 1 ||
+        gray.height < page.height + 2 * grid.MarginRows() - 1)
         return -1;
     long differ = 0;
     for (int y = 0; y < gray.height; ++y) {
         for (int x = 0; x < gray.width; ++x) {
-            const int ix = x - static_cast<int>(zav::kPdfMarginDots);
-            const int iy = y - static_cast<int>(zav::kPdfMarginRows);
+            const int ix = x - grid.MarginDots();
+            const int iy = y - grid.MarginRows();
             const bool dot =
                 ix >= 0 && iy >= 0 && ix < page.width && iy < page.height && page.Dot(ix, iy);
             differ += dot != gray.Black(x, y);
@@ -123,7 +135,7 @@ long DifferingDots(const std::string& pdf, int number, const std::string& bitmap
 // Page count, each page's size, structure and (for `sample` pages, or all
 // when empty) the dots of every page.
 void CheckPdf(const std::string& pdf, const std::vector<std::string>& bitmaps, zav::PdfPaper paper,
-              const zavtest::ScratchDir& dir, const std::vector<int>& sample = {}) {
+              const zavtest::ScratchDir& dir, const std::vector<int>& sample = {}, Grid grid = {}) {
     SCOPED_TRACE(pdf);
     int status = -1;
     const std::string check = Shell("qpdf --check " + Quote(pdf), &status);
@@ -149,8 +161,8 @@ void CheckPdf(const std::string& pdf, const std::vector<std::string>& bitmaps, z
         // Paper size unless the image with its margins is larger.
         const double paperW = paper == zav::PdfPaper::A4 ? 595.276 : 612;
         const double paperH = paper == zav::PdfPaper::A4 ? 841.89 : 792;
-        const double wantW = std::max(paperW, page.width * 1.2 + 57.6);
-        const double wantH = std::max(paperH, page.height + 58.0);
+        const double wantW = std::max(paperW, page.width * 72.0 / grid.dotsPerInch + 57.6);
+        const double wantH = std::max(paperH, page.height * 72.0 / grid.rowsPerInch + 58.0);
         const std::string size = "\n" + Shell("pdfinfo -f " + std::to_string(number) + " -l " +
                                               std::to_string(number) + " " + Quote(pdf));
         double w = 0, h = 0;
@@ -163,7 +175,7 @@ void CheckPdf(const std::string& pdf, const std::vector<std::string>& bitmaps, z
         ASSERT_EQ(std::sscanf(Field(size, key).c_str(), "%lf x %lf", &w, &h), 2) << size;
         EXPECT_NEAR(w, wantW, 0.01);
         EXPECT_NEAR(h, wantH, 0.01);
-        EXPECT_EQ(DifferingDots(pdf, number, bitmap, dir), 0) << bitmap;
+        EXPECT_EQ(DifferingDots(pdf, number, bitmap, dir, grid), 0) << bitmap;
     }
 }
 
@@ -248,6 +260,37 @@ TEST(PdfWithTools, EverySampleAndAPageWiderThanThePaper) {
     if (samples.empty())
         GTEST_SKIP() << "no sample captures in " << folder.string()
                      << ": only the page wider than the paper was checked";
+}
+
+// The Epson 9-pin model's sheets: 8 x 11 inches at 240 x 216 dots per
+// inch, each the size of the paper it was printed on.
+TEST(PdfWithTools, Epson9SheetsAtTheirSizeOnPaper) {
+    REQUIRE_PDF_TOOLS();
+    zavtest::ScratchDir dir;
+    const std::string capture = dir.File("scope.cpt");
+    fs::path folder;
+    const std::vector<fs::path> samples = zavtest::SampleCaptures(folder);
+    const auto scope = std::find_if(samples.begin(), samples.end(), [](const fs::path& p) {
+        return p.filename() == "scope-tds-epson.esc_p";
+    });
+    if (scope != samples.end()) {
+        fs::copy_file(*scope, capture);
+    } else {
+        zavtest::WriteBytes(capture, zavtest::Text("\x1bL\x02\x00\xff\x81 scope\f|"));
+    }
+    zav::CaptureRenderer renderer(zav::PrinterModel::Epson9);
+    ASSERT_EQ(renderer.Render(capture.c_str()), zav::kRenderOk);
+    std::vector<std::string> bitmaps;
+    for (unsigned sheet = 1; sheet <= renderer.Sheets(); ++sheet) {
+        char name[zav::kPathBufferSize];
+        ASSERT_TRUE(zav::SheetBitmapName(capture, sheet, name));
+        bitmaps.push_back(name);
+    }
+    const std::string pdf = dir.File("scope.pdf");
+    zav::PrintoutPdfOptions options;
+    options.keep = {capture};
+    ASSERT_EQ(zav::WritePrintoutPdf(pdf, bitmaps, options), zav::kPdfOk);
+    CheckPdf(pdf, bitmaps, zav::PdfPaper::A4, dir, {}, Grid{240, 216});
 }
 
 #ifdef ZAVPRINT_PATH

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/registry_keys.h"
 #include "wine_path.h"
 
 namespace {
@@ -81,10 +82,10 @@ bool ReadFile(const std::string& path, std::vector<char>& bytes) {
     return true;
 }
 
-std::vector<std::string> CaptureNames() {
+std::vector<std::string> CaptureNames(const char* folder = "win") {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((kDir + "\\win\\*.cpt").c_str(), &found);
+    HANDLE search = FindFirstFileA((kDir + "\\" + folder + "\\*.cpt").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -117,6 +118,39 @@ TEST(ConversionMode, WritesTheNativeBitmapsAndShowsNothing) {
         ASSERT_EQ(hasWindows, hasNative);
         EXPECT_TRUE(windows == native) << "the bitmaps differ";
     }
+}
+
+// With the setting Printer=epson9 the program draws the Epson 9-pin model's
+// sheets, each as the native build does.
+TEST(ConversionMode, Epson9SettingGivesTheNativeSheets) {
+    const char* const key = zav::kSettingsKey;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key, "Printer", REG_SZ, "epson9", 7),
+              ERROR_SUCCESS);
+    std::vector<std::string> names = CaptureNames("win9");
+    ASSERT_FALSE(names.empty()) << "no capture files in " << kDir << "\\win9";
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        ProgramRun run = RunProgram(kDir + "\\win9\\" + name + ".cpt");
+        ASSERT_TRUE(run.started) << "cannot start " << kExe;
+        EXPECT_EQ(run.visibleWindow, "");
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 0u);
+        for (int sheet = 1;; ++sheet) {
+            const std::string bitmap =
+                name + (sheet == 1 ? "" : "-" + std::to_string(sheet)) + ".bmp";
+            std::vector<char> native;
+            std::vector<char> windows;
+            const bool hasNative = ReadFile(kDir + "\\native9\\" + bitmap, native);
+            const bool hasWindows = ReadFile(kDir + "\\win9\\" + bitmap, windows);
+            ASSERT_EQ(hasWindows, hasNative) << bitmap;
+            if (!hasNative) {
+                EXPECT_GT(sheet, 1);
+                break;
+            }
+            EXPECT_TRUE(windows == native) << bitmap << ": the bitmaps differ";
+        }
+    }
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Printer");
 }
 
 TEST(ConversionMode, MissingCaptureEndsQuietlyWithAFailureStatus) {

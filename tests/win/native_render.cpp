@@ -1,6 +1,7 @@
 // Build-machine helper of the conversion test: writes capture files (a
 // generated printout, and the instrument samples when their folder exists)
-// twice, into OUT/native and OUT/win, and renders the native copies here.
+// twice, into OUT/native and OUT/win, and renders the native copies here;
+// the same again into OUT/native9 and OUT/win9 for the Epson 9-pin model.
 //   zav_native_render SAMPLES_DIR OUT_DIR
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "printout.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 
 namespace fs = std::filesystem;
@@ -34,8 +36,8 @@ int main(int argc, char** argv) {
     const fs::path out = argv[2];
     std::error_code ec;
     fs::remove_all(out, ec);
-    fs::create_directories(out / "native");
-    fs::create_directories(out / "win");
+    for (const char* folder : {"native", "win", "native9", "win9"})
+        fs::create_directories(out / folder);
 
     std::vector<std::pair<std::string, std::vector<unsigned char>>> captures;
     zavtool::PrintoutOptions options;
@@ -64,13 +66,19 @@ int main(int argc, char** argv) {
     int failures = 0;
     for (const auto& [name, bytes] : captures) {
         fs::path native = out / "native" / (name + ".cpt");
-        if (!WriteFile(native, bytes) || !WriteFile(out / "win" / (name + ".cpt"), bytes)) {
+        fs::path native9 = out / "native9" / (name + ".cpt");
+        if (!WriteFile(native, bytes) || !WriteFile(out / "win" / (name + ".cpt"), bytes) ||
+            !WriteFile(native9, bytes) || !WriteFile(out / "win9" / (name + ".cpt"), bytes)) {
             std::fprintf(stderr, "%s: cannot write the capture copies\n", name.c_str());
             ++failures;
             continue;
         }
         int result = zav::RenderCaptureFile(native.string().c_str());
         std::printf("%s: %s\n", name.c_str(), zav::RenderResultText(result));
+        zav::CaptureRenderer epson9(zav::PrinterModel::Epson9);
+        result = epson9.Render(native9.string().c_str());
+        std::printf("%s: %s, %u Epson 9-pin sheets\n", name.c_str(), zav::RenderResultText(result),
+                    epson9.Sheets());
     }
     return failures ? 1 : 0;
 }

@@ -8,9 +8,17 @@
 //       medians of wall time and of process CPU time (user and kernel) and
 //       their ratios are printed, with the largest heap the renderer held
 //       during a call.
-//   zav_render_bench --process ZAVPRINT CAPTURE [--repeat N]
-//       Median wall time of the whole process "ZAVPRINT CAPTURE" against
-//       "ZAVPRINT --help", run alternately N times (51 unless told).
+//   zav_render_bench --epson9 [--folder DIR] [--repeat N] [--sheets N[,N...]]
+//       The same for the Epson 9-pin model: a text printout of that many
+//       sheets (20 and 200 unless told; 60 lines of 80 characters each, then
+//       a form feed) rendered into its sheet bitmaps, against writing as many
+//       files of a sheet bitmap's size.
+//   zav_render_bench --write-text-sheets N FILE
+//       Writes that text printout of N sheets to FILE.
+//   zav_render_bench --process ZAVPRINT CAPTURE [--printer MODEL] [--repeat N]
+//       Median wall time of the whole process "ZAVPRINT [--printer=MODEL]
+//       CAPTURE" against "ZAVPRINT --help", run alternately N times (51
+//       unless told).
 //
 // The machine may be shared: medians of alternating runs keep a burst of
 // someone else's work from landing on one side only.
@@ -32,6 +40,8 @@
 #include <vector>
 
 #include "printout.h"
+#include "render/page_bitmap.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 
 extern char** environ;
@@ -131,6 +141,48 @@ bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t si
     return std::fclose(f) == 0 && written;
 }
 
+// Medians of a render and a plain write run alternately, and the largest
+// heap the render held.
+struct Alternated {
+    double render = 0, write = 0, renderCpu = 0, writeCpu = 0;
+    std::size_t heap = 0;
+};
+
+// `render` and `write` return false on failure.
+template <typename Render, typename Write>
+bool Alternate(int repeat, Render&& render, Write&& write, Alternated& out) {
+    std::vector<double> renders, writes, renderCpu, writeCpu;
+    out.heap = 0;
+    for (int i = 0; i < repeat; ++i) {
+        gPeak = gLive.load();
+        const std::size_t before = gLive.load();
+        bool rendered = false;
+        const Times r = Measure([&] { rendered = render(); });
+        out.heap = std::max(out.heap, gPeak.load() - before);
+        bool written = false;
+        const Times w = Measure([&] { written = write(); });
+        if (!rendered || !written) {
+            std::fprintf(stderr, "zav_render_bench: a run failed\n");
+            return false;
+        }
+        renders.push_back(r.wall);
+        writes.push_back(w.wall);
+        renderCpu.push_back(r.cpu);
+        writeCpu.push_back(w.cpu);
+    }
+    out.render = Median(renders);
+    out.write = Median(writes);
+    out.renderCpu = Median(renderCpu);
+    out.writeCpu = Median(writeCpu);
+    return true;
+}
+
+void PrintAlternated(int count, double captureKB, double outputSize, const Alternated& a) {
+    std::printf("%6d %10.0f %10.1f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", count, captureKB,
+                outputSize, a.render, a.write, a.render / a.write, a.renderCpu, a.writeCpu,
+                a.writeCpu > 0 ? a.renderCpu / a.writeCpu : 0.0, a.heap / 1024.0);
+}
+
 int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCounts, int repeat) {
     std::printf("%6s %10s %10s %10s %9s %6s %8s %8s %6s %8s\n", "pages", "capture_KB", "bitmap_KB",
                 "render_ms", "write_ms", "ratio", "rend_cpu", "writ_cpu", "ratio", "heap_KB");
@@ -148,35 +200,74 @@ int RenderAgainstWrite(const fs::path& folder, const std::vector<int>& pageCount
             return 1;
         }
         const std::vector<std::uint8_t> same(fs::file_size(bitmapPath), 0x5A);
-
-        std::vector<double> render, write, renderCpu, writeCpu;
-        std::size_t heap = 0;
-        for (int i = 0; i < repeat; ++i) {
-            gPeak = gLive.load();
-            const std::size_t before = gLive.load();
-            int result = 0;
-            const Times r = Measure([&] { result = zav::RenderCaptureFile(capturePath.c_str()); });
-            heap = std::max(heap, gPeak.load() - before);
-            bool written = false;
-            const Times w =
-                Measure([&] { written = WriteFile(plainPath, same.data(), same.size()); });
-            if (result != zav::kRenderOk || !written) {
-                std::fprintf(stderr, "zav_render_bench: a run failed\n");
-                return 1;
-            }
-            render.push_back(r.wall);
-            write.push_back(w.wall);
-            renderCpu.push_back(r.cpu);
-            writeCpu.push_back(w.cpu);
-        }
-        const double r = Median(render), w = Median(write);
-        const double rc = Median(renderCpu), wc = Median(writeCpu);
-        std::printf("%6d %10.0f %10.0f %10.2f %9.2f %6.2f %8.2f %8.2f %6.2f %8.0f\n", pages,
-                    capture.size() / 1024.0, same.size() / 1024.0, r, w, r / w, rc, wc,
-                    wc > 0 ? rc / wc : 0.0, heap / 1024.0);
+        Alternated a;
+        if (!Alternate(
+                repeat,
+                [&] { return zav::RenderCaptureFile(capturePath.c_str()) == zav::kRenderOk; },
+                [&] { return WriteFile(plainPath, same.data(), same.size()); }, a))
+            return 1;
+        PrintAlternated(pages, capture.size() / 1024.0, same.size() / 1024.0, a);
         std::remove(capturePath.c_str());
         std::remove(bitmapPath.c_str());
         std::remove(plainPath.c_str());
+    }
+    return 0;
+}
+
+// A text printout of `sheets` sheets, as an instrument prints a long table.
+std::vector<std::uint8_t> TextSheets(int sheets) {
+    std::vector<std::uint8_t> text;
+    char line[96];
+    int n = 0;
+    for (int sheet = 0; sheet < sheets; ++sheet) {
+        for (int row = 0; row < 60; ++row, ++n) {
+            std::snprintf(line, sizeof line,
+                          "%6d  Channel %-3d %12.4f V %12.5f mA %10.3f Ohm  %-13s\r\n", n, n % 16,
+                          (n * 7919 % 100000) / 997.0, (n * 104729 % 100000) / 7.0,
+                          (n * 1301 % 9973) / 3.1, n % 3 ? "within limits" : "CHECK");
+            text.insert(text.end(), line, line + std::strlen(line));
+        }
+        text.push_back('\f');
+    }
+    return text;
+}
+
+int Epson9AgainstWrite(const fs::path& folder, const std::vector<int>& sheetCounts, int repeat) {
+    std::printf("%6s %10s %10s %10s %9s %6s %8s %8s %6s %8s\n", "sheets", "capture_KB",
+                "bitmaps_MB", "render_ms", "write_ms", "ratio", "rend_cpu", "writ_cpu", "ratio",
+                "heap_KB");
+    for (const int sheets : sheetCounts) {
+        const std::vector<std::uint8_t> capture = TextSheets(sheets);
+        const std::string capturePath = (folder / "text.cpt").string();
+        zav::CaptureRenderer renderer(zav::PrinterModel::Epson9);
+        if (!WriteFile(capturePath, capture.data(), capture.size()) ||
+            renderer.Render(capturePath.c_str()) != zav::kRenderOk ||
+            renderer.Sheets() != static_cast<unsigned>(sheets)) {
+            std::fprintf(stderr, "zav_render_bench: cannot render %s\n", capturePath.c_str());
+            return 1;
+        }
+        char first[zav::kPathBufferSize];
+        zav::SheetBitmapName(capturePath, 1, first);
+        const std::vector<std::uint8_t> same(fs::file_size(first), 0x5A);
+        Alternated a;
+        const auto render = [&] {
+            zav::CaptureRenderer fresh(zav::PrinterModel::Epson9);
+            return fresh.Render(capturePath.c_str()) == zav::kRenderOk;
+        };
+        const auto write = [&] {
+            bool written = true;
+            for (int s = 0; s < sheets; ++s) {
+                const std::string plain = (folder / ("plain" + std::to_string(s))).string();
+                written = WriteFile(plain, same.data(), same.size()) && written;
+            }
+            return written;
+        };
+        if (!Alternate(repeat, render, write, a))
+            return 1;
+        PrintAlternated(sheets, capture.size() / 1024.0, sheets * (same.size() / 1048576.0), a);
+        std::printf("  (a sheet's bitmap: 1920 x 2376 dots, %zu bytes)\n", same.size());
+        for (const auto& entry : fs::directory_iterator(folder))
+            fs::remove(entry.path());
     }
     return 0;
 }
@@ -197,11 +288,12 @@ double RunProcess(std::vector<char*> argv) {
     return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
 
-int ProcessFloor(char* program, char* capture, int repeat) {
+int ProcessFloor(char* program, char* capture, char* option, int repeat) {
     char help[] = "--help";
     std::vector<double> render, floor;
     for (int i = 0; i < repeat; ++i) {
-        const double r = RunProcess({program, capture});
+        const double r =
+            option ? RunProcess({program, option, capture}) : RunProcess({program, capture});
         const double h = RunProcess({program, help});
         if (r < 0 || h < 0) {
             std::fprintf(stderr, "zav_render_bench: %s failed\n", program);
@@ -210,8 +302,9 @@ int ProcessFloor(char* program, char* capture, int repeat) {
         render.push_back(r);
         floor.push_back(h);
     }
-    std::printf("whole process, median of %d: %s %s: %.2f ms; %s --help: %.2f ms\n", repeat,
-                program, capture, Median(render), program, Median(floor));
+    std::printf("whole process, median of %d: %s %s%s%s: %.2f ms; %s --help: %.2f ms\n", repeat,
+                program, option ? option : "", option ? " " : "", capture, Median(render), program,
+                Median(floor));
     return 0;
 }
 
@@ -223,6 +316,9 @@ int main(int argc, char** argv) {
     std::vector<int> pages{1, 100, 1000};
     char* program = nullptr;
     char* capture = nullptr;
+    std::string printer;
+    bool epson9 = false;
+    std::vector<int> sheets{20, 200};
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (!std::strcmp(argv[i], "--folder") && hasValue) {
@@ -233,16 +329,32 @@ int main(int argc, char** argv) {
             pages.clear();
             for (char* p = std::strtok(argv[++i], ","); p; p = std::strtok(nullptr, ","))
                 pages.push_back(std::atoi(p));
+        } else if (!std::strcmp(argv[i], "--sheets") && hasValue) {
+            sheets.clear();
+            for (char* p = std::strtok(argv[++i], ","); p; p = std::strtok(nullptr, ","))
+                sheets.push_back(std::atoi(p));
+        } else if (!std::strcmp(argv[i], "--write-text-sheets") && i + 2 < argc) {
+            const std::vector<std::uint8_t> text = TextSheets(std::atoi(argv[i + 1]));
+            return WriteFile(argv[i + 2], text.data(), text.size()) ? 0 : 1;
+        } else if (!std::strcmp(argv[i], "--epson9")) {
+            epson9 = true;
+        } else if (!std::strcmp(argv[i], "--printer") && hasValue) {
+            printer = std::string("--printer=") + argv[++i];
         } else if (!std::strcmp(argv[i], "--process") && i + 2 < argc) {
             program = argv[++i];
             capture = argv[++i];
         } else {
             std::fprintf(stderr, "usage: zav_render_bench [--folder DIR] [--repeat N] "
-                                 "[--pages N,...] | --process ZAVPRINT CAPTURE [--repeat N]\n");
+                                 "[--pages N,...] | --epson9 [--folder DIR] [--repeat N] "
+                                 "[--sheets N,...] | --process ZAVPRINT CAPTURE [--printer "
+                                 "MODEL] [--repeat N]\n");
             return 2;
         }
     }
     if (program)
-        return ProcessFloor(program, capture, repeat > 0 ? repeat : 51);
+        return ProcessFloor(program, capture, printer.empty() ? nullptr : printer.data(),
+                            repeat > 0 ? repeat : 51);
+    if (epson9)
+        return Epson9AgainstWrite(folder, sheets, repeat > 0 ? repeat : 15);
     return RenderAgainstWrite(folder, pages, repeat > 0 ? repeat : 15);
 }

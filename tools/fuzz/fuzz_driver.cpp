@@ -3,6 +3,7 @@
 // mutations of them, each from a seeded generator, so a failing run replays.
 //
 //   zav_fuzz_render_smoke [--runs N] [--seed S] [FILE | FOLDER]...
+//   zav_fuzz_epson9_smoke [--runs N] [--seed S] [FILE | FOLDER]...
 //
 // The built-in printout (one and three pages) is always among the seeds.
 #include <chrono>
@@ -124,7 +125,8 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("zav_fuzz_render_smoke: %zu seeds and %ld mutations in %.1f s (%.0f inputs/s)\n",
+    const std::string program = std::filesystem::path(argv[0]).filename().string();
+    std::printf("%s: %zu seeds and %ld mutations in %.1f s (%.0f inputs/s)\n", program.c_str(),
                 seeds.size(), runs, seconds, (seeds.size() + runs) / seconds);
     return 0;
 }

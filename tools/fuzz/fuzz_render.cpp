@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "capture/capture_files.h"
+#include "fuzz_files.h"
 #include "render/page_bitmap.h"
 #include "render/renderer.h"
 
@@ -203,26 +204,8 @@ void WriteAll(const fs::path& path, const std::uint8_t* data, std::size_t size) 
     Check(static_cast<bool>(out), "cannot write the input file");
 }
 
-const fs::path& WorkFolder() {
-    static const fs::path folder = [] {
-        fs::path p = fs::temp_directory_path() /
-                     ("zav_fuzz_" + std::to_string(static_cast<unsigned long>(std::rand())) + "_" +
-                      std::to_string(reinterpret_cast<std::uintptr_t>(&p) & 0xFFFFF));
-        fs::create_directories(p);
-        return p;
-    }();
-    // The folder goes when the fuzzer exits.
-    static const struct Remover {
-        ~Remover() {
-            std::error_code error;
-            fs::remove_all(folder, error);
-        }
-    } remover;
-    return folder;
-}
-
 void RenderFile(const std::uint8_t* data, std::size_t size) {
-    const fs::path dir = WorkFolder();
+    const fs::path dir = zavfuzz::WorkFolder();
     const fs::path capture = dir / "page.cpt";
     WriteAll(capture, data, size);
     const int result = zav::RenderCaptureFile(capture.string().c_str());
@@ -249,7 +232,7 @@ void RenderFile(const std::uint8_t* data, std::size_t size) {
 }
 
 void Finish(const std::uint8_t* data, std::size_t size) {
-    const fs::path dir = WorkFolder();
+    const fs::path dir = zavfuzz::WorkFolder();
     const fs::path raw = dir / "raw.rec";
     WriteAll(raw, data, size);
     zav::FinishOptions options;
@@ -284,7 +267,7 @@ void Finish(const std::uint8_t* data, std::size_t size) {
 
 void Clean() {
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(WorkFolder(), error))
+    for (const fs::directory_entry& entry : fs::directory_iterator(zavfuzz::WorkFolder(), error))
         fs::remove(entry.path(), error);
 }
 

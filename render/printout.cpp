@@ -1,0 +1,280 @@
+#include "render/printout.h"
+
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "base/output_file.h"
+#include "base/stdio_file.h"
+#include "render/epson9.h"
+#include "render/renderer.h"
+
+namespace zav {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 64 * 1024;
+
+bool SameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParsePrinterModel(std::string_view name, PrinterModel& model) {
+    if (SameWord(name, "basic"))
+        model = PrinterModel::Basic;
+    else if (SameWord(name, "epson9"))
+        model = PrinterModel::Epson9;
+    else
+        return false;
+    return true;
+}
+
+const char* PrinterModelName(PrinterModel model) {
+    return model == PrinterModel::Epson9 ? "epson9" : "basic";
+}
+
+bool PrinterModelOfResolution(const BitmapResolution& resolution, PrinterModel& model) {
+    if (resolution == kBasicPageResolution)
+        model = PrinterModel::Basic;
+    else if (resolution == epson9::kSheetResolution)
+        model = PrinterModel::Epson9;
+    else
+        return false;
+    return true;
+}
+
+// The Epson 9-pin model: a printer that hands each finished sheet to the
+// page bitmap of the capture file being read.
+struct CaptureRenderer::Epson9 final : epson9::SheetSink {
+    epson9::Printer printer{this};
+    std::unique_ptr<std::uint8_t[]> buffer; // for BottomUpBitmap
+    std::size_t bufferSize = 0;
+    std::unique_ptr<std::uint8_t[]> block; // for reading the capture
+    std::string path;                      // the capture file being read, or read last
+    std::string keep;                      // a file no bitmap replaces
+    SheetObserver* observer = nullptr;
+    std::unique_ptr<OutputBatch> own; // the bitmaps, when the observer does not take them
+    unsigned ownSheets = 0;
+    unsigned written = 0;
+    int failure = kRenderOk;
+
+    bool Fail(int result) {
+        if (failure == kRenderOk)
+            failure = result;
+        return false;
+    }
+
+    bool Sheet(const epson9::SheetImage& sheet) override {
+        if (failure != kRenderOk)
+            return false;
+        const unsigned index = written + 1;
+        char name[kPathBufferSize];
+        if (!SheetBitmapName(path, index, name))
+            return Fail(kRenderPathTooLong);
+        if (IsSameFile(path.c_str(), name) || (!keep.empty() && IsSameFile(keep.c_str(), name)))
+            return Fail(kRenderNameClash);
+        OutputFile* target = observer ? observer->SheetFile(index, name) : nullptr;
+        if (!target) {
+            // Rendering a file again replaces its bitmaps.
+            if (IsRegularFile(name))
+                own->Replace(name);
+            target = &own->Add(name);
+            ++ownSheets;
+        }
+        FileBlockOutput file(*target);
+        BlockOutput* copy = observer ? observer->CopyOfSheet(index) : nullptr;
+        CopyingBlockOutput copying(file, copy ? *copy : file);
+        BlockOutput& out = copy ? static_cast<BlockOutput&>(copying) : file;
+        BottomUpBitmap bitmap(out, epson9::kSheetWidth, sheet.height, {buffer.get(), bufferSize},
+                              epson9::kSheetResolution);
+        bool ok = true;
+        std::uint64_t blank = 0;
+        for (std::uint32_t r = 0; ok && r < sheet.height; ++r) {
+            if (r >= sheet.endOfPrint || !sheet.rowHasDots[r]) {
+                ++blank;
+                continue;
+            }
+            ok = (blank == 0 || bitmap.BlankRows(blank)) &&
+                 bitmap.Row(sheet.rows + static_cast<std::size_t>(r) * epson9::kRowStride);
+            blank = 0;
+        }
+        ok = ok && (blank == 0 || bitmap.BlankRows(blank)) && bitmap.Finish();
+        if (!target->Close() || !ok) {
+            target->Abandon(); // a cut-off bitmap would pass for a whole sheet
+            return Fail(kRenderCannotCreate);
+        }
+        written = index;
+        if (observer)
+            observer->SheetWritten(index, name);
+        return true;
+    }
+
+    int Result() const {
+        if (failure != kRenderOk)
+            return failure;
+        return printer.OutOfMemory() ? kRenderNoMemoryForStream : kRenderOk;
+    }
+
+    int Render(const char* capturePath, SheetObserver* sheetObserver, const char* readFrom,
+               bool last) {
+        path = capturePath;
+        observer = sheetObserver;
+        written = 0;
+        failure = kRenderOk;
+        Begin();
+        printer.Resume();
+        char first[kPathBufferSize];
+        if (!SheetBitmapName(path, 1, first))
+            return kRenderPathTooLong;
+        if (IsSameFile(capturePath, first))
+            return kRenderNameClash;
+        if (!buffer) {
+            bufferSize = BottomUpBitmap::BufferBytesFor(epson9::kSheetWidth / 8, UINT32_MAX);
+            buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
+            block.reset(new (std::nothrow) std::uint8_t[kReadBlock]);
+            if (!buffer || !block) {
+                buffer.reset();
+                return kRenderNoMemoryForStream;
+            }
+        }
+        UniqueFile in = OpenFile(readFrom ? readFrom : capturePath, "rb");
+        if (!in)
+            return kRenderCannotOpen;
+        std::uint64_t total = 0;
+        for (;;) {
+            const std::size_t got = std::fread(block.get(), 1, kReadBlock, in.get());
+            if (got == 0)
+                break;
+            total += got;
+            for (std::size_t at = 0; at < got;) {
+                at += printer.Read({block.get() + at, got - at});
+                printer.TakeEvents();
+            }
+        }
+        if (std::ferror(in.get()) || total == 0) {
+            own.reset();
+            written = ownSheets != 0 ? 0 : written;
+            return kRenderCannotRead; // nothing of it is drawn
+        }
+        printer.EndOfFile();
+        if (last)
+            printer.Finish();
+        return End();
+    }
+
+    // The bitmaps of one capture file (or of the capture's end) are put in
+    // place together, unless the observer does.
+    void Begin() {
+        own = std::make_unique<OutputBatch>();
+        ownSheets = 0;
+        if (!keep.empty())
+            own->Keep(keep);
+        own->Keep(path);
+    }
+    int End() {
+        int result = Result();
+        if (result == kRenderOk && !own->Commit())
+            result = kRenderCannotCreate;
+        own.reset(); // a failure leaves no bitmap of it
+        if (result != kRenderOk && ownSheets != 0)
+            written = 0;
+        return result;
+    }
+
+    // The end of the capture: what is left goes to the last file's bitmaps.
+    int Finish(SheetObserver* sheetObserver) {
+        observer = sheetObserver;
+        failure = kRenderOk;
+        Begin();
+        printer.Resume();
+        printer.Finish();
+        return End();
+    }
+};
+
+CaptureRenderer::CaptureRenderer(PrinterModel model, bool continuing)
+    : model_(model), continuing_(continuing) {}
+
+CaptureRenderer::~CaptureRenderer() = default;
+
+namespace {
+
+// The basic model's one bitmap, handed to the observer as sheet 1.
+int RenderBasic(const char* path, SheetObserver* observer, const char* readFrom) {
+    char bitmap[kPathBufferSize];
+    if (!SheetBitmapName(path, 1, bitmap))
+        return kRenderPathTooLong;
+    OutputFile* given = observer ? observer->SheetFile(1, bitmap) : nullptr;
+    BlockOutput* copy = observer ? observer->CopyOfSheet(1) : nullptr;
+    int result = kRenderOk;
+    if (given) {
+        if (IsSameFile(path, bitmap))
+            return kRenderNameClash;
+        result = RenderCaptureFileTo(readFrom ? readFrom : path, *given, copy, nullptr);
+        if (result != kRenderOk)
+            given->Abandon();
+    } else {
+        result = copy ? RenderCaptureFile(path, *copy) : RenderCaptureFile(path);
+    }
+    if (result == kRenderOk && observer)
+        observer->SheetWritten(1, bitmap);
+    return result;
+}
+
+} // namespace
+
+void CaptureRenderer::Keep(std::string path) {
+    keep_ = std::move(path);
+}
+
+int CaptureRenderer::Render(const char* path, SheetObserver* observer, const char* readFrom) {
+    sheets_ = 0;
+    if (model_ == PrinterModel::Basic) {
+        const int result = RenderBasic(path, observer, readFrom);
+        sheets_ = result == kRenderOk ? 1 : 0;
+        return result;
+    }
+    try {
+        if (!epson9_)
+            epson9_ = std::make_unique<Epson9>();
+        else if (!continuing_)
+            epson9_->printer.Reset();
+        epson9_->keep = keep_;
+        if (epson9_->printer.OutOfMemory()) {
+            epson9_.reset();
+            return kRenderNoMemoryForStream;
+        }
+        const int result = epson9_->Render(path, observer, readFrom, !continuing_);
+        sheets_ = epson9_->written;
+        return result;
+    } catch (const std::bad_alloc&) {
+        sheets_ = epson9_ ? epson9_->written : 0;
+        epson9_.reset(); // its sheet may be half drawn: the next file starts afresh
+        return kRenderNoMemoryForStream;
+    }
+}
+
+int CaptureRenderer::Finish(SheetObserver* observer) {
+    if (!epson9_ || !continuing_)
+        return kRenderOk;
+    const unsigned before = epson9_->written;
+    try {
+        const int result = epson9_->Finish(observer);
+        sheets_ += epson9_->written - before;
+        return result;
+    } catch (const std::bad_alloc&) {
+        return kRenderNoMemoryForStream;
+    }
+}
+
+} // namespace zav
