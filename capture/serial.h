@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/sys_error.h"
 #include "capture/handshake.h"
 
 namespace zav {
@@ -54,6 +55,10 @@ class SerialPort {
     int Open(const char* device, int baud);
 #endif
     void Close();
+    // Why the last Open failed, in the system's words.
+    const SystemError& Error() const {
+        return error_;
+    }
     bool IsOpen() const {
         return handle_ != kClosed;
     }
@@ -70,6 +75,7 @@ class SerialPort {
   private:
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed; // HANDLE on Windows, file descriptor elsewhere
+    SystemError error_;
 #ifndef _WIN32
     void* saved_ = nullptr; // the device's settings before Open
 #else

@@ -42,18 +42,25 @@ bool NoModemLines(int error) {
 
 int SerialPort::Open(const char* device, int baud) {
     Close();
+    error_ = {};
     const speed_t speed = SpeedCode(baud);
-    if (speed == B0)
+    if (speed == B0) {
+        error_ = ErrnoError(EINVAL);
         return kCommSetStateFailed;
+    }
     // Non-blocking only while opening, so that a missing carrier cannot hold us.
     int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = LastErrnoError();
         return kCommOpenFailed;
+    }
     if (ioctl(fd, TIOCEXCL) != 0) {
+        error_ = LastErrnoError();
         close(fd);
         return kCommOpenFailed;
     }
-    auto fail = [fd](int code) {
+    auto fail = [this, fd](int code) {
+        error_ = LastErrnoError();
         ioctl(fd, TIOCNXCL);
         close(fd);
         return code;
@@ -76,7 +83,9 @@ int SerialPort::Open(const char* device, int baud) {
         tcsetattr(fd, TCSANOW, &raw) != 0)
         return fail(kCommSetStateFailed);
     auto restoreAndFail = [&](int code) {
+        const int reason = errno;
         tcsetattr(fd, TCSANOW, &before);
+        errno = reason;
         return fail(code);
     };
 

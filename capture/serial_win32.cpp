@@ -35,10 +35,13 @@ void Log(bool on, const char* format, unsigned long value) {
     }
 }
 
-// Closes the port and passes the step's code on, logging the error first.
+// Closes the port and passes the step's code on, logging the error first;
+// the error stays the thread's last one.
 int Fail(HANDLE port, bool log, const char* format, int code) {
-    Log(log, format, GetLastError());
+    const DWORD error = GetLastError();
+    Log(log, format, error);
     CloseHandle(port);
+    SetLastError(error);
     return code;
 }
 
@@ -60,10 +63,12 @@ int OpenCommPort(int port, int baud, int options, void** out) {
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         if (log) {
-            std::fprintf(g_log, "Could not open port com%d, error: %08lX\n", port, GetLastError());
+            std::fprintf(g_log, "Could not open port com%d, error: %08lX\n", port, error);
             std::fflush(g_log);
         }
+        SetLastError(error);
         return kCommOpenFailed;
     }
 
@@ -121,10 +126,13 @@ int OpenCommPort(int port, int baud, int options, void** out) {
 
 int SerialPort::Open(int port, int baud, int options) {
     Close();
+    error_ = {};
     void* h = nullptr;
     int result = OpenCommPort(port, baud, options, &h);
     if (result == kCommOk)
         handle_ = reinterpret_cast<std::intptr_t>(h);
+    else
+        error_ = LastWin32Error();
     return result;
 }
 

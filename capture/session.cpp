@@ -173,8 +173,9 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
                claimed != NameClaim::kClaimed) {
         result = claimed == NameClaim::kTaken ? kSessionNameInUse : kSessionCannotOpenFile;
         out.detail = claimed == NameClaim::kTaken ? names.Claim() : error.text;
-    } else if (!(line = env.OpenPort(request.port))) {
+    } else if (!(line = env.OpenPort(request.port, error))) {
         result = kSessionCannotOpenPort;
+        out.detail = WithReason(request.port, error); // which device, and why
     } else if ((names.RecordingExists() && !request.replace) || !recording.Open(names, error)) {
         result = kSessionCannotOpenFile;
         out.detail = recording.path.empty() && !error.text.empty() ? error.text : names.Recording();

@@ -86,8 +86,9 @@ PrinterModel PrinterSetting(HQUOR store);
 class CaptureSessionEnv {
   public:
     virtual ~CaptureSessionEnv() = default;
-    // Opens the port that the request names; null when it cannot be opened.
-    virtual std::unique_ptr<CableLine> OpenPort(const std::string& port) = 0;
+    // Opens the port that the request names; null when it cannot be opened,
+    // with the system's reason in `error` when it gave one.
+    virtual std::unique_ptr<CableLine> OpenPort(const std::string& port, SystemError& error) = 0;
     // Shows a status text (on Windows: the field "_Status").
     virtual void SetStatus(const char* text) = 0;
     // After every read with the running byte count; shows "Reading (%d)".

@@ -61,8 +61,8 @@ class SessionController::TrackingEnv : public CaptureSessionEnv {
   public:
     TrackingEnv(SessionController& owner, CaptureSessionEnv& inner)
         : owner_(owner), inner_(inner) {}
-    std::unique_ptr<CableLine> OpenPort(const std::string& port) override {
-        return inner_.OpenPort(port);
+    std::unique_ptr<CableLine> OpenPort(const std::string& port, SystemError& error) override {
+        return inner_.OpenPort(port, error);
     }
     void SetStatus(const char* text) override {
         std::lock_guard<std::mutex> guard(owner_.lock_);

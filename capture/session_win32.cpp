@@ -101,11 +101,14 @@ class Win32SessionClock : public zav::SessionClock {
 class WindowsSessionEnv : public zav::CaptureSessionEnv {
   public:
     explicit WindowsSessionEnv(HQUOR store) : store_(store) {}
-    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port,
+                                             zav::SystemError& error) override {
         auto line = std::make_unique<zav::SerialLine>();
         if (line->Port().Open(zav::PortNumberFromText(port.c_str()), zav::kCableBaudRate, 0) !=
-            zav::kCommOk)
+            zav::kCommOk) {
+            error = line->Port().Error();
             return nullptr;
+        }
         return line;
     }
     void SetStatus(const char* text) override { quorSetString(store_, "_Status", text); }

@@ -52,10 +52,12 @@ long long NowMs() {
 // text and the time of the last data are kept for the main thread to show.
 class TerminalSessionEnv : public CaptureSessionEnv {
   public:
-    std::unique_ptr<CableLine> OpenPort(const std::string& device) override {
+    std::unique_ptr<CableLine> OpenPort(const std::string& device, SystemError& error) override {
         auto line = std::make_unique<SerialLine>();
-        if (line->Port().Open(device.c_str(), kCableBaudRate) != kCommOk)
+        if (line->Port().Open(device.c_str(), kCableBaudRate) != kCommOk) {
+            error = line->Port().Error();
             return nullptr;
+        }
         return line;
     }
     void SetStatus(const char* text) override {
@@ -226,7 +228,9 @@ constexpr OptionInfo kCaptureOptions[] = {
      "the cable's device (default: /dev/zavprint, else the\n"
      "first \"ZAV Print\" cable)"},
     {kCaptureFolder, "folder", "DIR", "the folder for the files (remembered)"},
-    {kCaptureName, "name", "NAME", "the name the files are made from (remembered)"},
+    {kCaptureName, "name", "NAME",
+     "the name the files are made from (needed the first\ntime, then remembered; with --watch the "
+     "names'\nprefix, default \"printout\")"},
     {kCaptureSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
     {kCapturePages, "pages", nullptr, "one capture file per page (default; remembered)"},
     {kCaptureIdleStop, "idle-stop", "SECONDS",

@@ -103,8 +103,8 @@ int RunRender(int argc, char** argv) {
             if (pdf && !WriteRenderedPdf(path, written.bitmaps, paper))
                 ++failed;
         } else {
-            std::fprintf(stderr, "%s: not rendered: %s (code %d)\n", path, RenderResultText(result),
-                         result);
+            std::fprintf(stderr, "%s: not rendered: %s\n", path,
+                         WithReason(RenderResultText(result), renderer.Error()).c_str());
             ++failed;
         }
     }

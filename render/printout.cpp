@@ -63,6 +63,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     std::string path;                      // the capture file being read, or read last
     std::string keep;                      // a file no bitmap replaces
     SheetObserver* observer = nullptr;
+    SystemError error;                // the reason of the failure, when the system gave one
     std::unique_ptr<OutputBatch> own; // the bitmaps, when the observer does not take them
     unsigned ownSheets = 0;
     unsigned written = 0;
@@ -110,6 +111,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
         }
         ok = ok && (blank == 0 || bitmap.BlankRows(blank)) && bitmap.Finish();
         if (!target->Close() || !ok) {
+            error = target->Error();
             target->Abandon(); // a cut-off bitmap would pass for a whole sheet
             return Fail(kRenderCannotCreate);
         }
@@ -131,6 +133,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
         observer = sheetObserver;
         written = 0;
         failure = kRenderOk;
+        error = {};
         Begin();
         printer.Resume();
         char first[kPathBufferSize];
@@ -148,8 +151,10 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             }
         }
         UniqueFile in = OpenFile(readFrom ? readFrom : capturePath, "rb");
-        if (!in)
+        if (!in) {
+            error = LastErrnoError();
             return kRenderCannotOpen;
+        }
         std::uint64_t total = 0;
         for (;;) {
             const std::size_t got = std::fread(block.get(), 1, kReadBlock, in.get());
@@ -162,6 +167,8 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             }
         }
         if (std::ferror(in.get()) || total == 0) {
+            if (total != 0)
+                error = LastErrnoError();
             own.reset();
             written = ownSheets != 0 ? 0 : written;
             return kRenderCannotRead; // nothing of it is drawn
@@ -183,8 +190,10 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     }
     int End() {
         int result = Result();
-        if (result == kRenderOk && !own->Commit())
+        if (result == kRenderOk && !own->Commit()) {
+            error = own->Error();
             result = kRenderCannotCreate;
+        }
         own.reset(); // a failure leaves no bitmap of it
         if (result != kRenderOk && ownSheets != 0)
             written = 0;
@@ -195,6 +204,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     int Finish(SheetObserver* sheetObserver) {
         observer = sheetObserver;
         failure = kRenderOk;
+        error = {};
         Begin();
         printer.Resume();
         printer.Finish();
@@ -210,7 +220,8 @@ CaptureRenderer::~CaptureRenderer() = default;
 namespace {
 
 // The basic model's one bitmap, handed to the observer as sheet 1.
-int RenderBasic(const char* path, SheetObserver* observer, const char* readFrom) {
+int RenderBasic(const char* path, SheetObserver* observer, const char* readFrom,
+                SystemError& error) {
     char bitmap[kPathBufferSize];
     if (!SheetBitmapName(path, 1, bitmap))
         return kRenderPathTooLong;
@@ -221,10 +232,12 @@ int RenderBasic(const char* path, SheetObserver* observer, const char* readFrom)
         if (IsSameFile(path, bitmap))
             return kRenderNameClash;
         result = RenderCaptureFileTo(readFrom ? readFrom : path, *given, copy, nullptr);
-        if (result != kRenderOk)
+        if (result != kRenderOk) {
+            error = given->Error();
             given->Abandon();
+        }
     } else {
-        result = copy ? RenderCaptureFile(path, *copy) : RenderCaptureFile(path);
+        result = RenderCaptureFile(path, copy, &error);
     }
     if (result == kRenderOk && observer)
         observer->SheetWritten(1, bitmap);
@@ -239,8 +252,9 @@ void CaptureRenderer::Keep(std::string path) {
 
 int CaptureRenderer::Render(const char* path, SheetObserver* observer, const char* readFrom) {
     sheets_ = 0;
+    error_ = {};
     if (model_ == PrinterModel::Basic) {
-        const int result = RenderBasic(path, observer, readFrom);
+        const int result = RenderBasic(path, observer, readFrom, error_);
         sheets_ = result == kRenderOk ? 1 : 0;
         return result;
     }
@@ -256,6 +270,7 @@ int CaptureRenderer::Render(const char* path, SheetObserver* observer, const cha
         }
         const int result = epson9_->Render(path, observer, readFrom, !continuing_);
         sheets_ = epson9_->written;
+        error_ = epson9_->error;
         return result;
     } catch (const std::bad_alloc&) {
         sheets_ = epson9_ ? epson9_->written : 0;
@@ -271,6 +286,7 @@ int CaptureRenderer::Finish(SheetObserver* observer) {
     try {
         const int result = epson9_->Finish(observer);
         sheets_ += epson9_->written - before;
+        error_ = epson9_->error;
         return result;
     } catch (const std::bad_alloc&) {
         return kRenderNoMemoryForStream;

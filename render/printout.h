@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/sys_error.h"
 #include "render/page_bitmap.h"
 
 namespace zav {
@@ -79,6 +80,9 @@ class CaptureRenderer {
     int Render(const char* path, SheetObserver* observer = nullptr, const char* readFrom = nullptr);
     // The number of page bitmaps the last Render (and Finish) wrote.
     unsigned Sheets() const { return sheets_; }
+    // The system's reason for the last failure of Render or Finish, when it
+    // gave one (a full disk, a file that cannot be opened).
+    const SystemError& Error() const { return error_; }
     // With `continuing`, after the capture's last file: a sheet that is not
     // written yet (what a line printed across the last sheet's end put on
     // the next) goes to the last file's bitmaps, counted in Sheets().
@@ -90,6 +94,7 @@ class CaptureRenderer {
     bool continuing_;
     unsigned sheets_ = 0;
     std::string keep_;
+    SystemError error_;
     std::unique_ptr<Epson9> epson9_;
 };
 

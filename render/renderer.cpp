@@ -8,6 +8,7 @@
 #include <new>
 
 #include "base/stdio_file.h"
+#include "base/sys_error.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
 
@@ -444,10 +445,7 @@ int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
     return result;
 }
 
-namespace {
-
-// RenderCaptureFile, with or without a copy.
-int Render(const char* path, BlockOutput* copy) {
+int RenderCaptureFile(const char* path, BlockOutput* copy, SystemError* error) {
     char bitmapPath[kPathBufferSize];
     if (!ReplaceExtension(path, "bmp", bitmapPath))
         return kRenderPathTooLong;
@@ -455,20 +453,14 @@ int Render(const char* path, BlockOutput* copy) {
     if (IsSameFile(path, bitmapPath))
         return kRenderNameClash;
     OutputFile bitmap(bitmapPath);
-    const int result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
-    if (result != kRenderOk)
-        return result; // the earlier bitmap stays, and nothing made here does
-    return bitmap.Commit({path}) ? kRenderOk : kRenderCannotCreate;
-}
-
-} // namespace
-
-int RenderCaptureFile(const char* path) {
-    return Render(path, nullptr);
-}
-
-int RenderCaptureFile(const char* path, BlockOutput& copy) {
-    return Render(path, &copy);
+    int result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
+    if (result == kRenderCannotOpen && error)
+        *error = LastErrnoError();
+    if (result == kRenderOk && !bitmap.Commit({path}))
+        result = kRenderCannotCreate;
+    if (result == kRenderCannotCreate && error)
+        *error = bitmap.Error();
+    return result; // on failure the earlier bitmap stays, and nothing made here does
 }
 
 const char* RenderResultText(int result) {
@@ -482,15 +474,13 @@ const char* RenderResultText(int result) {
     case kRenderCannotRead:
         return "the capture file (or the picture made from it) is empty or cannot be read whole";
     case kRenderCannotCreate:
-        return "the page bitmap cannot be written in that folder";
+        return "the page bitmap cannot be written";
     case kRenderPathTooLong:
         return "the file name is too long";
     case kRenderNameClash:
         return "the capture file has the name of its page bitmap";
     case kRenderPageTooLong:
         return "page too long for a bitmap";
-    case kRenderCannotReopen:
-        return "the work file cannot be opened again";
     case kRenderNoMemoryForStream:
         return "not enough memory for the picture of the printout";
     default:

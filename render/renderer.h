@@ -22,6 +22,7 @@ namespace zav {
 class BlockOutput;
 class OutputFile;
 struct PageGeometry;
+struct SystemError;
 
 // Results of RenderCaptureFile.
 enum RenderResult : int {
@@ -33,21 +34,19 @@ enum RenderResult : int {
     kRenderPathTooLong = -5,       // a derived file name does not fit the name buffer
     kRenderNameClash = -6,         // the capture file is its own page bitmap
     kRenderPageTooLong = -7,       // the page is longer than a bitmap file can hold
-    kRenderCannotReopen = -11,     // no longer returned: there is no work file to reopen
     kRenderNoMemoryForStream = -12 // no memory for the band and the row buffer
 };
 
 // Renders the capture file at `path` into its page bitmap. Synchronous; every
 // file it opens is closed before it returns. The bitmap replaces an earlier
 // one of its name only once it is whole; on failure no file it made is left
-// behind and the earlier bitmap stays. Safe to call from one thread at a time
-// per output file.
-int RenderCaptureFile(const char* path);
-// The same, handing every block of the bitmap file also to `copy` (at the
-// same offsets), so that a caller can use the page without reading it back.
-// Only a kRenderOk result makes the copy a whole bitmap file; what the copy
-// does with a block never fails the bitmap.
-int RenderCaptureFile(const char* path, BlockOutput& copy);
+// behind and the earlier bitmap stays, and `error` (may be null) receives the
+// system's reason when it gave one. Safe to call from one thread at a time
+// per output file. `copy` (may be null) is handed every block of the bitmap
+// file too (at the same offsets), so that a caller can use the page without
+// reading it back; only a kRenderOk result makes the copy a whole bitmap
+// file, and what the copy does with a block never fails the bitmap.
+int RenderCaptureFile(const char* path, BlockOutput* copy = nullptr, SystemError* error = nullptr);
 // Renders the capture file at `path` into `bitmap`, which the caller puts in
 // place (or abandons). `copy` (may be null) as above; `page` (may be null)
 // receives the page's size, also when nothing was printed on it.

@@ -258,7 +258,10 @@ TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
     const std::string before = Read(Path("whole001.cpt")) + Read(Path("whole.html"));
     StartCapture({"--port", Path("nothing"), "--name", "whole", "--overwrite"});
     EXPECT_EQ(Finish(), 1) << Output();
-    EXPECT_NE(Output().find("Cannot open com port"), std::string::npos) << Output();
+    EXPECT_NE(
+        Output().find("Cannot open com port: " + Path("nothing") + ": No such file or directory"),
+        std::string::npos)
+        << Output();
     EXPECT_EQ(Read(Path("whole001.cpt")) + Read(Path("whole.html")), before);
     EXPECT_FALSE(fs::exists(Path("whole.tmp")));
 }
@@ -362,6 +365,18 @@ TEST_F(CliCapture, FileSizeLimitIsAFailedWrite) {
     std::sort(after.begin(), after.end());
     EXPECT_TRUE(before == after) << "the earlier capture changed";
     EXPECT_EQ(Read(Path("big.raw")), big);
+
+    // A folder it may not write in: the system's reason is named.
+    fs::permissions(Path("out"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    pid_t denied = Spawn(
+        {ZAVPRINT_PATH, "finish", Path("big.raw"), "--folder", Path("out"), "--name", "other"}, -1,
+        Path("denied.out"), Path("cfg"), true);
+    EXPECT_EQ(WaitFor(denied, 10s), 1) << Read(Path("denied.out"));
+    EXPECT_NE(Read(Path("denied.out")).find("Permission denied"), std::string::npos)
+        << Read(Path("denied.out"));
+    fs::permissions(Path("out"), fs::perms::owner_write, fs::perm_options::add);
 }
 
 // What zavprint prints is part of its result.

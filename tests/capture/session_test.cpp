@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -87,10 +88,13 @@ class FakeEnv : public zav::CaptureSessionEnv {
   public:
     FakeEnv(const FakeLine::Script& script, std::atomic<int>& stop)
         : script_(script), stop_(stop) {}
-    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& port,
+                                             zav::SystemError& error) override {
         openedPort = port;
-        if (!portOpens)
+        if (!portOpens) {
+            error = zav::ErrnoError(EBUSY);
             return nullptr;
+        }
         return std::make_unique<FakeLine>(script_, stop_);
     }
     void SetStatus(const char* text) override { statuses.emplace_back(text); }
@@ -232,7 +236,8 @@ TEST_F(SessionTest, SessionThatCannotRecordChangesNoFile) {
         FakeEnv env({Example(1), 100}, stop_);
         env.portOpens = false;
         EXPECT_EQ(Run(env), zav::kSessionCannotOpenPort);
-        EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port"});
+        EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port: Com5: " +
+                                                         zav::ErrnoError(EBUSY).text});
         EXPECT_FALSE(outcome_.finished);
         unchanged(single ? "port, single file" : "port, pages");
     }
@@ -497,7 +502,7 @@ class PacedLine : public zav::CableLine {
 
 class PacedEnv : public zav::CaptureSessionEnv {
   public:
-    std::unique_ptr<zav::CableLine> OpenPort(const std::string&) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string&, zav::SystemError&) override {
         if (!portOpens)
             return nullptr;
         return std::make_unique<PacedLine>();
@@ -537,7 +542,7 @@ TEST_F(SessionTest, ControllerOnARealThread) {
     EXPECT_TRUE(control.WaitEnded(5000));
     EXPECT_EQ(control.Stop(), zav::SessionPhase::Ended);
     EXPECT_FALSE(control.Close().hadSession);
-    EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port"});
+    EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port: Com5"});
     EXPECT_EQ(Read(Path("run001.cpt")), std::string(2000, 'A')) << "the earlier capture stays";
 
     // The session's thread uses its controller: a controller that goes while

@@ -71,7 +71,7 @@ TEST(RenderFiles, SuccessLeavesOnlyCaptureAndBitmap) {
     EXPECT_EQ(fs::file_size(dir.path() / "run003.bmp"), 62u + 12 * 4);
     // A copy handed the bitmap's blocks holds the file.
     zav::VectorBlockOutput copy;
-    ASSERT_EQ(zav::RenderCaptureFile(dir.File("run003.cpt").c_str(), copy), zav::kRenderOk);
+    ASSERT_EQ(zav::RenderCaptureFile(dir.File("run003.cpt").c_str(), &copy), zav::kRenderOk);
     EXPECT_EQ(copy.bytes, zavtest::ReadBytes(dir.File("run003.bmp")));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.tmp")), Text("kept"));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.$$$")), Text("old"));

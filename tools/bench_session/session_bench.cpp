@@ -149,7 +149,8 @@ int LongPrintout(const std::string& dir, double megabytes) {
 
 class BenchEnv : public zav::CaptureSessionEnv {
   public:
-    std::unique_ptr<zav::CableLine> OpenPort(const std::string& device) override {
+    std::unique_ptr<zav::CableLine> OpenPort(const std::string& device,
+                                             zav::SystemError&) override {
         auto line = std::make_unique<zav::SerialLine>();
         if (line->Port().Open(device.c_str(), zav::kCableBaudRate) != zav::kCommOk)
             return nullptr;

@@ -8,7 +8,7 @@
 //                          (a message box); it becomes current
 //   settext ID TEXT        put TEXT into the control
 //   text ID                print the control's text
-//   expect ID TEXT [MS]    wait until the control shows TEXT
+//   expect ID TEXT [MS]    wait until the control shows TEXT (TEXT* : text beginning with TEXT)
 //   click ID               press the button (posted, so a dialog it opens cannot block us)
 //   checked ID             print 1 or 0
 //   enabled ID             print 1 or 0
@@ -348,7 +348,14 @@ int main(int argc, char** argv) {
             } else if (cmd == "expect") {
                 const std::string want = arg(i + 2);
                 const int ms = isNumber(i + 3) ? waitMs(i + 3) : kDefaultWaitMs;
-                if (!WaitFor([&] { return Text(ctl) == want; }, ms))
+                // "TEXT*" takes any text that begins with TEXT.
+                const bool prefix = !want.empty() && want.back() == '*';
+                const std::string begin = prefix ? want.substr(0, want.size() - 1) : want;
+                const auto shows = [&] {
+                    const std::string text = Text(ctl);
+                    return prefix ? text.compare(0, begin.size(), begin) == 0 : text == want;
+                };
+                if (!WaitFor(shows, ms))
                     return Fail("control " + a[i + 1] + " shows \"" + Text(ctl) + "\", not \"" +
                                 want + "\"");
                 i += isNumber(i + 3) ? 4 : 3;
