@@ -93,7 +93,7 @@ bool IsCaptureFile(std::string_view file, std::string_view name, CaptureFileKind
     return found(CaptureFileKind::kOutput);
 }
 
-int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize) {
+BasePathResult MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize) {
     if (out && outSize)
         out[0] = '\0';
     const std::string_view dir = folder ? folder : "";

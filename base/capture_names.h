@@ -73,7 +73,7 @@ inline constexpr char kNotANameText[] =
 // Returns kBasePathOk, kBasePathNoName, or kBasePathTooLong when the result is
 // longer than kMaxBasePathLength or does not fit `outSize` (nothing is cut).
 // A name that holds a separator is refused with kBasePathNotAName.
-int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize);
+BasePathResult MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize);
 
 // True when `file` (a name without folder) is one of the capture `name`'s
 // own files by kOwnFiles, or a work file of one; `kind` (may be null)

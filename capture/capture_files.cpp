@@ -101,12 +101,12 @@ struct Splitter {
     PageWriter out;
     unsigned page = 1;
     unsigned kept = 0;
-    int failure = kFinishOk;
+    FinishResult failure = kFinishOk;
     std::string failedFile;
     SystemError error;
     std::unique_ptr<std::uint8_t[]> sheetBlock = nullptr; // the Epson 9-pin model's read-ahead
 
-    bool Fail(int code, const std::string& file, const SystemError& reason = {}) {
+    bool Fail(FinishResult code, const std::string& file, const SystemError& reason = {}) {
         failure = code;
         failedFile = file;
         error = reason;
@@ -242,9 +242,9 @@ struct Splitter {
 
 } // namespace
 
-int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
-                   PageCompleteFn onPage, void* context, unsigned* pagesKept,
-                   std::string* failedFile, SystemError* error, PrinterModel printer) {
+FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
+                            PageCompleteFn onPage, void* context, unsigned* pagesKept,
+                            std::string* failedFile, SystemError* error, PrinterModel printer) {
     if (pagesKept)
         *pagesKept = 0;
     if (std::strlen(basePath) > kMaxBasePathLength)

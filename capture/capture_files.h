@@ -65,10 +65,10 @@ using PageCompleteFn = bool (*)(const char* capturePath, const char* readFrom, v
 // The Epson 9-pin model cuts where its sheets end instead (epson9::PageCuts):
 // each page file holds one printed sheet (more only when one command ends
 // several), no byte is dropped, and no command is cut, whatever its data holds.
-int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
-                   PageCompleteFn onPage, void* context, unsigned* pagesKept,
-                   std::string* failedFile = nullptr, SystemError* error = nullptr,
-                   PrinterModel printer = PrinterModel::Basic);
+FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
+                            PageCompleteFn onPage, void* context, unsigned* pagesKept,
+                            std::string* failedFile = nullptr, SystemError* error = nullptr,
+                            PrinterModel printer = PrinterModel::Basic);
 
 struct FinishOptions {
     bool singleFile = false; // one capture file (base path + ".cpt") instead of pages
@@ -140,8 +140,8 @@ struct FinishOutcome {
 // With `pdf`, each page bitmap goes into the PDF as soon as it is rendered
 // (on a thread of its own), and the PDF is finished after the report; there
 // is none when no page has a bitmap.
-int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
-                  FinishOutcome* outcome);
+FinishResult FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
+                           FinishOutcome* outcome);
 
 // Plain-words text of a FinishResult, for messages to the user.
 const char* FinishResultText(int result);

@@ -62,9 +62,9 @@ struct Making {
     // sheets (one or more a capture file).
     std::unique_ptr<CaptureRenderer> sheets;
     std::vector<ReportPage> sheetPages;
-    int failure = kFinishOk;
+    FinishResult failure = kFinishOk;
 
-    int Fail(int code, const std::string& file, const SystemError& error = {}) {
+    FinishResult Fail(FinishResult code, const std::string& file, const SystemError& error = {}) {
         failure = code;
         out.failedFile = file;
         out.error = error;
@@ -191,7 +191,7 @@ bool CopyRecording(const char* rawPath, OutputFile& copy) {
 }
 
 // Single-file mode: the recording becomes base path + ".cpt".
-int MakeSingleFile(const char* rawPath, const CaptureNames& names, Making& making) {
+FinishResult MakeSingleFile(const char* rawPath, const CaptureNames& names, Making& making) {
     const FinishOptions& options = making.options;
     const std::string capture = names.SingleCapture();
     const bool rawIsCapture = IsSameFile(rawPath, capture.c_str());
@@ -213,9 +213,9 @@ int MakeSingleFile(const char* rawPath, const CaptureNames& names, Making& makin
     return making.failure;
 }
 
-int MakePages(const char* rawPath, const char* basePath, Making& making) {
+FinishResult MakePages(const char* rawPath, const char* basePath, Making& making) {
     unsigned kept = 0;
-    const int result =
+    const FinishResult result =
         SplitIntoPages(rawPath, basePath, making.files, OnCaptureFile, &making, &kept,
                        &making.out.failedFile, &making.out.error, making.options.printer);
     making.out.pageCount = kept;
@@ -250,8 +250,8 @@ std::vector<ReportPage> ReportPages(const FinishOutcome& out) {
     return pages;
 }
 
-int Finish(const char* rawPath, const char* basePath, const FinishOptions& options,
-           FinishOutcome& out) {
+FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptions& options,
+                    FinishOutcome& out) {
     if (std::strlen(basePath) > kMaxBasePathLength)
         return kFinishPathTooLong;
     const CaptureNames names{std::string(basePath)};
@@ -317,8 +317,8 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
             std::make_unique<CaptureRenderer>(PrinterModel::Epson9, !options.singleFile);
         making.sheets->Keep(rawPath);
     }
-    const int made = options.singleFile ? MakeSingleFile(rawPath, names, making)
-                                        : MakePages(rawPath, basePath, making);
+    const FinishResult made = options.singleFile ? MakeSingleFile(rawPath, names, making)
+                                                 : MakePages(rawPath, basePath, making);
     if (made != kFinishOk)
         return made;
 
@@ -357,8 +357,8 @@ unsigned FinishOutcome::NotDrawn() const {
     return count;
 }
 
-int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
-                  FinishOutcome* outcome) {
+FinishResult FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
+                           FinishOutcome* outcome) {
     FinishOutcome local;
     FinishOutcome& out = outcome ? *outcome : local;
     out = FinishOutcome{};

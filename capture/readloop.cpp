@@ -30,8 +30,9 @@ int ReadBurstChunk(CableLine& port, std::size_t waiting, std::FILE* recording,
 
 } // namespace
 
-int RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& stop,
-                const std::function<void(long long bytes)>& progress, ReadLoopState& state) {
+ReadLoopResult RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& stop,
+                           const std::function<void(long long bytes)>& progress,
+                           ReadLoopState& state) {
     for (;;) {
         if (stop.load() != 0)
             return kReadLoopStopped;
@@ -47,7 +48,7 @@ int RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& s
                 if (result == kChunkOk)
                     idleMs = 0; // only data keeps a burst going
                 else if (result != kChunkEmpty)
-                    return result;
+                    return static_cast<ReadLoopResult>(result);
             }
             port.SleepMs(kBurstPollMs);
             idleMs += kBurstPollMs;

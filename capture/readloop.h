@@ -40,7 +40,8 @@ struct ReadLoopState {
 
 // Runs the loop on an open port. `progress` is called after every read with
 // the running count. Every byte read before a failure is in `recording`.
-int RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& stop,
-                const std::function<void(long long bytes)>& progress, ReadLoopState& state);
+ReadLoopResult RunReadLoop(CableLine& port, std::FILE* recording, const std::atomic<int>& stop,
+                           const std::function<void(long long bytes)>& progress,
+                           ReadLoopState& state);
 
 } // namespace zav

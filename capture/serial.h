@@ -36,7 +36,7 @@ enum : int { kCommOptionLog = 1 }; // write the diagnostic log "MonDbg.txt"
 // it up. On 0 the Win32 handle is stored through `out` and the caller closes it
 // with CloseHandle; on a negative result nothing is stored and no port stays
 // open. `out` is a HANDLE*.
-int OpenCommPort(int port, int baud, int options, void** out);
+CommResult OpenCommPort(int port, int baud, int options, void** out);
 #endif
 
 class SerialPort {
@@ -48,11 +48,11 @@ class SerialPort {
 
 #ifdef _WIN32
     // OpenCommPort on COM<port>; a port already open here is closed first.
-    int Open(int port, int baud, int options = 0);
+    CommResult Open(int port, int baud, int options = 0);
 #else
     // Opens the device exclusively (O_NOCTTY, TIOCEXCL) and sets it up; the
     // device's earlier settings come back on Close. Same result codes.
-    int Open(const char* device, int baud);
+    CommResult Open(const char* device, int baud);
 #endif
     void Close();
     // Why the last Open failed, in the system's words.

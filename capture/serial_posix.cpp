@@ -40,7 +40,7 @@ bool NoModemLines(int error) {
 
 } // namespace
 
-int SerialPort::Open(const char* device, int baud) {
+CommResult SerialPort::Open(const char* device, int baud) {
     Close();
     error_ = {};
     const speed_t speed = SpeedCode(baud);
@@ -59,7 +59,7 @@ int SerialPort::Open(const char* device, int baud) {
         close(fd);
         return kCommOpenFailed;
     }
-    auto fail = [this, fd](int code) {
+    auto fail = [this, fd](CommResult code) {
         error_ = LastErrnoError();
         ioctl(fd, TIOCNXCL);
         close(fd);
@@ -82,7 +82,7 @@ int SerialPort::Open(const char* device, int baud) {
     if (cfsetispeed(&raw, speed) != 0 || cfsetospeed(&raw, speed) != 0 ||
         tcsetattr(fd, TCSANOW, &raw) != 0)
         return fail(kCommSetStateFailed);
-    auto restoreAndFail = [&](int code) {
+    auto restoreAndFail = [&](CommResult code) {
         const int reason = errno;
         tcsetattr(fd, TCSANOW, &before);
         errno = reason;

@@ -37,7 +37,7 @@ void Log(bool on, const char* format, unsigned long value) {
 
 // Closes the port and passes the step's code on, logging the error first;
 // the error stays the thread's last one.
-int Fail(HANDLE port, bool log, const char* format, int code) {
+CommResult Fail(HANDLE port, bool log, const char* format, CommResult code) {
     const DWORD error = GetLastError();
     Log(log, format, error);
     CloseHandle(port);
@@ -47,7 +47,7 @@ int Fail(HANDLE port, bool log, const char* format, int code) {
 
 } // namespace
 
-int OpenCommPort(int port, int baud, int options, void** out) {
+CommResult OpenCommPort(int port, int baud, int options, void** out) {
     const bool log = (options & kCommOptionLog) != 0;
     if (log) {
         if (!OpenLog())
@@ -124,11 +124,11 @@ int OpenCommPort(int port, int baud, int options, void** out) {
     return kCommOk;
 }
 
-int SerialPort::Open(int port, int baud, int options) {
+CommResult SerialPort::Open(int port, int baud, int options) {
     Close();
     error_ = {};
     void* h = nullptr;
-    int result = OpenCommPort(port, baud, options, &h);
+    const CommResult result = OpenCommPort(port, baud, options, &h);
     if (result == kCommOk)
         handle_ = reinterpret_cast<std::intptr_t>(h);
     else

@@ -151,8 +151,8 @@ PrinterModel PrinterSetting(HQUOR store) {
     return model;
 }
 
-int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
-                      SessionOutcome* outcome) {
+SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env,
+                                std::atomic<int>& stop, SessionOutcome* outcome) {
     SessionOutcome local;
     SessionOutcome& out = outcome ? *outcome : local;
     out = SessionOutcome{};
@@ -163,7 +163,7 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
     const int formed = CaptureNames::Make(request.folder, request.name, names);
     NameClaim claim;
     SystemError error;
-    int result = kSessionStopped;
+    SessionResult result = kSessionStopped;
     std::unique_ptr<CableLine> line;
     Recording recording;
     if (formed != kFinishOk) {
@@ -181,8 +181,19 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         out.detail = recording.path.empty() && !error.text.empty() ? error.text : names.Recording();
     } else {
         ReadLoopState state;
-        result = RunReadLoop(
-            *line, recording.file, stop, [&env](long long bytes) { env.OnProgress(bytes); }, state);
+        switch (RunReadLoop(
+            *line, recording.file, stop, [&env](long long bytes) { env.OnProgress(bytes); },
+            state)) {
+        case kReadLoopStopped:
+            result = kSessionStopped;
+            break;
+        case kReadLoopReadFailed:
+            result = kSessionReadFailed;
+            break;
+        case kReadLoopWriteFailed:
+            result = kSessionWriteFailed;
+            break;
+        }
         out.bytes = state.bytes;
     }
     line.reset(); // the port is closed as the line goes

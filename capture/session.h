@@ -114,8 +114,8 @@ struct SessionOutcome {
 // may be null. Returns the session result. An exception from the platform or
 // the finishing step passes on to the caller, with the recording closed and
 // kept and `outcome` filled in as far as the session came.
-int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
-                      SessionOutcome* outcome);
+SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env,
+                                std::atomic<int>& stop, SessionOutcome* outcome);
 
 // The status text that tells what a finished session wrote ("3 pages:
 // run.html"), or its failure.

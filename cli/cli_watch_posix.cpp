@@ -141,7 +141,7 @@ struct Recording {
             const std::string name =
                 (n == 1 ? stamped : stamped + "-" + std::to_string(n)) + "-recording.raw";
             char at[kPathBufferSize];
-            if (MakeBasePath(options.folder.c_str(), name.c_str(), at, sizeof at) != kFinishOk)
+            if (MakeBasePath(options.folder.c_str(), name.c_str(), at, sizeof at) != kBasePathOk)
                 return false;
             const NativeFile made = CreateNewFile(at, error);
             if (made == kNoNativeFile && FileExists(error))

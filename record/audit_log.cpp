@@ -138,8 +138,8 @@ const char* AuditResultText(int result) {
     return "unknown result";
 }
 
-int AppendAuditEvent(const std::string& folder, const AuditEvent& event, const Identity& who,
-                     const SigningKey* key, std::string* error) {
+AuditResult AppendAuditEvent(const std::string& folder, const AuditEvent& event,
+                             const Identity& who, const SigningKey* key, std::string* error) {
     std::string ignored;
     std::string& why = error ? *error : ignored;
     if (!StartCrypto()) {

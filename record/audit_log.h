@@ -67,8 +67,9 @@ const char* AuditResultText(int result);
 // whose last line lacks its line feed (cut off by a crash) gets the line feed
 // first, so that the new line stays a line of its own. `error` (may be null)
 // receives the system's words on failure.
-int AppendAuditEvent(const std::string& folder, const AuditEvent& event, const Identity& who,
-                     const SigningKey* key, std::string* error = nullptr);
+AuditResult AppendAuditEvent(const std::string& folder, const AuditEvent& event,
+                             const Identity& who, const SigningKey* key,
+                             std::string* error = nullptr);
 
 // One line of the log as read back.
 struct AuditLine {

@@ -312,7 +312,7 @@ std::string CaptureRecord::RecordText(bool complete) {
     return ToJson(record, true) + "\n";
 }
 
-int CaptureRecord::Write(const SigningKey* key, std::string* error) {
+RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
     std::string ignored;
     std::string& why = error ? *error : ignored;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -332,8 +332,8 @@ int CaptureRecord::Write(const SigningKey* key, std::string* error) {
     }
     CheckSizesOnDisk();
 
-    int result = kRecordOk;
-    auto fail = [&](int code, const std::string& text) {
+    RecordResult result = kRecordOk;
+    auto fail = [&](RecordResult code, const std::string& text) {
         if (result == kRecordOk) {
             result = code;
             why = text;

@@ -133,7 +133,7 @@ class CaptureRecord {
     // anything is missing. A file tracked but never closed counts as missing.
     // Every step is tried; the first failure is returned, with the system's
     // words in `error`.
-    int Write(const SigningKey* key, std::string* error = nullptr);
+    RecordResult Write(const SigningKey* key, std::string* error = nullptr);
 
     // The SHA-256 of the record file, once Write wrote it.
     const Sha256Digest& RecordDigest() const { return recordDigest_; }

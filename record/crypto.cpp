@@ -363,7 +363,7 @@ const char* KeyFileResultText(int result) {
     return "unknown result";
 }
 
-int WriteKeyPair(const std::string& path, PublicKey* publicKey, std::string* failedFile) {
+KeyFileResult WriteKeyPair(const std::string& path, PublicKey* publicKey, std::string* failedFile) {
     const std::string publicPath = path + ".pub";
     std::string ignored;
     std::string& failed = failedFile ? *failedFile : ignored;
@@ -395,7 +395,7 @@ int WriteKeyPair(const std::string& path, PublicKey* publicKey, std::string* fai
     return kKeyOk;
 }
 
-int LoadSigningKey(const std::string& path, SigningKey& key) {
+KeyFileResult LoadSigningKey(const std::string& path, SigningKey& key) {
     std::string text;
     if (!ReadKeyFile(path, text))
         return kKeyCannotRead;
@@ -404,7 +404,7 @@ int LoadSigningKey(const std::string& path, SigningKey& key) {
     return parsed ? kKeyOk : kKeyMalformed;
 }
 
-int LoadPublicKey(const std::string& path, PublicKey& key) {
+KeyFileResult LoadPublicKey(const std::string& path, PublicKey& key) {
     std::string text;
     if (!ReadKeyFile(path, text))
         return kKeyCannotRead;

@@ -111,9 +111,9 @@ const char* KeyFileResultText(int result);
 // its owner only) and path + ".pub". Neither file may exist before; nothing
 // is ever overwritten. `failedFile` receives the file that stood in the way
 // or failed.
-int WriteKeyPair(const std::string& path, PublicKey* publicKey = nullptr,
-                 std::string* failedFile = nullptr);
-int LoadSigningKey(const std::string& path, SigningKey& key);
-int LoadPublicKey(const std::string& path, PublicKey& key);
+KeyFileResult WriteKeyPair(const std::string& path, PublicKey* publicKey = nullptr,
+                           std::string* failedFile = nullptr);
+KeyFileResult LoadSigningKey(const std::string& path, SigningKey& key);
+KeyFileResult LoadPublicKey(const std::string& path, PublicKey& key);
 
 } // namespace zav::record

@@ -67,9 +67,9 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     std::unique_ptr<OutputBatch> own; // the bitmaps, when the observer does not take them
     unsigned ownSheets = 0;
     unsigned written = 0;
-    int failure = kRenderOk;
+    RenderResult failure = kRenderOk;
 
-    bool Fail(int result) {
+    bool Fail(RenderResult result) {
         if (failure == kRenderOk)
             failure = result;
         return false;
@@ -121,14 +121,14 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
         return true;
     }
 
-    int Result() const {
+    RenderResult Result() const {
         if (failure != kRenderOk)
             return failure;
         return printer.OutOfMemory() ? kRenderNoMemoryForStream : kRenderOk;
     }
 
-    int Render(const char* capturePath, SheetObserver* sheetObserver, const char* readFrom,
-               bool last) {
+    RenderResult Render(const char* capturePath, SheetObserver* sheetObserver, const char* readFrom,
+                        bool last) {
         path = capturePath;
         observer = sheetObserver;
         written = 0;
@@ -188,8 +188,8 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             own->Keep(keep);
         own->Keep(path);
     }
-    int End() {
-        int result = Result();
+    RenderResult End() {
+        RenderResult result = Result();
         if (result == kRenderOk && !own->Commit()) {
             error = own->Error();
             result = kRenderCannotCreate;
@@ -201,7 +201,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
     }
 
     // The end of the capture: what is left goes to the last file's bitmaps.
-    int Finish(SheetObserver* sheetObserver) {
+    RenderResult Finish(SheetObserver* sheetObserver) {
         observer = sheetObserver;
         failure = kRenderOk;
         error = {};
@@ -220,14 +220,14 @@ CaptureRenderer::~CaptureRenderer() = default;
 namespace {
 
 // The basic model's one bitmap, handed to the observer as sheet 1.
-int RenderBasic(const char* path, SheetObserver* observer, const char* readFrom,
-                SystemError& error) {
+RenderResult RenderBasic(const char* path, SheetObserver* observer, const char* readFrom,
+                         SystemError& error) {
     char bitmap[kPathBufferSize];
     if (!SheetBitmapName(path, 1, bitmap))
         return kRenderPathTooLong;
     OutputFile* given = observer ? observer->SheetFile(1, bitmap) : nullptr;
     BlockOutput* copy = observer ? observer->CopyOfSheet(1) : nullptr;
-    int result = kRenderOk;
+    RenderResult result = kRenderOk;
     if (given) {
         if (IsSameFile(path, bitmap))
             return kRenderNameClash;
@@ -250,11 +250,12 @@ void CaptureRenderer::Keep(std::string path) {
     keep_ = std::move(path);
 }
 
-int CaptureRenderer::Render(const char* path, SheetObserver* observer, const char* readFrom) {
+RenderResult CaptureRenderer::Render(const char* path, SheetObserver* observer,
+                                     const char* readFrom) {
     sheets_ = 0;
     error_ = {};
     if (model_ == PrinterModel::Basic) {
-        const int result = RenderBasic(path, observer, readFrom, error_);
+        const RenderResult result = RenderBasic(path, observer, readFrom, error_);
         sheets_ = result == kRenderOk ? 1 : 0;
         return result;
     }
@@ -268,7 +269,7 @@ int CaptureRenderer::Render(const char* path, SheetObserver* observer, const cha
             epson9_.reset();
             return kRenderNoMemoryForStream;
         }
-        const int result = epson9_->Render(path, observer, readFrom, !continuing_);
+        const RenderResult result = epson9_->Render(path, observer, readFrom, !continuing_);
         sheets_ = epson9_->written;
         error_ = epson9_->error;
         return result;
@@ -279,12 +280,12 @@ int CaptureRenderer::Render(const char* path, SheetObserver* observer, const cha
     }
 }
 
-int CaptureRenderer::Finish(SheetObserver* observer) {
+RenderResult CaptureRenderer::Finish(SheetObserver* observer) {
     if (!epson9_ || !continuing_)
         return kRenderOk;
     const unsigned before = epson9_->written;
     try {
-        const int result = epson9_->Finish(observer);
+        const RenderResult result = epson9_->Finish(observer);
         sheets_ += epson9_->written - before;
         error_ = epson9_->error;
         return result;

@@ -77,7 +77,8 @@ class CaptureRenderer {
     // output files they take their names only when all are whole; on failure
     // none does and earlier files of those names stay. A capture file that
     // prints nothing gives one blank sheet in the Epson 9-pin model.
-    int Render(const char* path, SheetObserver* observer = nullptr, const char* readFrom = nullptr);
+    RenderResult Render(const char* path, SheetObserver* observer = nullptr,
+                        const char* readFrom = nullptr);
     // The number of page bitmaps the last Render (and Finish) wrote.
     unsigned Sheets() const { return sheets_; }
     // The system's reason for the last failure of Render or Finish, when it
@@ -86,7 +87,7 @@ class CaptureRenderer {
     // With `continuing`, after the capture's last file: a sheet that is not
     // written yet (what a line printed across the last sheet's end put on
     // the next) goes to the last file's bitmaps, counted in Sheets().
-    int Finish(SheetObserver* observer = nullptr);
+    RenderResult Finish(SheetObserver* observer = nullptr);
 
   private:
     struct Epson9;

@@ -376,7 +376,7 @@ PageGeometry MeasurePage(std::span<const std::uint8_t> capture) {
     return measure.Geometry();
 }
 
-int CheckPage(const PageGeometry& page) {
+RenderResult CheckPage(const PageGeometry& page) {
     if (page.streamBytes == 0)
         return kRenderCannotRead;
     // biHeight is a signed 32-bit count and bfSize an unsigned 32-bit size.
@@ -394,9 +394,9 @@ bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidt
     return SplitPrinterItems(capture, printer);
 }
 
-int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
-                    BlockOutput& out) {
-    if (const int check = CheckPage(page); check != kRenderOk)
+RenderResult WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
+                             BlockOutput& out) {
+    if (const RenderResult check = CheckPage(page); check != kRenderOk)
         return check;
     const auto rows = static_cast<std::uint32_t>(page.rows);
     const std::size_t bandBytes = BandBytesFor(page.rasterWidth);
@@ -414,8 +414,8 @@ int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& p
     return written ? kRenderOk : kRenderCannotCreate;
 }
 
-int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
-                        PageGeometry* geometry) {
+RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                                 PageGeometry* geometry) {
     FileBytes capture;
     {
         UniqueFile in = OpenFile(path, "rb");
@@ -434,18 +434,18 @@ int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
     const PageGeometry page = MeasurePage(bytes);
     if (geometry)
         *geometry = page;
-    if (const int check = CheckPage(page); check != kRenderOk)
+    if (const RenderResult check = CheckPage(page); check != kRenderOk)
         return check; // nothing written
     FileBlockOutput out(bitmap);
     CopyingBlockOutput copying(out, copy ? *copy : out);
-    const int result =
+    const RenderResult result =
         WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
     if (result == kRenderOk && !bitmap.Close())
         return kRenderCannotCreate;
     return result;
 }
 
-int RenderCaptureFile(const char* path, BlockOutput* copy, SystemError* error) {
+RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, SystemError* error) {
     char bitmapPath[kPathBufferSize];
     if (!ReplaceExtension(path, "bmp", bitmapPath))
         return kRenderPathTooLong;
@@ -453,7 +453,7 @@ int RenderCaptureFile(const char* path, BlockOutput* copy, SystemError* error) {
     if (IsSameFile(path, bitmapPath))
         return kRenderNameClash;
     OutputFile bitmap(bitmapPath);
-    int result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
+    RenderResult result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
     if (result == kRenderCannotOpen && error)
         *error = LastErrnoError();
     if (result == kRenderOk && !bitmap.Commit({path}))

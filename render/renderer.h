@@ -46,12 +46,13 @@ enum RenderResult : int {
 // file too (at the same offsets), so that a caller can use the page without
 // reading it back; only a kRenderOk result makes the copy a whole bitmap
 // file, and what the copy does with a block never fails the bitmap.
-int RenderCaptureFile(const char* path, BlockOutput* copy = nullptr, SystemError* error = nullptr);
+RenderResult RenderCaptureFile(const char* path, BlockOutput* copy = nullptr,
+                               SystemError* error = nullptr);
 // Renders the capture file at `path` into `bitmap`, which the caller puts in
 // place (or abandons). `copy` (may be null) as above; `page` (may be null)
 // receives the page's size, also when nothing was printed on it.
-int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
-                        PageGeometry* page);
+RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                                 PageGeometry* page);
 
 // Plain-words text of a RenderResult, for messages to the user.
 const char* RenderResultText(int result);
@@ -118,7 +119,7 @@ PageGeometry MeasurePage(std::span<const std::uint8_t> capture);
 // kRenderOk when the page can be drawn into a bitmap file, kRenderCannotRead
 // when there is nothing to print, kRenderPageTooLong when its height or its
 // size do not fit the 32-bit fields of the bitmap header.
-int CheckPage(const PageGeometry& page);
+RenderResult CheckPage(const PageGeometry& page);
 
 // Receives the raster rows of a page, top row first, RowBytes() bytes each.
 // Returning false stops the rendering.
@@ -146,7 +147,7 @@ bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidt
 // draws it and writes its bitmap file to `out`. Returns kRenderOk,
 // kRenderNoMemoryForStream when the band and the row buffer cannot be had, or
 // kRenderCannotCreate when `out` fails.
-int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
-                    BlockOutput& out);
+RenderResult WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
+                             BlockOutput& out);
 
 } // namespace zav

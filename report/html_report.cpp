@@ -303,8 +303,8 @@ ZAV_TAG_EMITTER(HtmlP, "P")
 
 #undef ZAV_TAG_EMITTER
 
-int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<ReportPage>& pages,
-                    bool singleFile) {
+ReportResult WriteHtmlReport(OutputFile& out, const char* basePath,
+                             const std::vector<ReportPage>& pages, bool singleFile) {
     const std::string_view base = basePath ? basePath : "";
     const auto pageCount = static_cast<unsigned>(pages.size());
     if (base.size() + LongestSuffix(pageCount, singleFile) + 1 > kPathBufferSize)
@@ -344,22 +344,22 @@ int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<Rep
     return out.Close() && written ? kReportOk : kReportCannotWrite;
 }
 
-int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
+ReportResult WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
     OutputFile out(std::string(basePath ? basePath : "") + ".html");
-    const int result =
+    const ReportResult result =
         WriteHtmlReport(out, basePath, std::vector<ReportPage>(pageCount), singleFile);
     if (result != kReportOk)
         return result;
     return out.Commit() ? kReportOk : kReportCannotWrite;
 }
 
-int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps,
-                    bool singleFile) {
+ReportResult WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps,
+                             bool singleFile) {
     std::vector<ReportPage> pages(bitmaps.size());
     for (std::size_t i = 0; i < bitmaps.size(); ++i)
         pages[i].bitmap = bitmaps[i];
     OutputFile out(std::string(basePath ? basePath : "") + ".html");
-    const int result = WriteHtmlReport(out, basePath, pages, singleFile);
+    const ReportResult result = WriteHtmlReport(out, basePath, pages, singleFile);
     if (result != kReportOk)
         return result;
     return out.Commit() ? kReportOk : kReportCannotWrite;

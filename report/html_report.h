@@ -46,17 +46,18 @@ struct ReportPage {
 // into numbered pages. Returns kReportOk or a failure code. One report at a
 // time: the report text buffer is shared by the whole module, and a second
 // caller waits until the first report is written.
-int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<ReportPage>& pages,
-                    bool singleFile);
+ReportResult WriteHtmlReport(OutputFile& out, const char* basePath,
+                             const std::vector<ReportPage>& pages, bool singleFile);
 // Writes base path + ".html" for `pageCount` pages that all have their
 // bitmap; an earlier report stays whole until the new one is.
-int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
+ReportResult WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
 // The same for the page bitmaps `bitmaps` (paths in the report's folder, in
 // page order), as the Epson 9-pin model writes them, one or more for each
 // capture file. A bitmap whose header states its pitch is shown at its size
 // on paper (width and height in inches), and a report of the Epson 9-pin
 // model's sheets names the model in its head.
-int WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps, bool singleFile);
+ReportResult WriteHtmlReport(const char* basePath, const std::vector<std::string>& bitmaps,
+                             bool singleFile);
 
 // Plain-words text of a ReportResult, for messages to the user.
 const char* ReportResultText(int result);

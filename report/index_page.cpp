@@ -164,7 +164,8 @@ std::string IndexRow(const IndexEntry& entry) {
     return row;
 }
 
-int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
+IndexResult AddToIndexPage(const std::string& folder, const IndexEntry& entry,
+                           std::string* movedAside) {
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
     NameClaim claim;

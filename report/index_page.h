@@ -37,8 +37,8 @@ enum IndexResult : int {
 // one); a row of the same capture name is replaced. A file of that name that
 // holds no rows of ours is not overwritten: it is first renamed to
 // index-previous.html (or -2, -3, ...), whose name goes to `movedAside`.
-int AddToIndexPage(const std::string& folder, const IndexEntry& entry,
-                   std::string* movedAside = nullptr);
+IndexResult AddToIndexPage(const std::string& folder, const IndexEntry& entry,
+                           std::string* movedAside = nullptr);
 
 // True for the names of the index page and of the pages moved aside for it
 // (index-previous.html, index-previous-2.html, ...): files of the folder

@@ -147,11 +147,11 @@ struct PrintoutPdf::Work {
     std::size_t nextToWrite = 0;
     bool writing = false; // a thread is writing pages out
     bool closing = false;
-    int result = kPdfOk;
+    PdfResult result = kPdfOk;
     std::string failed;
     std::vector<std::thread> workers;
 
-    void Fail(int code, const std::string& file) {
+    void Fail(PdfResult code, const std::string& file) {
         std::lock_guard<std::mutex> lock(mutex);
         if (result == kPdfOk) {
             result = code;
@@ -340,13 +340,13 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
     }
 }
 
-int PrintoutPdf::Finish(std::string* failedFile, SystemError* error) {
+PdfResult PrintoutPdf::Finish(std::string* failedFile, SystemError* error) {
     Work& w = *work_;
     std::string unused;
     std::string& failed = failedFile ? *failedFile : unused;
     if (w.finished)
         return kPdfCannotWrite; // finished before
-    int result = kPdfOk;
+    PdfResult result = kPdfOk;
     try {
         w.Stop();
         w.finished = true;
@@ -396,8 +396,8 @@ int PrintoutPdf::Finish(std::string* failedFile, SystemError* error) {
     return result;
 }
 
-int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                     const PrintoutPdfOptions& options, std::string* failedFile) {
+PdfResult WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
+                           const PrintoutPdfOptions& options, std::string* failedFile) {
     if (failedFile)
         failedFile->clear();
     if (bitmaps.empty())

@@ -81,7 +81,7 @@ class PrintoutPdf {
     void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {});
     // A PdfResult, as WritePrintoutPdf gives it; call once. `error` (may be
     // null) receives the system's reason of a failed write.
-    int Finish(std::string* failedFile = nullptr, SystemError* error = nullptr);
+    PdfResult Finish(std::string* failedFile = nullptr, SystemError* error = nullptr);
 
   private:
     struct Work;
@@ -92,7 +92,7 @@ class PrintoutPdf {
 // existing PDF of that name is replaced only by a whole new one. The title
 // names the PDF's file name without its extension. On failure `*failedFile`
 // (may be null) receives the file at fault.
-int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                     const PrintoutPdfOptions& options, std::string* failedFile = nullptr);
+PdfResult WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
+                           const PrintoutPdfOptions& options, std::string* failedFile = nullptr);
 
 } // namespace zav
