@@ -9,7 +9,8 @@
 //     band and hands each finished row, top row first, to a RowSink;
 //  3. BottomUpBitmap (page_bitmap.h) is the RowSink that puts every row at its
 //     final place in the bottom-up bitmap file.
-// Nothing but the page bitmap is written to disk.
+// The same pass that draws the page tells a TextSink (text_sink.h) where each
+// character it draws lies. Nothing but the page bitmap is written to disk.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@
 namespace zav {
 
 class BlockOutput;
+class TextSink;
 
 // Results of RenderCaptureFile.
 enum RenderResult : int {
@@ -44,6 +46,15 @@ int RenderCaptureFile(const char* path);
 // Only a kRenderOk result makes the copy a whole bitmap file; what the copy
 // does with a block never fails the bitmap.
 int RenderCaptureFile(const char* path, BlockOutput& copy);
+// Either, or both (each may be null); `text` is told the page's characters
+// as they are drawn. What it received stands for the page only when the
+// result is kRenderOk.
+int RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text);
+
+// The characters of the capture file at `path` without drawing the page:
+// what rendering it would tell `text`. Returns kRenderOk, kRenderCannotOpen,
+// kRenderNoMemory or kRenderCannotRead.
+int ReadCaptureText(const char* path, TextSink& text);
 
 // Plain-words text of a RenderResult, for messages to the user.
 const char* RenderResultText(int result);
@@ -130,15 +141,19 @@ inline std::size_t BandBytesFor(std::uint32_t rasterWidth) {
 // BandBytesFor(rasterWidth) bytes, all zero) and hands every row to `rows` as
 // the paper moves it past the head. Bit images are drawn eight columns at a
 // time. Dots still in the band when the data ends never reach the page.
-// Returns false when `rows` refused a row.
+// Returns false when `rows` refused a row. `text` (may be null) is told every
+// text line as it is drawn.
 bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidth,
-                 std::span<std::uint8_t> band, RowSink& rows);
+                 std::span<std::uint8_t> band, RowSink& rows, TextSink* text = nullptr);
+
+// The text lines of a capture as RenderBands tells them, without drawing.
+void ReadPageText(std::span<const std::uint8_t> capture, TextSink& text);
 
 // The whole renderer on bytes in memory for a page that CheckPage accepted:
 // draws it and writes its bitmap file to `out`. Returns kRenderOk,
 // kRenderNoMemoryForStream when the band and the row buffer cannot be had, or
 // kRenderCannotCreate when `out` fails.
 int WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
-                    BlockOutput& out);
+                    BlockOutput& out, TextSink* text = nullptr);
 
 } // namespace zav

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/utf8.h"
+
 namespace zav {
 
 namespace {
@@ -46,43 +48,8 @@ std::string Number(double value) {
 
 void AppendUtf16(std::string& hex, std::uint32_t unit) {
     char four[5];
-    std::snprintf(four, sizeof four, "%04X", static_cast<unsigned>(unit));
+    std::snprintf(four, sizeof four, "%04X", static_cast<unsigned>(unit & 0xFFFFu));
     hex += four;
-}
-
-// Decodes one UTF-8 sequence at `i`; U+FFFD and one byte for anything else.
-std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b = byte(i);
-    std::size_t length = 0;
-    std::uint32_t cp = 0, min = 0;
-    if (b < 0x80) {
-        ++i;
-        return b;
-    } else if ((b & 0xE0) == 0xC0) {
-        length = 2, cp = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-        length = 3, cp = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-        length = 4, cp = b & 0x07, min = 0x10000;
-    }
-    if (length == 0 || i + length > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = cp << 6 | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += length;
-    return cp;
 }
 
 } // namespace
