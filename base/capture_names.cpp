@@ -35,7 +35,7 @@ bool BelongsTo(std::string_view file, std::string_view name) {
     if (!StartsWith(file, name))
         return false;
     std::string_view rest = file.substr(name.size());
-    for (std::string_view own : {".html", ".pdf"}) {
+    for (std::string_view own : {".html", ".pdf", ".txt"}) {
         if (SameName(rest, own))
             return true;
     }
@@ -122,7 +122,8 @@ bool CaptureNames::WouldBeWritten(const char* path, std::string_view capturePath
 }
 
 bool CaptureNames::IsReportFile(const char* path) const {
-    return IsSameFile(path, Report().c_str()) || IsSameFile(path, Pdf().c_str());
+    return IsSameFile(path, Report().c_str()) || IsSameFile(path, Pdf().c_str()) ||
+           IsSameFile(path, Text().c_str());
 }
 
 bool CaptureNames::RecordingExists() const {

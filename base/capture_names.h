@@ -4,7 +4,7 @@
 //   base.cpt        the capture file in single-file mode
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
 //   X.bmp           the page bitmap of capture file X.cpt
-//   base.html       the report; base.pdf its printable copy
+//   base.html       the report; base.pdf its printable copy; base.txt its text
 // No other code composes these names. The same-file checks that keep a raw
 // recording from being replaced by one of them live here too.
 #pragma once
@@ -52,6 +52,7 @@ class CaptureNames {
     std::string PageCapture(unsigned page) const;
     std::string Report() const { return base_ + ".html"; }
     std::string Pdf() const { return base_ + ".pdf"; }
+    std::string Text() const { return base_ + ".txt"; }
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 
@@ -62,12 +63,12 @@ class CaptureNames {
     // True when `path` names one of the files that making the capture file
     // `capturePath` writes: the capture file itself or its bitmap.
     static bool WouldBeWritten(const char* path, std::string_view capturePath);
-    // True when `path` names the report or its printable copy.
+    // True when `path` names the report, its printable copy or its text.
     bool IsReportFile(const char* path) const;
 
     // The existing files of this base: the recording, the single capture
-    // file, page capture files of any number, their bitmaps, the report and
-    // its printable copy. The recording comes first when it exists.
+    // file, page capture files of any number, their bitmaps, the report, its
+    // printable copy and its text. The recording comes first when it exists.
     std::vector<std::string> Existing() const;
     bool AnyExists() const { return !Existing().empty(); }
     // True when a recording (base.tmp) lies there, kept from an earlier session.

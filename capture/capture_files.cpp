@@ -274,6 +274,8 @@ const char* FinishResultText(int result) {
         return "the report could not be written";
     case kFinishPdfFailed:
         return "the PDF could not be written";
+    case kFinishTextFailed:
+        return "the text file could not be written";
     default:
         return "unknown capture result";
     }

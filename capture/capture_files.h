@@ -26,7 +26,8 @@ enum FinishResult : int {
     kFinishCannotStoreSingle = -7,         // single-file mode: the capture file cannot be made
     kFinishRawIsOutput = -8,  // the raw recording would be overwritten by an output file
     kFinishReportFailed = -9, // everything but the report was made
-    kFinishPdfFailed = -10    // everything but the PDF asked for was made
+    kFinishPdfFailed = -10,   // everything but the PDF asked for was made
+    kFinishTextFailed = -11   // everything but the text file was made
 };
 
 // Called with the path of each capture file as soon as it is complete.
@@ -59,6 +60,9 @@ struct FinishOptions {
     // rendering and finished after the report.
     bool pdf = false;
     PdfPaper paper = PdfPaper::A4;
+    // Also write base path + ".txt", the printout's words, taken from the
+    // rendering (so only when the capture files are rendered here).
+    bool text = true;
 };
 
 struct FinishOutcome {
@@ -68,8 +72,11 @@ struct FinishOutcome {
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"
     bool pdfWritten = false;
-    int pdfResult = 0;      // a PdfResult, when a PDF was asked for
-    std::string pdfPath;    // base path + ".pdf", when one was asked for
+    int pdfResult = 0;   // a PdfResult, when a PDF was asked for
+    std::string pdfPath; // base path + ".pdf", when one was asked for
+    bool textWritten = false;
+    int textResult = 0;     // a TextFileResult, when a text file was asked for
+    std::string textPath;   // base path + ".txt", when one was asked for
     std::string failedFile; // the file that could not be made or read, on failure
 };
 
@@ -86,11 +93,16 @@ struct FinishOutcome {
 // raw recording whatever keepRaw says, writes the report for the pages that
 // were complete, and returns the failure. `outcome` may be null.
 //
+// With `text`, the words of each page are taken as it is drawn, and the text
+// file is written after the report (for the pages that were complete; an
+// empty file when there is none); one that cannot be written gives
+// kFinishTextFailed when nothing else failed.
+//
 // With `pdf`, each page bitmap goes into the PDF as soon as it is rendered
-// (on a thread of its own), and the PDF is finished after the report (for the
-// pages that were complete; none when there is no page). A PDF that cannot be
-// written leaves no PDF of that name behind and gives kFinishPdfFailed when
-// nothing else failed.
+// (on a thread of its own), with its words over it, and the PDF is finished
+// after the report (for the pages that were complete; none when there is no
+// page). A PDF that cannot be written leaves no PDF of that name behind and
+// gives kFinishPdfFailed when nothing else failed.
 int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
                   FinishOutcome* outcome);
 

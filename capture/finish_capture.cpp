@@ -3,9 +3,11 @@
 #include "base/capture_names.h"
 #include "base/stdio_file.h"
 #include "render/page_bitmap.h"
+#include "render/page_text.h"
 #include "render/renderer.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
+#include "report/printout_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace zav {
@@ -23,7 +26,9 @@ namespace {
 struct Collector {
     const FinishOptions* options;
     FinishOutcome* outcome;
-    PrintoutPdf* pdf; // null without a PDF
+    PrintoutPdf* pdf;  // null without a PDF
+    std::string* text; // the text file's words; null without one
+    PageText page;     // the words of the page being rendered
 };
 
 // The bytes of a page bitmap as the renderer writes them, for the PDF, up to
@@ -59,19 +64,28 @@ void OnCaptureFile(const char* path, void* context) {
     const FinishOptions& options = *collect->options;
     collect->outcome->captureFiles.emplace_back(path);
     PageCopy copy;
-    bool copied = false;
+    PageText& text = collect->page; // its room is kept from page to page
+    text.Clear();
+    bool rendered = false;
     if (options.onCaptureFile) {
         options.onCaptureFile(path, options.context);
     } else {
-        const int result = collect->pdf ? RenderCaptureFile(path, copy) : RenderCaptureFile(path);
-        copied = result == kRenderOk;
+        const bool words = collect->text || collect->pdf;
+        const int result =
+            RenderCaptureFile(path, collect->pdf ? &copy : nullptr, words ? &text : nullptr);
+        rendered = result == kRenderOk;
+        if (!rendered)
+            text.Clear();
         if (options.onPageRendered)
             options.onPageRendered(path, result, options.context);
     }
+    if (collect->text)
+        AppendTextPage(*collect->text, text, collect->outcome->captureFiles.size() == 1);
     // The PDF takes the page while the next one is split and rendered.
     char bitmap[kPathBufferSize];
     if (collect->pdf && ReplaceExtension(path, "bmp", bitmap))
-        collect->pdf->Add(bitmap, copied ? copy.Take() : std::vector<std::uint8_t>{});
+        collect->pdf->Add(bitmap, rendered ? copy.Take() : std::vector<std::uint8_t>{},
+                          std::exchange(text, PageText{}));
 }
 
 // Size of the recording; false when there is no recording file to read.
@@ -140,6 +154,9 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     out.reportPath = names.Report();
     if (options.pdf)
         out.pdfPath = names.Pdf();
+    const bool text = options.text && !options.onCaptureFile;
+    if (text)
+        out.textPath = names.Text();
     if (names.IsReportFile(rawPath)) {
         out.failedFile = rawPath;
         return kFinishRawIsOutput;
@@ -153,7 +170,8 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
         pdfOptions.keep = {rawPath};
         pdf = std::make_unique<PrintoutPdf>(out.pdfPath, std::move(pdfOptions));
     }
-    Collector collect{&options, &out, pdf.get()};
+    std::string words;
+    Collector collect{&options, &out, pdf.get(), text ? &words : nullptr, {}};
     int result = kFinishOk;
     if (options.singleFile) {
         result = FinishSingleFile(rawPath, names, options, collect);
@@ -176,6 +194,14 @@ int FinishCapture(const char* rawPath, const char* basePath, const FinishOptions
     out.reportWritten = out.reportResult == kReportOk;
     if (result == kFinishOk && !out.reportWritten)
         result = kFinishReportFailed;
+    if (text) {
+        out.textResult = WriteTextFile(out.textPath, words, {rawPath});
+        out.textWritten = out.textResult == kTextOk;
+        if (!out.textWritten && out.failedFile.empty())
+            out.failedFile = out.textPath;
+        if (result == kFinishOk && !out.textWritten)
+            result = kFinishTextFailed;
+    }
     if (options.pdf && out.pageCount == 0) {
         out.pdfResult = kPdfNoPages; // an empty recording: nothing to show
     } else if (pdf) {

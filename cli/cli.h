@@ -24,6 +24,8 @@ int RunFinish(int argc, char** argv);
 extern const CommandInfo kFinishCommand;
 // Says what became of the PDF of a finished capture, when one was asked for.
 void TellPdf(const FinishOutcome& outcome);
+// Says what became of the text file of a finished capture.
+void TellText(const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.
@@ -32,6 +34,13 @@ extern const CommandInfo kCaptureCommand;
 // zavprint view [--folder DIR] [--name NAME]: opens the report in the browser.
 int RunView(int argc, char** argv);
 extern const CommandInfo kViewCommand;
+
+// zavprint text FILE...: the words of each capture file on standard output.
+int RunText(int argc, char** argv);
+extern const CommandInfo kTextCommand;
+// zavprint search WORD... [--folder DIR]: the captures whose text holds every word.
+int RunSearch(int argc, char** argv);
+extern const CommandInfo kSearchCommand;
 
 // zavprint --version: the version and the system's name (distribution,
 // kernel release, machine).

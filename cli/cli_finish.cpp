@@ -7,6 +7,7 @@
 #include "render/renderer.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
+#include "report/printout_text.h"
 
 namespace zav::cli {
 
@@ -44,7 +45,22 @@ void TellPdf(const FinishOutcome& outcome) {
                      outcome.failedFile.c_str());
 }
 
-enum FinishOption { kFinishFolder, kFinishName, kFinishSingleFile, kFinishPdf, kFinishPaper };
+void TellText(const FinishOutcome& outcome) {
+    if (outcome.textWritten)
+        std::printf("text: %s\n", outcome.textPath.c_str());
+    else if (!outcome.textPath.empty())
+        std::fprintf(stderr, "%s: not written: %s\n", outcome.textPath.c_str(),
+                     TextFileResultText(outcome.textResult));
+}
+
+enum FinishOption {
+    kFinishFolder,
+    kFinishName,
+    kFinishSingleFile,
+    kFinishPdf,
+    kFinishPaper,
+    kFinishNoText
+};
 constexpr OptionInfo kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
     {kFinishName, "name", "NAME", "the name the files are made from (required)"},
@@ -52,14 +68,16 @@ constexpr OptionInfo kFinishOptions[] = {
     {kFinishPdf, "pdf", nullptr,
      "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
+    {kFinishNoText, "no-text", nullptr, "no text file DIR/NAME.txt"},
 };
 
 const CommandInfo kFinishCommand{
     .name = "finish",
     .synopsis = "finish RAW --name=NAME [OPTION]...",
-    .summary = "Turns a raw recording of a printout into capture files, page bitmaps\n"
-               "and the report DIR/NAME.html: one page per form feed (DIR/NAME001.cpt,\n"
-               "...), or DIR/NAME.cpt with --single-file. RAW itself is never changed\n"
+    .summary = "Turns a raw recording of a printout into capture files, page bitmaps,\n"
+               "the report DIR/NAME.html and its words DIR/NAME.txt: one page per form\n"
+               "feed (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file. RAW itself is "
+               "never changed\n"
                "or deleted, except DIR/NAME.tmp: the recording a capture session NAME\n"
                "kept when it could not finish becomes the capture files as the session\n"
                "would have made them. Exit status 1 when anything could not be made.",
@@ -93,6 +111,9 @@ int RunFinish(int argc, char** argv) {
             if (!ParsePdfPaper(option.value, options.paper))
                 return UsageError(kFinishCommand, "--paper is a4 or letter");
             break;
+        case kFinishNoText:
+            options.text = false;
+            break;
         }
     }
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
@@ -122,8 +143,10 @@ int RunFinish(int argc, char** argv) {
              result != kFinishPathTooLong)
         std::fprintf(stderr, "%s: %s\n", outcome.reportPath.c_str(),
                      ReportResultText(outcome.reportResult));
+    TellText(outcome);
     TellPdf(outcome);
-    if (result != kFinishOk && result != kFinishReportFailed && result != kFinishPdfFailed) {
+    if (result != kFinishOk && result != kFinishReportFailed && result != kFinishPdfFailed &&
+        result != kFinishTextFailed) {
         std::fprintf(stderr, "zavprint finish: %s%s%s\n", FinishResultText(result),
                      outcome.failedFile.empty() ? "" : ": ", outcome.failedFile.c_str());
         if (result != kFinishCannotOpenRaw && result != kFinishPathTooLong)

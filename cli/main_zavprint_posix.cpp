@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {&zav::cli::kFinishCommand, zav::cli::RunFinish},
     {&zav::cli::kPortsCommand, zav::cli::RunPorts},
     {&zav::cli::kViewCommand, zav::cli::RunView},
+    {&zav::cli::kTextCommand, zav::cli::RunText},
+    {&zav::cli::kSearchCommand, zav::cli::RunSearch},
 };
 
 const Command* FindCommand(const char* name) {
@@ -43,8 +45,9 @@ void PrintHelp() {
     }
     std::printf("%s zavprint COMMAND --help\n"
                 "Captures what a measuring instrument prints on its \"ZAV Print\" cable\n"
-                "and turns the printout into page bitmaps (1-bit BMP) and an HTML report.\n"
-                "Commands: render (the default), capture, finish, ports, view.\n\n",
+                "and turns the printout into page bitmaps (1-bit BMP), an HTML report and\n"
+                "the text of the printout.\n"
+                "Commands: render (the default), capture, finish, ports, view, text, search.\n\n",
                 lead);
     for (const Command& c : kCommands) {
         zav::cli::PrintCommandSection(*c.info);
@@ -93,7 +96,8 @@ int Dispatch(int argc, char** argv) {
         return 0;
     }
     // Options of rendering may come before the capture files.
-    if (std::strcmp(argv[1], "--pdf") == 0 || std::strncmp(argv[1], "--paper", 7) == 0)
+    if (std::strcmp(argv[1], "--pdf") == 0 || std::strncmp(argv[1], "--paper", 7) == 0 ||
+        std::strcmp(argv[1], "--text") == 0)
         return zav::cli::RunRender(argc - 1, argv + 1);
     // zavprint's own options, or capture files to render.
     zav::cli::ParsedArgs args;

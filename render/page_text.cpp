@@ -13,6 +13,22 @@ namespace {
 // A line wider than this many columns is cut there: no printer's page is.
 constexpr std::size_t kMaxColumns = 1u << 16;
 
+// Appends characters of a line in UTF-8, as ShownChar shows them.
+void AppendLine(std::string& out, std::u32string_view chars) {
+    std::size_t at = out.size();
+    out.resize(at + chars.size());
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        const char32_t c = chars[i];
+        if (c < 0x20 || c >= 0x7F) {
+            out.resize(at); // beyond printable ASCII: one character at a time
+            for (; i < chars.size(); ++i)
+                AppendUtf8(out, ShownChar(chars[i]));
+            return;
+        }
+        out[at++] = static_cast<char>(c);
+    }
+}
+
 } // namespace
 
 void PageText::Run(const TextRun& run) {
@@ -21,9 +37,7 @@ void PageText::Run(const TextRun& run) {
     runs_.push_back({run.row, run.x, run.pitch, run.height,
                      static_cast<std::uint32_t>(chars_.size()),
                      static_cast<std::uint32_t>(run.chars.size())});
-    // A control character would end the line or the page in the plain text.
-    for (const char32_t c : run.chars)
-        chars_.push_back(c < 0x20 || (c >= 0x7F && c < 0xA0) ? char32_t{0xFFFD} : c);
+    chars_.insert(chars_.end(), run.chars.begin(), run.chars.end());
 }
 
 void PageText::Clear() {
@@ -31,9 +45,9 @@ void PageText::Clear() {
     chars_.clear();
 }
 
-std::string PageText::PlainText() const {
+void PageText::AppendPlainText(std::string& out) const {
     if (runs_.empty())
-        return {};
+        return;
     // The column: the pitch that most characters of the page have.
     std::map<std::int32_t, std::uint64_t> perPitch;
     for (const KeptRun& run : runs_)
@@ -51,7 +65,6 @@ std::string PageText::PlainText() const {
     if (!std::is_sorted(order.begin(), order.end(), above))
         std::stable_sort(order.begin(), order.end(), above);
 
-    std::string out;
     std::u32string line;
     for (std::size_t i = 0; i < order.size();) {
         const KeptRun& head = runs_[order[i]];
@@ -60,6 +73,21 @@ std::string PageText::PlainText() const {
         std::size_t end = i;
         while (end < order.size() && runs_[order[end]].row < below)
             ++end;
+        if (end == i + 1) {
+            // One run on the line, the way most lines are printed.
+            const KeptRun& run = runs_[order[i++]];
+            const std::size_t column = static_cast<std::size_t>(std::max(0, run.x) + unit / 2) /
+                                       static_cast<std::size_t>(unit);
+            const std::u32string_view chars(chars_.data() + run.first, run.count);
+            const std::size_t used = chars.find_last_not_of(U' ');
+            if (used == std::u32string_view::npos || column >= kMaxColumns)
+                continue;
+            out.append(column, ' ');
+            AppendLine(out, chars.substr(0, std::min(used + 1, kMaxColumns - column)));
+            out += '\n';
+            continue;
+        }
+        // Several runs make the line, left to right.
         std::stable_sort(
             order.begin() + static_cast<std::ptrdiff_t>(i),
             order.begin() + static_cast<std::ptrdiff_t>(end),
@@ -80,11 +108,9 @@ std::string PageText::PlainText() const {
         const std::size_t used = line.find_last_not_of(U' ');
         if (used == std::u32string::npos)
             continue;
-        for (std::size_t k = 0; k <= used; ++k)
-            AppendUtf8(out, line[k]);
+        AppendLine(out, std::u32string_view(line).substr(0, used + 1));
         out += '\n';
     }
-    return out;
 }
 
 } // namespace zav

@@ -39,8 +39,15 @@ class PageText final : public TextSink {
     // column its dot falls in, counted in the pitch most characters of the
     // page have, and a character never covers one printed before it in the
     // same cell (a blank cell gives way). Trailing spaces are trimmed and
-    // lines with no character are left out; a page without any gives "".
-    std::string PlainText() const;
+    // lines with no character are left out; a page without any gives "". A
+    // control character shows as U+FFFD.
+    std::string PlainText() const {
+        std::string text;
+        AppendPlainText(text);
+        return text;
+    }
+    // The same, appended to `out`.
+    void AppendPlainText(std::string& out) const;
 
   private:
     std::vector<KeptRun> runs_;

@@ -30,6 +30,12 @@ class TextSink {
     virtual void Run(const TextRun& run) = 0;
 };
 
+// A code point as text shows it: a control character, which would end a line
+// or a page, becomes U+FFFD.
+constexpr char32_t ShownChar(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) ? char32_t{0xFFFD} : c;
+}
+
 // What the basic model's font shows for a character code: 20..7E are ASCII;
 // 7F and 80..FF print the hollow box, which stands for no character at all.
 constexpr char32_t BasicModelChar(std::uint8_t code) {

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/stdio_file.h"
+#include "render/page_text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -152,8 +153,14 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
 
 // What one thread needs to turn page bitmaps into PDF images.
 struct PageMaker {
-    PdfImageCompressor compressor;
+    PdfCompressor compressor;
     PageBitmapPixels pixels;
+};
+
+// A page as it goes into the PDF.
+struct MadePage {
+    PdfPageImage image;
+    PdfPageText text;
 };
 
 struct PrintoutPdf::Work {
@@ -173,10 +180,11 @@ struct PrintoutPdf::Work {
         std::size_t index;
         std::string bitmap;
         std::vector<std::uint8_t> bytes; // the bitmap file's, when given
+        PageText text;
     };
-    std::deque<Page> queue;                   // pages to make
-    std::size_t queuedBytes = 0;              // their bitmap bytes
-    std::map<std::size_t, PdfPageImage> made; // pages made, waiting for their turn
+    std::deque<Page> queue;               // pages to make
+    std::size_t queuedBytes = 0;          // their bitmap bytes
+    std::map<std::size_t, MadePage> made; // pages made, waiting for their turn
     std::size_t nextToWrite = 0;
     bool writing = false; // a thread is writing pages out
     bool closing = false;
@@ -226,7 +234,7 @@ struct PrintoutPdf::Work {
     void MakePage(const Page& page, PageMaker& maker) {
         if (Result() != kPdfOk)
             return;
-        PdfPageImage image;
+        MadePage made;
         try {
             const bool read = page.bytes.empty() ? ReadPageBitmap(page.bitmap.c_str(), maker.pixels)
                                                  : ParsePageBitmap(page.bytes, maker.pixels);
@@ -241,7 +249,9 @@ struct PrintoutPdf::Work {
             pixels.stride = bitmap.stride;
             pixels.rows = bitmap.rows.data();
             pixels.setBitIsBlack = bitmap.setBitIsBlack;
-            if (!maker.compressor.Compress(pixels, image)) {
+            if (!maker.compressor.Compress(pixels, made.image) ||
+                !maker.compressor.CompressText(page.text, bitmap.width, bitmap.height,
+                                               options.paper, made.text)) {
                 Fail(kPdfCannotWrite, pdfPath);
                 return;
             }
@@ -250,14 +260,14 @@ struct PrintoutPdf::Work {
             Fail(kPdfCannotWrite, pdfPath);
             return;
         }
-        WriteDue(page.index, std::move(image));
+        WriteDue(page.index, std::move(made));
     }
 
     // Pages go into the file in page order, written by whichever thread
     // finds the next one made.
-    void WriteDue(std::size_t index, PdfPageImage&& image) {
+    void WriteDue(std::size_t index, MadePage&& page) {
         std::unique_lock<std::mutex> lock(mutex);
-        made.emplace(index, std::move(image));
+        made.emplace(index, std::move(page));
         if (writing)
             return; // the writing thread finds it
         writing = true;
@@ -265,11 +275,11 @@ struct PrintoutPdf::Work {
             const auto next = made.find(nextToWrite);
             if (next == made.end())
                 break;
-            const PdfPageImage page = std::move(next->second);
+            const MadePage page = std::move(next->second);
             made.erase(next);
             ++nextToWrite;
             lock.unlock();
-            const bool ok = writer->AddPage(page);
+            const bool ok = writer->AddPage(page.image, &page.text);
             lock.lock();
             if (!ok && result == kPdfOk) {
                 result = kPdfCannotWrite;
@@ -330,7 +340,7 @@ PrintoutPdf::~PrintoutPdf() {
         std::remove(w.workPath.c_str());
 }
 
-void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes) {
+void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes, PageText text) {
     Work& w = *work_;
     if (w.finished || w.Result() != kPdfOk)
         return;
@@ -347,7 +357,7 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
     if (w.workers.empty()) {
         if (!w.inlineMaker)
             w.inlineMaker = std::make_unique<PageMaker>();
-        w.MakePage({index, bitmap, std::move(bytes)}, *w.inlineMaker);
+        w.MakePage({index, bitmap, std::move(bytes), std::move(text)}, *w.inlineMaker);
         return;
     }
     bool wake = false;
@@ -356,7 +366,7 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
         if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
             bytes = {};
         w.queuedBytes += bytes.size();
-        w.queue.push_back({index, bitmap, std::move(bytes)});
+        w.queue.push_back({index, bitmap, std::move(bytes), std::move(text)});
         wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
     }
     if (wake)
@@ -416,14 +426,15 @@ int PrintoutPdf::Finish(std::string* failedFile) {
 }
 
 int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                     const PrintoutPdfOptions& options, std::string* failedFile) {
+                     const PrintoutPdfOptions& options, std::string* failedFile,
+                     const std::vector<PageText>& texts) {
     if (failedFile)
         failedFile->clear();
     if (bitmaps.empty())
         return kPdfNoPages;
     PrintoutPdf pdf(pdfPath, options);
-    for (const std::string& bitmap : bitmaps)
-        pdf.Add(bitmap);
+    for (std::size_t i = 0; i < bitmaps.size(); ++i)
+        pdf.Add(bitmaps[i], {}, i < texts.size() ? texts[i] : PageText{});
     return pdf.Finish(failedFile);
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "render/page_text.h"
 #include "report/pdf_writer.h"
 
 namespace zav {
@@ -68,8 +69,9 @@ class PrintoutPdf {
 
     // The next page: the bitmap must be whole on disk when this is called.
     // `bytes`, when not empty, are the bitmap file's bytes, used instead of
-    // reading it back. After a failure further pages are ignored.
-    void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {});
+    // reading it back; `text` is the page's text, put over it. After a
+    // failure further pages are ignored.
+    void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {}, PageText text = {});
     // A PdfResult, as WritePrintoutPdf gives it; call once.
     int Finish(std::string* failedFile = nullptr);
 
@@ -78,11 +80,13 @@ class PrintoutPdf {
     std::unique_ptr<Work> work_;
 };
 
-// Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order; an
-// existing PDF of that name is replaced only by a whole new one. The title
-// names the PDF's file name without its extension. On failure `*failedFile`
-// (may be null) receives the file at fault.
+// Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order, the
+// text of each from `texts` (by index, when there) over it; an existing PDF
+// of that name is replaced only by a whole new one. The title names the
+// PDF's file name without its extension. On failure `*failedFile` (may be
+// null) receives the file at fault.
 int WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                     const PrintoutPdfOptions& options, std::string* failedFile = nullptr);
+                     const PrintoutPdfOptions& options, std::string* failedFile = nullptr,
+                     const std::vector<PageText>& texts = {});
 
 } // namespace zav

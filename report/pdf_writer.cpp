@@ -2,11 +2,15 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 #include "base/utf8.h"
+#include "render/page_text.h"
+#include "render/text_sink.h"
 
 namespace zav {
 
@@ -32,6 +36,13 @@ constexpr double kEdgeInsetX = kPointsPerDot / 50;
 constexpr double kEdgeInsetY = kPointsPerRow / 50;
 constexpr std::uint64_t kMaxImageBytes = 1ull << 30;
 
+// The invisible text: Courier's characters are 600/1000 of the font size
+// wide; the size makes the font's ascent and descent span the cell's height,
+// and the baseline lies where a viewer's highlight then covers the cell.
+constexpr double kCourierWidth = 0.6;
+constexpr double kFontSizePerRow = 1.25 * kPointsPerRow;
+constexpr double kBaselineInCell = 0.8; // of the cell's height, from its top
+
 // A length in points with up to three decimals, never in a locale's style.
 std::string Number(double value) {
     const long long milli = std::llround(value * 1000.0);
@@ -44,6 +55,33 @@ std::string Number(double value) {
     if (n > 0 && text[n - 1] == '.')
         --n;
     return std::string(text, static_cast<std::size_t>(n));
+}
+
+// The text drawing state of a content stream, so that only what changes is set.
+struct TextState {
+    std::uint32_t block = 0xFFFFFFFF; // font
+    double size = -1;
+    double scaling = -1;
+};
+
+// A run of characters of one block as a PDF string of their low bytes.
+void AppendPdfString(std::string& out, std::u32string_view chars) {
+    out += '(';
+    for (const char32_t c : chars) {
+        const unsigned byte = c & 0xFF;
+        if (byte == '(' || byte == ')' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                                  static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7))};
+            out.append(octal, 4);
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    out += ')';
 }
 
 void AppendUtf16(std::string& hex, std::uint32_t unit) {
@@ -123,6 +161,70 @@ std::string PdfTextString(std::string_view text) {
     return hex;
 }
 
+std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32_t rows,
+                           PdfPaper paper, std::vector<std::uint32_t>& blocks) {
+    blocks.clear();
+    std::string out;
+    if (text.Empty())
+        return out;
+    const PdfPageLayout layout = LayOutPdfPage(dots, rows, paper);
+    const double left = kMarginX;
+    const double top = layout.pageHeight - kMarginY;
+    TextState state;
+    std::u32string chars;
+    for (const PageText::KeptRun& run : text.Runs()) {
+        std::u32string& all = chars;
+        all.clear();
+        for (const char32_t c : text.Chars(run))
+            all += ShownChar(c);
+        // Leading and trailing blanks show nothing: the string starts at the
+        // first character and the columns stay where the dots put them.
+        std::size_t first = 0, end = all.size();
+        while (first < end && all[first] == U' ')
+            ++first;
+        while (end > first && all[end - 1] == U' ')
+            --end;
+        if (first == end || run.pitch <= 0 || run.height <= 0)
+            continue;
+        if (out.empty())
+            out = "BT\n3 Tr\n";
+        const double size = run.height * kFontSizePerRow;
+        const double scaling = 100.0 * run.pitch * kPointsPerDot / (kCourierWidth * size);
+        if (scaling != state.scaling) {
+            out.append(Number(scaling)).append(" Tz\n");
+            state.scaling = scaling;
+        }
+        const double x = left + (run.x + static_cast<double>(first) * run.pitch) * kPointsPerDot;
+        const double y =
+            top - (static_cast<double>(run.row) + kBaselineInCell * run.height) * kPointsPerRow;
+        out.append("1 0 0 1 ").append(Number(x)).append(" ").append(Number(y)).append(" Tm");
+        for (std::size_t i = first; i < end;) {
+            const std::uint32_t block = all[i] >> 8;
+            std::size_t j = i + 1;
+            while (j < end && (all[j] >> 8) == block)
+                ++j;
+            if (block != state.block || size != state.size) {
+                char font[32];
+                std::snprintf(font, sizeof font, " /F%X ", static_cast<unsigned>(block));
+                out.append(font).append(Number(size)).append(" Tf");
+                state.block = block;
+                state.size = size;
+                if (std::find(blocks.begin(), blocks.end(), block) == blocks.end())
+                    blocks.push_back(block);
+            }
+            out += ' ';
+            AppendPdfString(out, std::u32string_view(all).substr(i, j - i));
+            out.append(" Tj");
+            i = j;
+        }
+        out += '\n';
+    }
+    if (!out.empty())
+        out += "ET\n";
+    std::sort(blocks.begin(), blocks.end());
+    return out;
+}
+
 std::string PdfDate(std::int64_t secondsSince1970) {
     using namespace std::chrono;
     const sys_seconds when{seconds{secondsSince1970}};
@@ -165,19 +267,51 @@ void PdfWriter::PutText(std::string_view text) {
     PutBytes(text.data(), text.size());
 }
 
-struct PdfImageCompressor::Deflater {
-    z_stream z{};
-    bool ready = false;
+struct PdfCompressor::Deflater {
+    Deflater(int levelA, int strategyA) : level(levelA), strategy(strategyA) {}
     ~Deflater() {
         if (ready)
             deflateEnd(&z);
     }
+    // Ready for the next stream; false when zlib fails.
+    bool Start() {
+        if (ready)
+            return deflateReset(&z) == Z_OK;
+        ready = deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy) == Z_OK;
+        return ready;
+    }
+
+    z_stream z{};
+    int level;
+    int strategy;
+    bool ready = false;
 };
 
-PdfImageCompressor::PdfImageCompressor() : deflater_(std::make_unique<Deflater>()) {}
-PdfImageCompressor::~PdfImageCompressor() = default;
+PdfCompressor::PdfCompressor()
+    : images_(std::make_unique<Deflater>(1, Z_RLE)),
+      text_(std::make_unique<Deflater>(1, Z_DEFAULT_STRATEGY)) {}
+PdfCompressor::~PdfCompressor() = default;
 
-bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
+bool PdfCompressor::CompressText(const PageText& text, std::uint32_t dots, std::uint32_t rows,
+                                 PdfPaper paper, PdfPageText& out) {
+    out.content.clear();
+    const std::string content = PdfTextContent(text, dots, rows, paper, out.blocks);
+    if (content.empty())
+        return true;
+    z_stream& z = text_->z;
+    if (!text_->Start())
+        return false;
+    out.content.resize(deflateBound(&z, static_cast<uLong>(content.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = static_cast<uInt>(content.size());
+    z.next_out = out.content.data();
+    z.avail_out = static_cast<uInt>(out.content.size());
+    const bool ok = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    out.content.resize(ok ? z.total_out : 0);
+    return ok;
+}
+
+bool PdfCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
     out.width = image.width;
     out.height = image.height;
     out.setBitIsBlack = image.setBitIsBlack;
@@ -192,14 +326,9 @@ bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
         return false;
     const std::size_t total = rowBytes * image.height;
 
-    z_stream& z = deflater_->z;
-    if (!deflater_->ready) {
-        if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
-            return false;
-        deflater_->ready = true;
-    } else if (deflateReset(&z) != Z_OK) {
+    z_stream& z = images_->z;
+    if (!images_->Start())
         return false;
-    }
     out.data.resize(deflateBound(&z, static_cast<uLong>(total)));
     z.next_out = out.data.data();
     z.avail_out = static_cast<uInt>(out.data.size());
@@ -231,13 +360,65 @@ std::uint32_t PdfWriter::ContentObject(const std::string& content) {
     return object;
 }
 
-bool PdfWriter::AddPage(const PdfImage& image) {
-    if (ok_ && !compressor_.Compress(image, image_))
-        ok_ = false;
-    return ok_ && AddPage(image_);
+std::uint32_t PdfWriter::FontObject(std::uint32_t block) {
+    for (const auto& [known, object] : fonts_) {
+        if (known == block)
+            return object;
+    }
+    if (widthsObject_ == 0) {
+        widthsObject_ = NewObject();
+        BeginObject(widthsObject_);
+        Put("[");
+        for (int code = 0; code < 256; ++code)
+            Put(code % 16 == 0 ? "\n600" : " 600");
+        Put("\n]\nendobj\n");
+    }
+    // Code c of the font stands for U+bbc (bb the block); beyond the first
+    // plane as its UTF-16 pair, whose low half a block never wraps.
+    char target[16];
+    if (block < 0x100) {
+        std::snprintf(target, sizeof target, "%04X", static_cast<unsigned>(block << 8));
+    } else {
+        const std::uint32_t v = (block << 8) - 0x10000;
+        std::snprintf(target, sizeof target, "%04X%04X", static_cast<unsigned>(0xD800 + (v >> 10)),
+                      static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+    }
+    const std::string cmap = std::string("/CIDInit /ProcSet findresource begin\n"
+                                         "12 dict begin\n"
+                                         "begincmap\n"
+                                         "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) "
+                                         "/Supplement 0 >> def\n"
+                                         "/CMapName /Adobe-Identity-UCS def\n"
+                                         "/CMapType 2 def\n"
+                                         "1 begincodespacerange\n<00> <FF>\nendcodespacerange\n"
+                                         "1 beginbfrange\n<00> <FF> <") +
+                             target +
+                             ">\nendbfrange\n"
+                             "endcmap\n"
+                             "CMapName currentdict /CMap defineresource pop\n"
+                             "end\n"
+                             "end\n";
+    const std::uint32_t toUnicode = NewObject();
+    BeginObject(toUnicode);
+    Put("<< /Length ", std::to_string(cmap.size()), " >>\nstream\n", cmap, "endstream\nendobj\n");
+    const std::uint32_t font = NewObject();
+    BeginObject(font);
+    Put("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /FirstChar 0 /LastChar 255 /Widths ",
+        std::to_string(widthsObject_), " 0 R /ToUnicode ", std::to_string(toUnicode),
+        " 0 R >>\nendobj\n");
+    fonts_.emplace_back(block, font);
+    return font;
 }
 
-bool PdfWriter::AddPage(const PdfPageImage& image) {
+bool PdfWriter::AddPage(const PdfImage& image, const PageText* text) {
+    if (ok_ && !compressor_.Compress(image, image_))
+        ok_ = false;
+    if (ok_ && text && !compressor_.CompressText(*text, image.width, image.height, paper_, text_))
+        ok_ = false;
+    return ok_ && AddPage(image_, text ? &text_ : nullptr);
+}
+
+bool PdfWriter::AddPage(const PdfPageImage& image, const PdfPageText* text) {
     if (!ok_)
         return false;
     const bool hasImage = image.width > 0 && image.height > 0;
@@ -263,6 +444,22 @@ bool PdfWriter::AddPage(const PdfPageImage& image) {
         content.append(" ").append(Number(layout.imageY)).append(" cm\n/Im0 Do\nQ\n");
     }
     const std::uint32_t contentObject = ContentObject(content);
+    const bool hasText = text && !text->content.empty();
+    std::uint32_t textObject = 0;
+    std::string fonts;
+    if (hasText) {
+        for (const std::uint32_t block : text->blocks) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/F%X ", static_cast<unsigned>(block));
+            fonts.append(name).append(std::to_string(FontObject(block))).append(" 0 R ");
+        }
+        textObject = NewObject();
+        BeginObject(textObject);
+        Put("<< /Length ", std::to_string(text->content.size()),
+            " /Filter /FlateDecode >>\nstream\n");
+        PutBytes(text->content.data(), text->content.size());
+        Put("\nendstream\nendobj\n");
+    }
 
     // The page tree gives the paper's size; a page of another size has its own.
     const Paper paper = PaperOf(paper_);
@@ -274,7 +471,13 @@ bool PdfWriter::AddPage(const PdfPageImage& image) {
     Put("/Resources << ");
     if (hasImage)
         Put("/XObject << /Im0 ", std::to_string(imageObject), " 0 R >> ");
-    Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
+    if (hasText)
+        Put("/Font << ", fonts, ">> ");
+    if (hasText)
+        Put(">> /Contents [", std::to_string(contentObject), " 0 R ", std::to_string(textObject),
+            " 0 R] >>\nendobj\n");
+    else
+        Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
     pages_.push_back(pageObject);
     return ok_;
 }

@@ -185,21 +185,21 @@ TEST_F(CaptureNamesTest, FindsTheFilesOfOneCapture) {
     EXPECT_EQ(names.ReportName(), "run.html");
     EXPECT_FALSE(names.AnyExists());
     for (const char* other :
-         {"run2.cpt", "runner.html", "run01.bmp", "run.txt", "xrun.cpt", "run001.cpt.bak"})
+         {"run2.cpt", "runner.html", "run01.bmp", "run.text", "xrun.cpt", "run001.cpt.bak"})
         Write(Path(other), "x");
     EXPECT_FALSE(names.AnyExists());
-    for (const char* own : {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp"})
+    for (const char* own : {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp", "run.txt"})
         Write(Path(own), "x");
     EXPECT_EQ(names.Existing(),
-              (std::vector<std::string>{Path("run.tmp"), Path("run.pdf"), Path("run001.cpt"),
-                                        Path("run1000.bmp")}));
+              (std::vector<std::string>{Path("run.tmp"), Path("run.pdf"), Path("run.txt"),
+                                        Path("run001.cpt"), Path("run1000.bmp")}));
     EXPECT_TRUE(names.RecordingExists());
 
     // A bare name lives in the current folder.
     const auto here = zavtest::fs::current_path();
     zavtest::fs::current_path(dir_);
     zav::CaptureNames bare("run");
-    EXPECT_EQ(bare.Existing().size(), 4u);
+    EXPECT_EQ(bare.Existing().size(), 5u);
     EXPECT_EQ(bare.Existing().front(), "run.tmp");
     zavtest::fs::current_path(here);
 }
@@ -220,6 +220,8 @@ TEST_F(CaptureNamesTest, RecordingUnderAnOutputName) {
     EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
     Write(Path("run.pdf"), "x");
     EXPECT_TRUE(names.IsReportFile(Path("run.pdf").c_str()));
+    Write(Path("run.txt"), "x");
+    EXPECT_TRUE(names.IsReportFile(Path("run.txt").c_str()));
     EXPECT_FALSE(names.IsReportFile(Path("rec.bin").c_str()));
 }
 

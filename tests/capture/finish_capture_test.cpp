@@ -1,5 +1,7 @@
 #include "capture/capture_files.h"
+#include "printout.h"
 #include "report/pdf_printout.h"
+#include "report/printout_text.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -243,6 +245,55 @@ TEST_F(FinishTest, PdfFollowsTheReportAndNeverTakesTheRecordingsPlace) {
               zav::kFinishOk);
     EXPECT_EQ(outcome_.pdfResult, zav::kPdfNoPages);
     EXPECT_FALSE(exists(Path("empty.pdf")));
+}
+
+TEST_F(FinishTest, TextFileHoldsEveryPagesWordsAndNeverTakesTheRecordingsPlace) {
+    zavtool::PrintoutOptions options;
+    options.seed = 99;
+    std::string printed;
+    const std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(options, &printed);
+    const std::string recording(bytes.begin(), bytes.end());
+    raw_ = Path("run.tmp");
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {}, &outcome_), zav::kFinishOk);
+    EXPECT_TRUE(outcome_.textWritten);
+    EXPECT_EQ(outcome_.textPath, Path("run.txt"));
+    EXPECT_EQ(Read(Path("run.txt")), printed);
+
+    // One file for all pages: one page of text.
+    zav::FinishOptions single;
+    single.singleFile = true;
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("one").c_str(), single, &outcome_),
+              zav::kFinishOk);
+    std::string joined = printed;
+    std::erase(joined, zav::kTextPageBreak);
+    EXPECT_EQ(Read(Path("one.txt")), joined);
+
+    // A recording under the text file's name is refused before anything is made.
+    single.keepRaw = true;
+    Write(Path("two.txt"), recording);
+    EXPECT_EQ(zav::FinishCapture(Path("two.txt").c_str(), Path("two").c_str(), single, &outcome_),
+              zav::kFinishRawIsOutput);
+    EXPECT_EQ(Read(Path("two.txt")), recording);
+    EXPECT_FALSE(exists(Path("two.cpt")));
+
+    // A text file that cannot take its name fails alone and leaves no work file.
+    zavtest::fs::create_directory(Path("three.txt"));
+    Write(raw_, recording);
+    EXPECT_EQ(zav::FinishCapture(raw_.c_str(), Path("three").c_str(), {}, &outcome_),
+              zav::kFinishTextFailed);
+    EXPECT_TRUE(outcome_.reportWritten);
+    EXPECT_EQ(outcome_.failedFile, Path("three.txt"));
+    EXPECT_FALSE(exists(Path("three.txt.part")));
+
+    // Asked for none, none is made.
+    zav::FinishOptions none;
+    none.text = false;
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("four").c_str(), none, &outcome_),
+              zav::kFinishOk);
+    EXPECT_FALSE(exists(Path("four.txt")));
 }
 
 } // namespace
