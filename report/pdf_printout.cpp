@@ -102,10 +102,8 @@ bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
     return ParsePageBitmap({file.data.get(), file.size}, out);
 }
 
-bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) {
-    out.width = out.height = 0;
-    out.stride = 0;
-    out.rows.clear();
+bool ViewPageBitmap(std::span<const std::uint8_t> file, PdfImage& view) {
+    view = PdfImage{};
     const std::uint8_t* b = file.data();
     const std::uint64_t size = file.size();
     if (size < 54 || b[0] != 'B' || b[1] != 'M')
@@ -136,16 +134,32 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
     const auto luma = [&](const std::uint8_t* q) {
         return 114u * q[0] + 587u * q[1] + 299u * q[2];
     };
-    out.setBitIsBlack = luma(b + paletteAt + 4) <= luma(b + paletteAt);
-    out.width = static_cast<std::uint32_t>(width);
-    out.height = rows;
-    out.stride = (static_cast<std::size_t>(width) + 7) / 8;
-    if (out.width == 0 || rows == 0)
+    view.setBitIsBlack = luma(b + paletteAt + 4) <= luma(b + paletteAt);
+    view.width = static_cast<std::uint32_t>(width);
+    view.height = rows;
+    view.stride = static_cast<std::size_t>(fileStride);
+    view.rows = b + pixelsAt;
+    view.bottomUp = height > 0;
+    return true;
+}
+
+bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) {
+    out.width = out.height = 0;
+    out.stride = 0;
+    out.rows.clear();
+    PdfImage view;
+    if (!ViewPageBitmap(file, view))
+        return false;
+    out.setBitIsBlack = view.setBitIsBlack;
+    out.width = view.width;
+    out.height = view.height;
+    out.stride = (static_cast<std::size_t>(view.width) + 7) / 8;
+    if (out.width == 0 || out.height == 0)
         return true;
-    out.rows.resize(out.stride * rows);
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const std::uint32_t fileRow = height > 0 ? rows - 1 - r : r;
-        std::copy_n(b + pixelsAt + fileRow * fileStride, out.stride,
+    out.rows.resize(out.stride * out.height);
+    for (std::uint32_t r = 0; r < out.height; ++r) {
+        const std::uint32_t stored = view.bottomUp ? out.height - 1 - r : r;
+        std::copy_n(view.rows + stored * view.stride, out.stride,
                     out.rows.begin() + static_cast<std::ptrdiff_t>(r * out.stride));
     }
     return true;
@@ -236,21 +250,26 @@ struct PrintoutPdf::Work {
             return;
         MadePage made;
         try {
-            const bool read = page.bytes.empty() ? ReadPageBitmap(page.bitmap.c_str(), maker.pixels)
-                                                 : ParsePageBitmap(page.bytes, maker.pixels);
+            // The bitmap's bytes are compressed where they lie; a bitmap
+            // read back from its file is read whole first.
+            PdfImage pixels;
+            bool read = false;
+            if (!page.bytes.empty()) {
+                read = ViewPageBitmap(page.bytes, pixels);
+            } else if ((read = ReadPageBitmap(page.bitmap.c_str(), maker.pixels))) {
+                const PageBitmapPixels& bitmap = maker.pixels;
+                pixels.width = bitmap.width;
+                pixels.height = bitmap.height;
+                pixels.stride = bitmap.stride;
+                pixels.rows = bitmap.rows.data();
+                pixels.setBitIsBlack = bitmap.setBitIsBlack;
+            }
             if (!read) {
                 Fail(kPdfBadBitmap, page.bitmap);
                 return;
             }
-            const PageBitmapPixels& bitmap = maker.pixels;
-            PdfImage pixels;
-            pixels.width = bitmap.width;
-            pixels.height = bitmap.height;
-            pixels.stride = bitmap.stride;
-            pixels.rows = bitmap.rows.data();
-            pixels.setBitIsBlack = bitmap.setBitIsBlack;
             if (!maker.compressor.Compress(pixels, made.image) ||
-                !maker.compressor.CompressText(page.text, bitmap.width, bitmap.height,
+                !maker.compressor.CompressText(page.text, pixels.width, pixels.height,
                                                options.paper, made.text)) {
                 Fail(kPdfCannotWrite, pdfPath);
                 return;

@@ -43,6 +43,9 @@ struct PageBitmapPixels {
 bool ReadPageBitmap(const char* path, PageBitmapPixels& out);
 // The same for the bytes of such a file.
 bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out);
+// The same checks, the rows left where they lie in `file` (`view` points
+// into it).
+bool ViewPageBitmap(std::span<const std::uint8_t> file, PdfImage& view);
 
 struct PrintoutPdfOptions {
     PdfPaper paper = PdfPaper::A4;

@@ -11,6 +11,7 @@
 #include "base/utf8.h"
 #include "render/page_text.h"
 #include "render/text_sink.h"
+#include "report/page_deflate.h"
 
 namespace zav {
 
@@ -43,18 +44,40 @@ constexpr double kCourierWidth = 0.6;
 constexpr double kFontSizePerRow = 1.25 * kPointsPerRow;
 constexpr double kBaselineInCell = 0.8; // of the cell's height, from its top
 
-// A length in points with up to three decimals, never in a locale's style.
+// A length in thousandths of a point as the PDF writes it: up to three
+// decimals, no trailing zeros, never in a locale's style.
+void AppendMilli(std::string& out, long long milli) {
+    if (milli < 0)
+        out += '-';
+    unsigned long long whole = static_cast<unsigned long long>(milli < 0 ? -milli : milli);
+    char digits[24];
+    int n = 0;
+    unsigned fraction = static_cast<unsigned>(whole % 1000);
+    whole /= 1000;
+    do {
+        digits[n++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    while (n)
+        out += digits[--n];
+    if (fraction) {
+        out += '.';
+        for (unsigned place = 100; fraction; place /= 10) {
+            out += static_cast<char>('0' + fraction / place);
+            fraction %= place;
+        }
+    }
+}
+
+long long Milli(double value) {
+    return std::llround(value * 1000.0);
+}
+
+// A length in points with up to three decimals.
 std::string Number(double value) {
-    const long long milli = std::llround(value * 1000.0);
-    const unsigned long long whole = static_cast<unsigned long long>(milli < 0 ? -milli : milli);
-    char text[40];
-    int n = std::snprintf(text, sizeof text, "%s%llu.%03llu", milli < 0 ? "-" : "", whole / 1000,
-                          whole % 1000);
-    while (n > 0 && text[n - 1] == '0')
-        --n;
-    if (n > 0 && text[n - 1] == '.')
-        --n;
-    return std::string(text, static_cast<std::size_t>(n));
+    std::string text;
+    AppendMilli(text, Milli(value));
+    return text;
 }
 
 // The text drawing state of a content stream, so that only what changes is set.
@@ -171,9 +194,11 @@ std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32
     const double left = kMarginX;
     const double top = layout.pageHeight - kMarginY;
     TextState state;
-    std::u32string chars;
+    // Where the last line began, in thousandths of a point: each line is
+    // placed from there (Td), in whole thousandths, so that nothing drifts.
+    long long lineX = 0, lineY = 0;
+    std::u32string all;
     for (const PageText::KeptRun& run : text.Runs()) {
-        std::u32string& all = chars;
         all.clear();
         for (const char32_t c : text.Chars(run))
             all += ShownChar(c);
@@ -191,13 +216,20 @@ std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32
         const double size = run.height * kFontSizePerRow;
         const double scaling = 100.0 * run.pitch * kPointsPerDot / (kCourierWidth * size);
         if (scaling != state.scaling) {
-            out.append(Number(scaling)).append(" Tz\n");
+            AppendMilli(out, Milli(scaling));
+            out += " Tz\n";
             state.scaling = scaling;
         }
-        const double x = left + (run.x + static_cast<double>(first) * run.pitch) * kPointsPerDot;
-        const double y =
-            top - (static_cast<double>(run.row) + kBaselineInCell * run.height) * kPointsPerRow;
-        out.append("1 0 0 1 ").append(Number(x)).append(" ").append(Number(y)).append(" Tm");
+        const long long x =
+            Milli(left + (run.x + static_cast<double>(first) * run.pitch) * kPointsPerDot);
+        const long long y = Milli(
+            top - (static_cast<double>(run.row) + kBaselineInCell * run.height) * kPointsPerRow);
+        AppendMilli(out, x - lineX);
+        out += ' ';
+        AppendMilli(out, y - lineY);
+        out += " Td";
+        lineX = x;
+        lineY = y;
         for (std::size_t i = first; i < end;) {
             const std::uint32_t block = all[i] >> 8;
             std::size_t j = i + 1;
@@ -206,7 +238,9 @@ std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32
             if (block != state.block || size != state.size) {
                 char font[32];
                 std::snprintf(font, sizeof font, " /F%X ", static_cast<unsigned>(block));
-                out.append(font).append(Number(size)).append(" Tf");
+                out += font;
+                AppendMilli(out, Milli(size));
+                out += " Tf";
                 state.block = block;
                 state.size = size;
                 if (std::find(blocks.begin(), blocks.end(), block) == blocks.end())
@@ -214,7 +248,7 @@ std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32
             }
             out += ' ';
             AppendPdfString(out, std::u32string_view(all).substr(i, j - i));
-            out.append(" Tj");
+            out += " Tj";
             i = j;
         }
         out += '\n';
@@ -277,7 +311,7 @@ struct PdfCompressor::Deflater {
     bool Start() {
         if (ready)
             return deflateReset(&z) == Z_OK;
-        ready = deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy) == Z_OK;
+        ready = deflateInit2(&z, level, Z_DEFLATED, 12, 4, strategy) == Z_OK;
         return ready;
     }
 
@@ -288,7 +322,7 @@ struct PdfCompressor::Deflater {
 };
 
 PdfCompressor::PdfCompressor()
-    : images_(std::make_unique<Deflater>(1, Z_RLE)),
+    : images_(std::make_unique<PageDeflater>()),
       text_(std::make_unique<Deflater>(1, Z_DEFAULT_STRATEGY)) {}
 PdfCompressor::~PdfCompressor() = default;
 
@@ -324,27 +358,12 @@ bool PdfCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
         return true; // an empty page: no image
     if (!image.rows || image.stride < rowBytes)
         return false;
-    const std::size_t total = rowBytes * image.height;
-
-    z_stream& z = images_->z;
-    if (!images_->Start())
-        return false;
-    out.data.resize(deflateBound(&z, static_cast<uLong>(total)));
-    z.next_out = out.data.data();
-    z.avail_out = static_cast<uInt>(out.data.size());
-    // Contiguous rows go in one piece; rows with fill bytes between them one by one.
-    const bool contiguous = image.stride == rowBytes;
-    const std::uint32_t pieces = contiguous ? 1 : image.height;
-    bool ok = true;
-    for (std::uint32_t i = 0; ok && i < pieces; ++i) {
-        z.next_in = const_cast<Bytef*>(image.rows + i * image.stride);
-        z.avail_in = static_cast<uInt>(contiguous ? total : rowBytes);
-        const int flush = i + 1 == pieces ? Z_FINISH : Z_NO_FLUSH;
-        const int result = deflate(&z, flush);
-        ok = flush == Z_FINISH ? result == Z_STREAM_END : result == Z_OK;
-    }
-    out.data.resize(ok ? z.total_out : 0);
-    return ok;
+    const auto stride = static_cast<std::ptrdiff_t>(image.stride);
+    const std::uint8_t* top =
+        image.bottomUp ? image.rows + static_cast<std::ptrdiff_t>(image.height - 1) * stride
+                       : image.rows;
+    return images_->Deflate(top, image.bottomUp ? -stride : stride, rowBytes, image.height,
+                            out.data);
 }
 
 std::uint32_t PdfWriter::ContentObject(const std::string& content) {

@@ -27,6 +27,7 @@
 
 namespace zav {
 
+class PageDeflater;
 class PageText;
 
 enum class PdfPaper { A4, Letter };
@@ -57,14 +58,15 @@ struct PdfPageLayout {
 // sides instead; the image is never scaled.
 PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper);
 
-// One page's picture: packed 1-bit rows, top row first, the first dot in the
-// high bit of a row's first byte.
+// One page's picture: packed 1-bit rows, the first dot in the high bit of a
+// row's first byte.
 struct PdfImage {
-    std::uint32_t width = 0;  // dots
-    std::uint32_t height = 0; // rows
-    std::size_t stride = 0;   // bytes from one row to the next, at least (width + 7) / 8
-    const std::uint8_t* rows = nullptr;
-    bool setBitIsBlack = true; // else a clear bit is a black dot
+    std::uint32_t width = 0;            // dots
+    std::uint32_t height = 0;           // rows
+    std::size_t stride = 0;             // bytes from one row to the next, at least (width + 7) / 8
+    const std::uint8_t* rows = nullptr; // the first row stored
+    bool setBitIsBlack = true;          // else a clear bit is a black dot
+    bool bottomUp = false;              // the rows are stored bottom row first (as in a BMP)
 };
 
 struct PdfDocumentInfo {
@@ -101,14 +103,11 @@ struct PdfPageText {
 std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32_t rows,
                            PdfPaper paper, std::vector<std::uint32_t>& blocks);
 
-// Compresses page images for the PDF with Flate, using zlib's run-length
-// strategy: a printout page is mostly long runs of white, and the rows of
-// text between them repeat little that a search for earlier strings would
-// find at a price worth paying. Measured on printout pages, its output is
-// about a tenth larger than at zlib's default level, made in a fifth of the
-// time. Text content streams get zlib's fastest level. Keeps zlib's
-// state from one page to the next (setting it up anew for each small page
-// cost more than compressing it); one per thread.
+// Compresses pages for the PDF with Flate: images with PageDeflater
+// (page_deflate.h), made for printout pages, text content streams with
+// zlib's fastest level. Keeps its state from one page to the next (setting
+// zlib up anew for each small page cost more than compressing it); one per
+// thread.
 class PdfCompressor {
   public:
     PdfCompressor();
@@ -126,7 +125,7 @@ class PdfCompressor {
 
   private:
     struct Deflater;
-    std::unique_ptr<Deflater> images_;
+    std::unique_ptr<PageDeflater> images_;
     std::unique_ptr<Deflater> text_;
 };
 
