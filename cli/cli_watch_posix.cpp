@@ -34,6 +34,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/stdio_file.h"
 #include "base/timed_name.h"
 #include "capture/capture_files.h"
 #include "capture/readloop.h"
@@ -285,8 +286,16 @@ class Finisher {
             ReplaceExtension(outcome.captureFiles.front(), "bmp", bitmap) &&
             fs::exists(bitmap, error))
             entry.thumbnail = fs::path(bitmap).filename().string();
+        // Its words, for the page's search box, as the text file holds them.
+        FileBytes words;
+        if (outcome.textWritten) {
+            UniqueFile in = OpenFile(outcome.textPath.c_str(), "rb");
+            if (in)
+                ReadWholeFile(in.get(), words); // an empty text file: no words
+        }
+        const std::string_view text(reinterpret_cast<const char*>(words.data.get()), words.size);
         std::string aside;
-        const int indexed = AddToIndexPage(options_.folder, entry, &aside);
+        const int indexed = AddCaptureToIndex(options_.folder, entry, text, &aside);
         if (!aside.empty())
             Log("the page that was %s is kept as %s", kIndexFileName, aside.c_str());
         if (indexed != kIndexOk)

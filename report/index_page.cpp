@@ -1,11 +1,13 @@
 #include "report/index_page.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "report/html_report.h"
 
@@ -17,7 +19,10 @@ namespace fs = std::filesystem;
 
 constexpr char kRowsBegin[] = "<!-- captures: one row per line, newest first -->";
 constexpr char kRowsEnd[] = "<!-- end of captures -->";
+constexpr char kTextsBegin[] = "<!-- the captures' words: one script per line -->";
+constexpr char kTextsEnd[] = "<!-- end of the captures' words -->";
 constexpr char kLineEnd[] = "\r\n";
+constexpr char kTextScriptPrefix[] = "index-text-";
 
 constexpr char kPageHead[] =
     "<!DOCTYPE html>\r\n"
@@ -32,16 +37,87 @@ constexpr char kPageHead[] =
     "vertical-align: top; }\r\n"
     "td.thumb img { width: 220px; height: 160px; object-fit: cover; object-position: top left; "
     "border: 1px solid #888; }\r\n"
+    "#search { font-size: 1.1em; padding: 4px 8px; width: 24em; }\r\n"
+    "#found { margin-left: 1em; color: #555; }\r\n"
+    "div.line { margin-top: 0.6em; font-family: monospace; white-space: pre; "
+    "background: #ffd; }\r\n"
     "</style>\r\n"
     "</head>\r\n"
     "<body>\r\n"
     "<h1>Captures</h1>\r\n"
+    "<p><input type=\"search\" id=\"search\" placeholder=\"Find printouts by their words\" "
+    "autocomplete=\"off\"><span id=\"found\"></span></p>\r\n"
     "<table>\r\n"
     "<tr><th>First page</th><th>Printout</th><th>Date and time</th><th>Pages</th></tr>\r\n";
 
-constexpr char kPageTail[] = "</table>\r\n"
-                             "</body>\r\n"
-                             "</html>\r\n";
+// Between the rows and the scripts of words: what those scripts call.
+constexpr char kPageMiddle[] = "</table>\r\n"
+                               "<script>\r\n"
+                               "var zavTexts = {};\r\n"
+                               "function zavText(name, pages) { zavTexts[name] = pages; }\r\n"
+                               "</script>\r\n";
+
+// The search box: a row stays when its capture's words hold every word
+// typed (in any case) and shows the line where the first one stands.
+constexpr char kPageTail[] =
+    "<script>\r\n"
+    "(function () {\r\n"
+    "  var box = document.getElementById('search'), found = document.getElementById('found');\r\n"
+    "  var rows = Array.prototype.slice.call(document.querySelectorAll('tr.capture'));\r\n"
+    "  var texts = null, notes = [];\r\n"
+    "  function prepare() {\r\n"
+    "    texts = rows.map(function (row) {\r\n"
+    "      var pages = zavTexts[row.getAttribute('data-name')];\r\n"
+    "      if (!pages) return null;\r\n"
+    "      var text = pages.join('\\f');\r\n"
+    "      return { text: text, small: text.toLowerCase() };\r\n"
+    "    });\r\n"
+    "  }\r\n"
+    "  function lineAt(entry, at) {\r\n"
+    "    var s = entry.small, start = Math.max(s.lastIndexOf('\\n', at), "
+    "s.lastIndexOf('\\f', at)) + 1;\r\n"
+    "    var end = at;\r\n"
+    "    while (end < s.length && s[end] !== '\\n' && s[end] !== '\\f') end++;\r\n"
+    "    var page = 1;\r\n"
+    "    for (var f = s.indexOf('\\f'); f >= 0 && f < at; f = s.indexOf('\\f', f + 1)) page++;\r\n"
+    "    var same = s.length === entry.text.length;\r\n"
+    "    return 'page ' + page + ': ' + (same ? entry.text : s).slice(start, end);\r\n"
+    "  }\r\n"
+    "  function show(query) {\r\n"
+    "    if (!texts) prepare();\r\n"
+    "    var words = query.toLowerCase().split(/\\s+/).filter(function (w) { return w; });\r\n"
+    "    var shown = 0;\r\n"
+    "    for (var i = 0; i < rows.length; i++) {\r\n"
+    "      var entry = texts[i], ok = words.length === 0, at = -1;\r\n"
+    "      if (!ok && entry) {\r\n"
+    "        ok = true;\r\n"
+    "        for (var w = 0; ok && w < words.length; w++) {\r\n"
+    "          var k = entry.small.indexOf(words[w]);\r\n"
+    "          if (k < 0) ok = false; else if (w === 0) at = k;\r\n"
+    "        }\r\n"
+    "      }\r\n"
+    "      if (rows[i].hidden === ok) rows[i].hidden = !ok;\r\n"
+    "      if (ok && at >= 0) {\r\n"
+    "        if (!notes[i]) {\r\n"
+    "          notes[i] = document.createElement('div');\r\n"
+    "          notes[i].className = 'line';\r\n"
+    "          rows[i].cells[Math.min(1, rows[i].cells.length - 1)].appendChild(notes[i]);\r\n"
+    "        }\r\n"
+    "        notes[i].textContent = lineAt(entry, at);\r\n"
+    "      } else if (notes[i]) {\r\n"
+    "        notes[i].remove();\r\n"
+    "        notes[i] = null;\r\n"
+    "      }\r\n"
+    "      if (ok) shown++;\r\n"
+    "    }\r\n"
+    "    found.textContent = words.length ? shown + ' of ' + rows.length + ' printouts' : '';\r\n"
+    "  }\r\n"
+    "  box.addEventListener('input', function () { show(box.value); });\r\n"
+    "  if (box.value) show(box.value);\r\n"
+    "})();\r\n"
+    "</script>\r\n"
+    "</body>\r\n"
+    "</html>\r\n";
 
 // HTML text on one line: line breaks become character references.
 std::string LineText(std::string_view text) {
@@ -63,9 +139,11 @@ std::string NameAttribute(std::string_view name) {
 
 enum class IndexKind { None, Ours, Foreign, Failed };
 
-// Calls `row` with each row of an existing index of ours, line by line, and
-// tells what kind of file is there.
-template <typename RowFn> IndexKind ForEachRow(const fs::path& path, RowFn row) {
+// Calls `row` with each row of an existing index of ours and `script` with
+// each line of its list of word scripts, line by line, and tells what kind
+// of file is there.
+template <typename RowFn, typename ScriptFn>
+IndexKind ForEachLine(const fs::path& path, RowFn row, ScriptFn script) {
     std::error_code error;
     if (!fs::exists(path, error))
         return error ? IndexKind::Failed : IndexKind::None;
@@ -73,7 +151,7 @@ template <typename RowFn> IndexKind ForEachRow(const fs::path& path, RowFn row) 
     if (!in)
         return IndexKind::Failed;
     std::string line;
-    bool inRows = false, begun = false, ended = false;
+    bool inRows = false, begun = false, ended = false, inTexts = false;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -84,6 +162,12 @@ template <typename RowFn> IndexKind ForEachRow(const fs::path& path, RowFn row) 
             ended = true;
         } else if (inRows && !line.empty()) {
             row(line);
+        } else if (ended && !inTexts && line == kTextsBegin) {
+            inTexts = true;
+        } else if (inTexts && line == kTextsEnd) {
+            inTexts = false;
+        } else if (inTexts && !line.empty()) {
+            script(line);
         }
     }
     if (in.bad())
@@ -103,16 +187,52 @@ fs::path FreeAsideName(const fs::path& dir) {
     return {};
 }
 
-// A new file in `dir` that nothing had: index.html.<random>.part.
-fs::path NewPartName(const fs::path& dir) {
+// A new file in `dir` that nothing had, for writing `name` whole:
+// NAME.<random>.part.
+fs::path NewPartName(const fs::path& dir, const std::string& name) {
     std::random_device seed;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = dir / ("index.html." + std::to_string(seed()) + ".part");
+        fs::path candidate = dir / (name + "." + std::to_string(seed()) + ".part");
         std::error_code error;
         if (!fs::exists(candidate, error) && !error)
             return candidate;
     }
     return {};
+}
+
+std::string ScriptLine(const std::string& script) {
+    return "<script src=\"" + RelativeAddress(script) + "\" charset=\"utf-8\"></script>";
+}
+
+// Text as a JavaScript string literal, on one line.
+void AppendJsString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c == 0xE2 && i + 2 < text.size() && text[i + 1] == '\x80' &&
+                   (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+            out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029"; // line ends to older engines
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+}
+
+// The statement a word script holds for a capture begins so.
+std::string TextLinePrefix(std::string_view name) {
+    std::string prefix = "zavText(";
+    AppendJsString(prefix, name);
+    return prefix + ",";
 }
 
 bool Put(std::FILE* file, std::string_view text) {
@@ -146,16 +266,113 @@ std::string IndexRow(const IndexEntry& entry) {
         "<tr class=\"capture\" " + NameAttribute(entry.name) + "><td class=\"thumb\">";
     if (!entry.thumbnail.empty())
         row += "<a href=\"" + report + "\"><img src=\"" + RelativeAddress(entry.thumbnail) +
-               "\" alt=\"first page of " + name + "\"></a>";
+               "\" loading=\"lazy\" alt=\"first page of " + name + "\"></a>";
     row += "</td><td><a href=\"" + report + "\">" + name + "</a></td><td>" + LineText(entry.time) +
            "</td><td>" + std::to_string(entry.pages) + "</td></tr>";
     return row;
 }
 
+namespace {
+
+// Writes `name` in `dir` whole: `write` puts the lines into a new file
+// beside it, which then takes the name. False when anything failed; no part
+// file is left then.
+template <typename WriteFn>
+bool WriteWhole(const fs::path& dir, const std::string& name, WriteFn write) {
+    const fs::path part = NewPartName(dir, name);
+    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = write(file);
+    const bool closed = std::fclose(file) == 0;
+    std::error_code error;
+    if (written && closed)
+        fs::rename(part, dir / name, error);
+    if (!written || !closed || error) {
+        fs::remove(part, error);
+        return false;
+    }
+    return true;
+}
+
+std::string TextScriptName(unsigned number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%04u.js", kTextScriptPrefix, number);
+    return name;
+}
+
+} // namespace
+
+std::string IndexTextLine(std::string_view name, std::string_view text) {
+    std::string line = TextLinePrefix(name) + " [";
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\f', start);
+        AppendJsString(line, text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos)
+            break;
+        line += ", ";
+        start = end + 1;
+    }
+    return line + "]);";
+}
+
+int AddToIndexText(const std::string& folder, const std::string& name, std::string_view text,
+                   std::string& script) {
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    // The newest script: the last of an unbroken series from 0001.
+    unsigned newest = 0;
+    std::error_code error;
+    while (fs::exists(dir / TextScriptName(newest + 1), error) && !error)
+        ++newest;
+    if (error)
+        return kIndexCannotRead;
+    const std::string prefix = TextLinePrefix(name);
+    std::vector<std::string> lines;
+    std::size_t bytes = 0;
+    if (newest > 0) {
+        std::ifstream in(dir / TextScriptName(newest), std::ios::binary);
+        std::string line;
+        while (in && std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty() || line.rfind(prefix, 0) == 0)
+                continue; // the same capture's words are replaced
+            bytes += line.size();
+            lines.push_back(std::move(line));
+        }
+        if (in.bad())
+            return kIndexCannotRead;
+    }
+    // A full script stays as it is; the words go into the next one.
+    const std::size_t captures =
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.rfind("zavText(", 0) == 0; });
+    if (newest == 0 || captures >= kTextScriptCaptures || bytes >= kTextScriptBytes) {
+        ++newest;
+        lines.clear();
+    }
+    if (lines.empty())
+        lines.push_back(
+            "// ZAV Print: the words of the captures on index.html, for its search box.");
+    lines.push_back(IndexTextLine(name, text));
+    script = TextScriptName(newest);
+    const bool written = WriteWhole(dir, script, [&](std::FILE* file) {
+        for (const std::string& line : lines) {
+            if (!Put(file, line))
+                return false;
+        }
+        return true;
+    });
+    return written ? kIndexOk : kIndexCannotWrite;
+}
+
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
-    IndexKind kind = ForEachRow(index, [](const std::string&) {});
+    std::vector<std::string> scripts;
+    IndexKind kind = ForEachLine(
+        index, [](const std::string&) {},
+        [&](const std::string& script) { scripts.push_back(script); });
     if (kind == IndexKind::Failed)
         return kIndexCannotRead;
     if (kind == IndexKind::Foreign) {
@@ -170,34 +387,47 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
         if (movedAside)
             *movedAside = aside.string();
         kind = IndexKind::None;
+        scripts.clear();
+    }
+    if (!entry.textScript.empty()) {
+        const std::string line = ScriptLine(entry.textScript);
+        if (std::find(scripts.begin(), scripts.end(), line) == scripts.end())
+            scripts.push_back(line);
     }
 
     // The new page, row by row: however many rows there are, only one is in
     // memory at a time.
-    const fs::path part = NewPartName(dir);
-    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
-    if (!file)
-        return kIndexCannotWrite;
-    bool written =
-        std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
-    if (kind == IndexKind::Ours) {
-        const std::string same = NameAttribute(entry.name);
-        kind = ForEachRow(index, [&](const std::string& row) {
-            if (row.find(same) == std::string::npos)
-                written = written && Put(file, row);
-        });
-    }
-    written = written && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
-              std::fputs(kPageTail, file) >= 0;
-    const bool closed = std::fclose(file) == 0;
-    std::error_code error;
-    if (written && closed)
-        fs::rename(part, index, error);
-    if (!written || !closed || error) {
-        fs::remove(part, error);
+    const bool written = WriteWhole(dir, kIndexFileName, [&](std::FILE* file) {
+        bool ok =
+            std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
+        if (kind == IndexKind::Ours) {
+            const std::string same = NameAttribute(entry.name);
+            kind = ForEachLine(
+                index,
+                [&](const std::string& row) {
+                    if (row.find(same) == std::string::npos)
+                        ok = ok && Put(file, row);
+                },
+                [](const std::string&) {});
+        }
+        ok = ok && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
+             std::fputs(kPageMiddle, file) >= 0 && Put(file, kTextsBegin);
+        for (const std::string& script : scripts)
+            ok = ok && Put(file, script);
+        return ok && Put(file, kTextsEnd) && std::fputs(kPageTail, file) >= 0;
+    });
+    if (!written)
         return kind == IndexKind::Failed ? kIndexCannotRead : kIndexCannotWrite;
-    }
     return kIndexOk;
+}
+
+int AddCaptureToIndex(const std::string& folder, IndexEntry entry, std::string_view text,
+                      std::string* movedAside) {
+    const int words = AddToIndexText(folder, entry.name, text, entry.textScript);
+    if (words != kIndexOk)
+        entry.textScript.clear(); // the row goes in all the same
+    const int page = AddToIndexPage(folder, entry, movedAside);
+    return page != kIndexOk ? page : words;
 }
 
 } // namespace zav

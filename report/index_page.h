@@ -1,6 +1,15 @@
 // The index page of a capture folder, FOLDER/index.html: one row per capture,
 // newest first, with the time it ended, its page count, a thumbnail of its
-// first page and a link to its report. Plain HTML that opens from the folder.
+// first page and a link to its report, and a search box that keeps the rows
+// whose words hold what is typed. Plain HTML that opens from the folder.
+//
+// The words come from side scripts beside the page, index-text-0001.js,
+// -0002.js, ... (a page opened from its folder may load scripts but read no
+// other file): each line one statement, zavText("NAME", ["page 1", ...]);
+// for one capture. A capture's words go into the newest script, which is
+// written whole again (it holds at most kTextScriptCaptures captures and
+// about kTextScriptBytes), so no file grows without end; the page lists the
+// scripts between two marker comments of their own.
 //
 // The rows sit one per line between two marker comments. Adding a capture
 // reads the rows that are there and keeps every one of them as it is, rows
@@ -9,6 +18,7 @@
 // that a reader never sees half a page.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,11 +27,15 @@ namespace zav {
 inline constexpr char kIndexFileName[] = "index.html";
 
 struct IndexEntry {
-    std::string name;      // the capture's base name; its report is name + ".html"
-    std::string time;      // when the printout ended, "YYYY-MM-DD HH:MM:SS"
-    unsigned pages = 0;    // pages in the report
-    std::string thumbnail; // file name of the first page bitmap; empty: none
+    std::string name;       // the capture's base name; its report is name + ".html"
+    std::string time;       // when the printout ended, "YYYY-MM-DD HH:MM:SS"
+    unsigned pages = 0;     // pages in the report
+    std::string thumbnail;  // file name of the first page bitmap; empty: none
+    std::string textScript; // file name of the side script with its words; empty: none
 };
+
+inline constexpr std::size_t kTextScriptCaptures = 64;
+inline constexpr std::size_t kTextScriptBytes = 512 * 1024;
 
 enum IndexResult : int {
     kIndexOk = 0,
@@ -36,6 +50,24 @@ enum IndexResult : int {
 // index-previous.html (or -2, -3, ...), whose name goes to `movedAside`.
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry,
                    std::string* movedAside = nullptr);
+
+// Adds the words of capture `name` (`text` as its text file holds them) to
+// the newest side script of `folder`, in place of a line of the same
+// capture, or to a new one when that one is full; `script` receives the
+// script's file name. Returns kIndexOk, kIndexCannotRead or kIndexCannotWrite
+// (the scripts as they were).
+int AddToIndexText(const std::string& folder, const std::string& name, std::string_view text,
+                   std::string& script);
+
+// A capture into the folder's index: its words into a side script
+// (AddToIndexText), then its row into the page, which lists that script.
+// The row goes in also when its words could not; the first failure is
+// returned.
+int AddCaptureToIndex(const std::string& folder, IndexEntry entry, std::string_view text,
+                      std::string* movedAside = nullptr);
+
+// The statement of a side script for one capture: one line.
+std::string IndexTextLine(std::string_view name, std::string_view text);
 
 // The row of one capture: one line, no line break in it.
 std::string IndexRow(const IndexEntry& entry);
