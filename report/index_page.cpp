@@ -7,6 +7,7 @@
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 #include "report/html_report.h"
@@ -32,15 +33,21 @@ constexpr char kPageHead[] =
     "<title>ZAV Print - captures</title>\r\n"
     "<style>\r\n"
     "body { font-family: sans-serif; margin: 1.5em; }\r\n"
-    "table { border-collapse: collapse; }\r\n"
-    "th, td { border-bottom: 1px solid #ccc; padding: 8px 16px; text-align: left; "
-    "vertical-align: top; }\r\n"
+    "table, tbody { display: block; }\r\n"
+    "tr { display: flex; align-items: flex-start; border-bottom: 1px solid #ccc; }\r\n"
+    "tr[hidden] { display: none; }\r\n"
+    "tr.capture { content-visibility: auto; contain-intrinsic-size: auto 180px; }\r\n"
+    "th, td { display: block; flex: none; padding: 8px 16px; text-align: left; }\r\n"
+    "th:nth-child(1), td:nth-child(1) { width: 222px; }\r\n"
+    "th:nth-child(2), td:nth-child(2) { flex: 1 1 20em; min-width: 0; }\r\n"
+    "th:nth-child(3), td:nth-child(3) { width: 11em; }\r\n"
+    "th:nth-child(4), td:nth-child(4) { width: 4em; }\r\n"
     "td.thumb img { width: 220px; height: 160px; object-fit: cover; object-position: top left; "
     "border: 1px solid #888; }\r\n"
     "#search { font-size: 1.1em; padding: 4px 8px; width: 24em; }\r\n"
     "#found { margin-left: 1em; color: #555; }\r\n"
-    "div.line { margin-top: 0.6em; font-family: monospace; white-space: pre; "
-    "background: #ffd; }\r\n"
+    "div.line { margin-top: 0.6em; font-family: monospace; white-space: pre; overflow: hidden; "
+    "text-overflow: ellipsis; }\r\n"
     "</style>\r\n"
     "</head>\r\n"
     "<body>\r\n"
@@ -58,7 +65,8 @@ constexpr char kPageMiddle[] = "</table>\r\n"
                                "</script>\r\n";
 
 // The search box: a row stays when its capture's words hold every word
-// typed (in any case) and shows the line where the first one stands.
+// typed (in any case) and shows the line where the longest one (the last of
+// equal ones) stands, one that holds them all when there is one.
 constexpr char kPageTail[] =
     "<script>\r\n"
     "(function () {\r\n"
@@ -73,37 +81,59 @@ constexpr char kPageTail[] =
     "      return { text: text, small: text.toLowerCase() };\r\n"
     "    });\r\n"
     "  }\r\n"
-    "  function lineAt(entry, at) {\r\n"
+    "  // The line where offset `at` lies, its page, and the word found there marked.\r\n"
+    "  function note(entry, at, word, into) {\r\n"
     "    var s = entry.small, start = Math.max(s.lastIndexOf('\\n', at), "
     "s.lastIndexOf('\\f', at)) + 1;\r\n"
     "    var end = at;\r\n"
     "    while (end < s.length && s[end] !== '\\n' && s[end] !== '\\f') end++;\r\n"
     "    var page = 1;\r\n"
     "    for (var f = s.indexOf('\\f'); f >= 0 && f < at; f = s.indexOf('\\f', f + 1)) page++;\r\n"
-    "    var same = s.length === entry.text.length;\r\n"
-    "    return 'page ' + page + ': ' + (same ? entry.text : s).slice(start, end);\r\n"
+    "    var t = s.length === entry.text.length ? entry.text : s, mark = "
+    "document.createElement('mark');\r\n"
+    "    mark.textContent = t.slice(at, at + word.length);\r\n"
+    "    into.textContent = 'page ' + page + ': ' + t.slice(start, at);\r\n"
+    "    into.appendChild(mark);\r\n"
+    "    into.appendChild(document.createTextNode(t.slice(at + word.length, end)));\r\n"
+    "  }\r\n"
+    "  // Where the longest word stands on a line that holds every word, if one does.\r\n"
+    "  function lineWithAll(s, words, longest, first) {\r\n"
+    "    for (var at = first, n = 0; at >= 0 && n < 50; at = s.indexOf(words[longest], at + 1), "
+    "n++) {\r\n"
+    "      var start = Math.max(s.lastIndexOf('\\n', at), s.lastIndexOf('\\f', at)) + 1, end = "
+    "at;\r\n"
+    "      while (end < s.length && s[end] !== '\\n' && s[end] !== '\\f') end++;\r\n"
+    "      var line = s.slice(start, end), all = true;\r\n"
+    "      for (var w = 0; all && w < words.length; w++) all = line.indexOf(words[w]) >= 0;\r\n"
+    "      if (all) return at;\r\n"
+    "    }\r\n"
+    "    return first;\r\n"
     "  }\r\n"
     "  function show(query) {\r\n"
     "    if (!texts) prepare();\r\n"
     "    var words = query.toLowerCase().split(/\\s+/).filter(function (w) { return w; });\r\n"
-    "    var shown = 0;\r\n"
+    "    var shown = 0, longest = 0;\r\n"
+    "    for (var w = 1; w < words.length; w++) if (words[w].length >= words[longest].length) "
+    "longest = w;\r\n"
     "    for (var i = 0; i < rows.length; i++) {\r\n"
     "      var entry = texts[i], ok = words.length === 0, at = -1;\r\n"
     "      if (!ok && entry) {\r\n"
     "        ok = true;\r\n"
-    "        for (var w = 0; ok && w < words.length; w++) {\r\n"
+    "        for (w = 0; ok && w < words.length; w++) {\r\n"
     "          var k = entry.small.indexOf(words[w]);\r\n"
-    "          if (k < 0) ok = false; else if (w === 0) at = k;\r\n"
+    "          if (k < 0) ok = false; else if (w === longest) at = k;\r\n"
     "        }\r\n"
     "      }\r\n"
     "      if (rows[i].hidden === ok) rows[i].hidden = !ok;\r\n"
+    "      if (ok && at >= 0 && words.length > 1) at = lineWithAll(entry.small, words, longest, "
+    "at);\r\n"
     "      if (ok && at >= 0) {\r\n"
     "        if (!notes[i]) {\r\n"
     "          notes[i] = document.createElement('div');\r\n"
     "          notes[i].className = 'line';\r\n"
     "          rows[i].cells[Math.min(1, rows[i].cells.length - 1)].appendChild(notes[i]);\r\n"
     "        }\r\n"
-    "        notes[i].textContent = lineAt(entry, at);\r\n"
+    "        note(entry, at, words[longest], notes[i]);\r\n"
     "      } else if (notes[i]) {\r\n"
     "        notes[i].remove();\r\n"
     "        notes[i] = null;\r\n"
@@ -114,6 +144,10 @@ constexpr char kPageTail[] =
     "  }\r\n"
     "  box.addEventListener('input', function () { show(box.value); });\r\n"
     "  if (box.value) show(box.value);\r\n"
+    "  // The words in small letters are made once the page is up, not at the first search.\r\n"
+    "  window.addEventListener('load', function () {\r\n"
+    "    setTimeout(function () { if (!texts) prepare(); }, 0);\r\n"
+    "  });\r\n"
     "})();\r\n"
     "</script>\r\n"
     "</body>\r\n"
@@ -367,6 +401,11 @@ int AddToIndexText(const std::string& folder, const std::string& name, std::stri
 }
 
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
+    return AddToIndexPage(folder, std::vector<IndexEntry>{entry}, movedAside);
+}
+
+int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& entries,
+                   std::string* movedAside) {
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
     std::vector<std::string> scripts;
@@ -389,23 +428,29 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
         kind = IndexKind::None;
         scripts.clear();
     }
-    if (!entry.textScript.empty()) {
+    std::unordered_set<std::string> names; // the rows replaced, by their name attribute
+    for (const IndexEntry& entry : entries) {
+        names.insert(NameAttribute(entry.name));
         const std::string line = ScriptLine(entry.textScript);
-        if (std::find(scripts.begin(), scripts.end(), line) == scripts.end())
+        if (!entry.textScript.empty() &&
+            std::find(scripts.begin(), scripts.end(), line) == scripts.end())
             scripts.push_back(line);
     }
 
     // The new page, row by row: however many rows there are, only one is in
     // memory at a time.
     const bool written = WriteWhole(dir, kIndexFileName, [&](std::FILE* file) {
-        bool ok =
-            std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin) && Put(file, IndexRow(entry));
+        bool ok = std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin);
+        for (const IndexEntry& entry : entries)
+            ok = ok && Put(file, IndexRow(entry));
         if (kind == IndexKind::Ours) {
-            const std::string same = NameAttribute(entry.name);
             kind = ForEachLine(
                 index,
                 [&](const std::string& row) {
-                    if (row.find(same) == std::string::npos)
+                    const std::size_t at = row.find("data-name=\"");
+                    const std::size_t end = row.find('"', at + 11);
+                    if (at == std::string::npos || end == std::string::npos ||
+                        !names.count(row.substr(at, end + 1 - at)))
                         ok = ok && Put(file, row);
                 },
                 [](const std::string&) {});

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zav {
 
@@ -49,6 +50,10 @@ enum IndexResult : int {
 // holds no rows of ours is not overwritten: it is first renamed to
 // index-previous.html (or -2, -3, ...), whose name goes to `movedAside`.
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry,
+                   std::string* movedAside = nullptr);
+// The same for several captures at once, `entries` in the order their rows
+// go on top (the newest first).
+int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& entries,
                    std::string* movedAside = nullptr);
 
 // Adds the words of capture `name` (`text` as its text file holds them) to
