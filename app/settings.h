@@ -13,8 +13,10 @@ namespace zav {
 inline constexpr std::size_t kSettingBufferSize = 1024;
 
 // Loaded and saved in this order. "CaptureFolder" comes first: without it in
-// the store nothing is saved.
-inline constexpr const char* kSettingNames[] = {"CaptureFolder", "CaptureFilename", "SingleFile"};
+// the store nothing is saved. "Text" (0: no NAME.txt beside the report) is
+// only ever set by hand.
+inline constexpr const char* kSettingNames[] = {"CaptureFolder", "CaptureFilename", "SingleFile",
+                                                "Text"};
 
 // Registry value types, as the registry numbers them.
 enum RegistryType : unsigned long {

@@ -107,6 +107,7 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         options.singleFile = env.FinishAsSingleFile(request.singleFile);
         options.pdf = request.pdf;
         options.paper = request.paper;
+        options.text = request.text;
         out.finishResult =
             FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;

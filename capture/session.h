@@ -54,6 +54,7 @@ struct CaptureRequest {
     bool singleFile = false;
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
+    bool text = true; // the printout's words beside the report (NAME.txt)
 };
 
 // What a session needs from its platform.

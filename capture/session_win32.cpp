@@ -134,6 +134,8 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.name = StoreText(store, "CaptureFilename", static_cast<int>(zav::kPathBufferSize));
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
+    // The words beside the report unless the setting "Text" says 0.
+    request.text = quorGetType(store, "Text") == QUOR_NONE || quorGetNumeric(store, "Text") != 0;
     return request;
 }
 
