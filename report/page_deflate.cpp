@@ -13,11 +13,15 @@ constexpr std::size_t kBlockTokens = 1u << 16; // a block's Huffman codes fit th
 constexpr std::uint64_t kMaxBytes = 1ull << 30;
 constexpr std::size_t kMaxRowBytes = 1u << 16; // 524288 dots: no page is wider
 constexpr std::size_t kWindow = 32768;         // farthest a deflate match may look back
+// A token is a literal byte, or kMatch | length << 15 | (distance - 1).
 constexpr std::uint32_t kMatch = 1u << 31;
-constexpr std::uint32_t kFromRowAbove = 1u << 30;
+constexpr std::uint32_t MatchToken(std::size_t length, std::uint32_t distance) {
+    return kMatch | static_cast<std::uint32_t>(length) << 15 | (distance - 1);
+}
 constexpr int kLitLenSymbols = 286;
 constexpr int kDistSymbols = 30;
 constexpr int kEndOfBlock = 256;
+constexpr unsigned kReuseBlocks = 16; // blocks that use codes made for the first of them
 
 // A length or distance code: its symbol, and the extra bits that follow it.
 struct Code {
@@ -44,17 +48,29 @@ constexpr std::array<Code, 259> MakeLengthCodes() {
 constexpr std::array<Code, 259> kLengthCodes = MakeLengthCodes();
 
 // Distances 1..32768 in 30 codes, the extra bits growing by one every two
-// codes after the first four.
-Code DistanceCode(std::uint32_t distance) {
+// codes after the first four. The symbol of distance d is found at d - 1 for
+// the first 256, at 256 + ((d - 1) >> 7) for the rest.
+struct DistanceTable {
+    std::uint16_t base[kDistSymbols];
+    std::uint8_t bits[kDistSymbols];
+    std::uint8_t symbol[512];
+};
+constexpr DistanceTable MakeDistanceTable() {
+    DistanceTable t{};
     std::uint32_t base = 1;
     for (int i = 0; i < kDistSymbols; ++i) {
-        const int bits = i < 4 ? 0 : i / 2 - 1;
-        if (distance < base + (1u << bits))
-            return {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(bits),
-                    static_cast<std::uint16_t>(distance - base)};
-        base += 1u << bits;
+        t.base[i] = static_cast<std::uint16_t>(base);
+        t.bits[i] = static_cast<std::uint8_t>(i < 4 ? 0 : i / 2 - 1);
+        for (std::uint32_t d = base; d < base + (1u << t.bits[i]); ++d)
+            t.symbol[d <= 256 ? d - 1 : 256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(i);
+        base += 1u << t.bits[i];
     }
-    return {};
+    return t;
+}
+constexpr DistanceTable kDistances = MakeDistanceTable();
+
+int DistanceSymbol(std::uint32_t distance) {
+    return kDistances.symbol[distance <= 256 ? distance - 1 : 256 + ((distance - 1) >> 7)];
 }
 
 // The order in which the code length code's lengths are sent.
@@ -269,48 +285,62 @@ std::size_t SameEnd(const std::uint8_t* row, const std::uint8_t* above, std::siz
 
 } // namespace
 
+// Starts a stream: counts and tokens from nothing, room for a block's tokens
+// and `more`.
+void PageDeflater::Start(std::size_t more) {
+    if (tokens_.size() < kBlockTokens + more)
+        tokens_.resize(kBlockTokens + more);
+    count_ = 0;
+    std::fill(std::begin(litLenCounts_), std::end(litLenCounts_), 0u);
+    std::fill(std::begin(distCounts_), std::end(distCounts_), 0u);
+}
+
+void PageDeflater::Match(std::size_t length, std::uint32_t distance, Bits& bits) {
+    if (count_ >= kBlockTokens)
+        WriteBlock(false, bits);
+    tokens_[count_++] = MatchToken(length, distance);
+    ++litLenCounts_[kLengthCodes[length].symbol];
+    ++distCounts_[DistanceSymbol(distance)];
+}
+
+// The zlib stream around the deflate data `bits` holds.
+void PageDeflater::Finish(Bits& bits, std::uint32_t adler, std::vector<std::uint8_t>& out) {
+    WriteBlock(true, bits);
+    const std::size_t size = bits.Finish();
+    out.reserve(out.size() + size + 6);
+    out.push_back(0x78); // deflate, 32 KiB window
+    out.push_back(0x01); // no dictionary, fastest; the header is a multiple of 31
+    out.insert(out.end(), written_.begin(), written_.begin() + static_cast<std::ptrdiff_t>(size));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(adler >> shift));
+}
+
 bool PageDeflater::Deflate(const std::uint8_t* top, std::ptrdiff_t stride, std::size_t rowBytes,
                            std::uint32_t rows, std::vector<std::uint8_t>& out) {
     if (!top || rowBytes == 0 || rowBytes > kMaxRowBytes || rows == 0 ||
         std::uint64_t{rowBytes} * rows > kMaxBytes)
         return false;
-    rowDistance_ = rowBytes <= kWindow ? static_cast<std::uint32_t>(rowBytes) : 0;
-    rowSymbol_ = DistanceCode(rowDistance_ ? rowDistance_ : 1).symbol;
+    // A row may be matched only when it lies within the window.
+    const auto rowDistance = static_cast<std::uint32_t>(rowBytes <= kWindow ? rowBytes : 0);
     // Room for a block and one more row of tokens: a row gives at most one
-    // token per byte and two for the run it may carry over; the matches of a
-    // long run make room for themselves.
-    const std::size_t room = kBlockTokens + rowBytes + 8;
-    if (tokens_.size() < room)
-        tokens_.resize(room);
-    std::uint32_t* const tokens = tokens_.data();
-    std::size_t count = 0;
-    std::fill(std::begin(litLenCounts_), std::end(litLenCounts_), 0u);
-    std::fill(std::begin(distCounts_), std::end(distCounts_), 0u);
+    // token per byte and two for the run it may carry over; matches make
+    // room for themselves.
+    Start(rowBytes + 8);
     Bits bits(written_);
     Adler32 adler;
 
-    const auto literal = [&](std::uint8_t byte) {
-        tokens[count++] = byte;
-        ++litLenCounts_[byte];
-    };
     // Matches of `length` bytes, 258 at most each, none shorter than 3; the
     // 1 or 2 bytes left are literals (`lastTwo`: the last two bytes matched).
-    const auto matches = [&](std::size_t length, bool fromRowAbove, const std::uint8_t* lastTwo) {
+    const auto matches = [&](std::size_t length, std::uint32_t distance,
+                             const std::uint8_t* lastTwo) {
         for (std::size_t m; length >= 3; length -= m) {
             m = std::min<std::size_t>(length, 258);
             if (length - m != 0 && length - m < 3)
                 m = length - 3;
-            if (count >= kBlockTokens) {
-                WriteBlock(false, count, bits);
-                count = 0;
-            }
-            tokens[count++] =
-                kMatch | (fromRowAbove ? kFromRowAbove : 0) | static_cast<std::uint32_t>(m);
-            ++litLenCounts_[kLengthCodes[m].symbol];
-            ++distCounts_[fromRowAbove ? rowSymbol_ : 0];
+            Match(m, distance, bits);
         }
         for (std::size_t k = 2 - length; k < 2; ++k)
-            literal(lastTwo[k]);
+            Literal(lastTwo[k]);
     };
 
     // A run of the last byte coded, not coded yet itself: bytes that repeat
@@ -321,10 +351,8 @@ bool PageDeflater::Deflate(const std::uint8_t* top, std::ptrdiff_t stride, std::
     const std::uint8_t* above = nullptr;
     for (std::uint32_t r = 0; r < rows; ++r) {
         const std::uint8_t* row = top + static_cast<std::ptrdiff_t>(r) * stride;
-        if (count + rowBytes + 2 > room - 6) {
-            WriteBlock(false, count, bits);
-            count = 0;
-        }
+        if (count_ + rowBytes + 2 > kBlockTokens + 2)
+            WriteBlock(false, bits);
         for (std::size_t i = 0; i < rowBytes;) {
             const std::uint8_t byte = row[i];
             if (byte == last) {
@@ -336,21 +364,21 @@ bool PageDeflater::Deflate(const std::uint8_t* top, std::ptrdiff_t stride, std::
             }
             if (run) {
                 runBytes[0] = runBytes[1] = static_cast<std::uint8_t>(last);
-                matches(run, false, runBytes);
+                matches(run, 1, runBytes);
                 run = 0;
             }
-            if (above && byte == above[i] && rowDistance_) {
+            if (above && byte == above[i] && rowDistance) {
                 const std::size_t end = SameEnd(row, above, i + 1, rowBytes);
                 if (end - i >= 4) {
                     adler.Bytes(row + i, end - i);
-                    matches(end - i, true, row + end - 2);
+                    matches(end - i, rowDistance, row + end - 2);
                     last = row[end - 1];
                     i = end;
                     continue;
                 }
             }
             adler.Byte(byte);
-            literal(byte);
+            Literal(byte);
             last = byte;
             ++i;
         }
@@ -359,40 +387,81 @@ bool PageDeflater::Deflate(const std::uint8_t* top, std::ptrdiff_t stride, std::
     }
     if (run) {
         runBytes[0] = runBytes[1] = static_cast<std::uint8_t>(last);
-        matches(run, false, runBytes);
+        matches(run, 1, runBytes);
     }
-    WriteBlock(true, count, bits);
-    const std::size_t size = bits.Finish();
-    out.reserve(out.size() + size + 6);
-    out.push_back(0x78); // deflate, 32 KiB window
-    out.push_back(0x01); // no dictionary, fastest; the header is a multiple of 31
-    out.insert(out.end(), written_.begin(), written_.begin() + static_cast<std::ptrdiff_t>(size));
-    const std::uint32_t check = adler.Value();
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(check >> shift));
+    Finish(bits, adler.Value(), out);
     return true;
 }
 
-void PageDeflater::WriteBlock(bool last, std::size_t count, Bits& bits) {
-    litLenCounts_[kEndOfBlock] = 1;
-    std::uint8_t litLenBits[kLitLenSymbols], distBits[kDistSymbols];
-    std::uint16_t litLenCode[kLitLenSymbols], distCode[kDistSymbols];
-    CodeLengths(litLenCounts_, kLitLenSymbols, 15, litLenBits);
-    CodeLengths(distCounts_, kDistSymbols, 15, distBits);
-    CanonicalCodes(litLenBits, kLitLenSymbols, litLenCode);
-    CanonicalCodes(distBits, kDistSymbols, distCode);
+bool PageDeflater::DeflateBytes(const std::uint8_t* data, std::size_t size,
+                                std::vector<std::uint8_t>& out) {
+    if (!data || size == 0 || size > kMaxBytes)
+        return false;
+    Start(0);
+    Bits bits(written_);
+    // Where each hash of four bytes last began, plus 1 (0: nowhere yet). A
+    // place left from an earlier stream is never cleared: it is taken only
+    // when it lies before this one and its bytes are the same, and then it
+    // is as good a match as any.
+    const auto four = [&](std::size_t at) {
+        std::uint32_t word;
+        std::memcpy(&word, data + at, 4);
+        return word;
+    };
+    std::size_t i = 0;
+    while (i + 4 <= size) {
+        const std::uint32_t word = four(i);
+        const std::uint32_t hash = (word * 2654435761u) >> (32 - kRecentBits);
+        const std::size_t seen = recent_[hash];
+        recent_[hash] = static_cast<std::uint32_t>(i + 1);
+        if (seen && seen <= i && i + 1 - seen <= kWindow && four(seen - 1) == word) {
+            const std::size_t from = seen - 1;
+            const std::size_t most = std::min<std::size_t>(258, size - i);
+            std::size_t length = 4;
+            while (length < most && data[from + length] == data[i + length])
+                ++length;
+            Match(length, static_cast<std::uint32_t>(i - from), bits);
+            i += length;
+            continue;
+        }
+        if (count_ >= kBlockTokens)
+            WriteBlock(false, bits);
+        Literal(data[i++]);
+    }
+    for (; i < size; ++i) {
+        if (count_ >= kBlockTokens)
+            WriteBlock(false, bits);
+        Literal(data[i]);
+    }
+    Adler32 adler;
+    for (std::size_t at = 0; at < size; at += 1u << 20) {
+        const std::size_t piece = std::min<std::size_t>(size - at, 1u << 20);
+        adler.Bytes(data + at, piece);
+        adler.EndRow(piece);
+    }
+    Finish(bits, adler.Value(), out);
+    return true;
+}
 
-    // The code lengths of both codes as one sequence, its runs coded with
-    // the code length code's repeat symbols (16, 17, 18).
-    int litLens = kLitLenSymbols, dists = kDistSymbols;
-    while (litLens > 257 && litLenBits[litLens - 1] == 0)
-        --litLens;
-    while (dists > 1 && distBits[dists - 1] == 0)
-        --dists;
+void PageDeflater::BuildCodes() {
+    // Every literal, length and distance gets a code, so that the blocks to
+    // come find one for whatever they hold.
+    std::uint32_t litLens[kLitLenSymbols], dists[kDistSymbols];
+    for (int s = 0; s < kLitLenSymbols; ++s)
+        litLens[s] = litLenCounts_[s] + 1;
+    for (int s = 0; s < kDistSymbols; ++s)
+        dists[s] = distCounts_[s] + 1;
+    CodeLengths(litLens, kLitLenSymbols, 15, litLenBits_);
+    CodeLengths(dists, kDistSymbols, 15, distBits_);
+    CanonicalCodes(litLenBits_, kLitLenSymbols, litLenCode_);
+    CanonicalCodes(distBits_, kDistSymbols, distCode_);
+
+    // The block header after its first bit: the code lengths of both codes
+    // as one sequence, its runs coded with the code length code's repeat
+    // symbols (16, 17, 18), itself Huffman-coded.
     std::uint8_t all[kLitLenSymbols + kDistSymbols];
-    std::copy_n(litLenBits, litLens, all);
-    std::copy_n(distBits, dists, all + litLens);
-    const int total = litLens + dists;
+    std::copy_n(litLenBits_, kLitLenSymbols, all);
+    std::copy_n(distBits_, kDistSymbols, all + kLitLenSymbols);
     struct Piece {
         std::uint8_t symbol, extra;
     };
@@ -404,6 +473,7 @@ void PageDeflater::WriteBlock(bool last, std::size_t count, Bits& bits) {
                                 static_cast<std::uint8_t>(extra)};
         ++lengthCounts[symbol];
     };
+    const int total = kLitLenSymbols + kDistSymbols;
     for (int i = 0; i < total;) {
         const int length = all[i];
         int same = 1;
@@ -434,37 +504,53 @@ void PageDeflater::WriteBlock(bool last, std::size_t count, Bits& bits) {
     while (sent > 4 && lengthBits[kCodeLengthOrder[sent - 1]] == 0)
         --sent;
 
-    bits.Reserve(1024 + 6 * count);
-    bits.Put(last ? 1 : 0, 1);
-    bits.Put(2, 2); // dynamic Huffman codes
-    bits.Put(static_cast<std::uint32_t>(litLens - 257), 5);
-    bits.Put(static_cast<std::uint32_t>(dists - 1), 5);
-    bits.Put(static_cast<std::uint32_t>(sent - 4), 4);
+    header_.clear();
+    header_.push_back({2, 2}); // dynamic Huffman codes
+    header_.push_back({kLitLenSymbols - 257, 5});
+    header_.push_back({kDistSymbols - 1, 5});
+    header_.push_back({static_cast<std::uint32_t>(sent - 4), 4});
     for (int i = 0; i < sent; ++i)
-        bits.Put(lengthBits[kCodeLengthOrder[i]], 3);
+        header_.push_back({lengthBits[kCodeLengthOrder[i]], 3});
     static constexpr int kRepeatBits[3] = {2, 3, 7};
     for (int i = 0; i < pieceCount; ++i) {
-        bits.Put(lengthCode[pieces[i].symbol], lengthBits[pieces[i].symbol]);
+        header_.push_back({lengthCode[pieces[i].symbol], lengthBits[pieces[i].symbol]});
         if (pieces[i].symbol >= 16)
-            bits.Put(pieces[i].extra, kRepeatBits[pieces[i].symbol - 16]);
+            header_.push_back({pieces[i].extra, kRepeatBits[pieces[i].symbol - 16]});
     }
+}
 
-    const Code one = DistanceCode(1), row = DistanceCode(rowDistance_ ? rowDistance_ : 1);
-    for (std::size_t t = 0; t < count; ++t) {
+void PageDeflater::WriteBlock(bool last, Bits& bits) {
+    litLenCounts_[kEndOfBlock] = 1;
+    // The codes of the block before serve for kReuseBlocks blocks: the pages
+    // of a printout use their symbols alike, and making codes for each one
+    // cost more than the bits it saved.
+    if (builtFor_ == 0 || builtFor_ >= kReuseBlocks) {
+        BuildCodes();
+        builtFor_ = 0;
+    }
+    ++builtFor_;
+
+    bits.Reserve(1024 + 6 * count_);
+    bits.Put(last ? 1 : 0, 1);
+    for (const auto& [value, count] : header_)
+        bits.Put(value, count);
+    for (std::size_t t = 0; t < count_; ++t) {
         const std::uint32_t token = tokens_[t];
         if (!(token & kMatch)) {
-            bits.Put(litLenCode[token], litLenBits[token]);
+            bits.Put(litLenCode_[token], litLenBits_[token]);
             continue;
         }
-        const Code& length = kLengthCodes[token & 0x1FF];
-        bits.Put(litLenCode[length.symbol], litLenBits[length.symbol]);
+        const Code& length = kLengthCodes[(token >> 15) & 0x1FF];
+        bits.Put(litLenCode_[length.symbol], litLenBits_[length.symbol]);
         bits.Put(length.extra, length.extraBits);
-        const Code& distance = token & kFromRowAbove ? row : one;
-        bits.Put(distCode[distance.symbol], distBits[distance.symbol]);
-        bits.Put(distance.extra, distance.extraBits);
+        const std::uint32_t distance = (token & 0x7FFF) + 1;
+        const int symbol = DistanceSymbol(distance);
+        bits.Put(distCode_[symbol], distBits_[symbol]);
+        bits.Put(distance - kDistances.base[symbol], kDistances.bits[symbol]);
     }
-    bits.Put(litLenCode[kEndOfBlock], litLenBits[kEndOfBlock]);
+    bits.Put(litLenCode_[kEndOfBlock], litLenBits_[kEndOfBlock]);
 
+    count_ = 0;
     std::fill(std::begin(litLenCounts_), std::end(litLenCounts_), 0u);
     std::fill(std::begin(distCounts_), std::end(distCounts_), 0u);
 }

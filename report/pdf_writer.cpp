@@ -1,7 +1,5 @@
 #include "report/pdf_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -301,48 +299,17 @@ void PdfWriter::PutText(std::string_view text) {
     PutBytes(text.data(), text.size());
 }
 
-struct PdfCompressor::Deflater {
-    Deflater(int levelA, int strategyA) : level(levelA), strategy(strategyA) {}
-    ~Deflater() {
-        if (ready)
-            deflateEnd(&z);
-    }
-    // Ready for the next stream; false when zlib fails.
-    bool Start() {
-        if (ready)
-            return deflateReset(&z) == Z_OK;
-        ready = deflateInit2(&z, level, Z_DEFLATED, 12, 4, strategy) == Z_OK;
-        return ready;
-    }
-
-    z_stream z{};
-    int level;
-    int strategy;
-    bool ready = false;
-};
-
 PdfCompressor::PdfCompressor()
-    : images_(std::make_unique<PageDeflater>()),
-      text_(std::make_unique<Deflater>(1, Z_DEFAULT_STRATEGY)) {}
+    : images_(std::make_unique<PageDeflater>()), text_(std::make_unique<PageDeflater>()) {}
 PdfCompressor::~PdfCompressor() = default;
 
 bool PdfCompressor::CompressText(const PageText& text, std::uint32_t dots, std::uint32_t rows,
                                  PdfPaper paper, PdfPageText& out) {
     out.content.clear();
     const std::string content = PdfTextContent(text, dots, rows, paper, out.blocks);
-    if (content.empty())
-        return true;
-    z_stream& z = text_->z;
-    if (!text_->Start())
-        return false;
-    out.content.resize(deflateBound(&z, static_cast<uLong>(content.size())));
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-    z.avail_in = static_cast<uInt>(content.size());
-    z.next_out = out.content.data();
-    z.avail_out = static_cast<uInt>(out.content.size());
-    const bool ok = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    out.content.resize(ok ? z.total_out : 0);
-    return ok;
+    return content.empty() ||
+           text_->DeflateBytes(reinterpret_cast<const std::uint8_t*>(content.data()),
+                               content.size(), out.content);
 }
 
 bool PdfCompressor::Compress(const PdfImage& image, PdfPageImage& out) {

@@ -1,6 +1,6 @@
 // PDF of a printout: one PDF page per page bitmap, each bitmap at the size it
 // has on paper (a dot column 1/60 inch wide, a raster row 1/72 inch tall) as
-// a 1-bit image compressed with Flate (zlib), and over it the page's words as
+// a 1-bit image compressed with Flate, and over it the page's words as
 // invisible text (text render mode 3): each character in a cell exactly over
 // the cell of its glyph, so that a viewer finds, highlights and copies the
 // words where the picture shows them. The writer streams: each page goes to
@@ -103,11 +103,9 @@ struct PdfPageText {
 std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32_t rows,
                            PdfPaper paper, std::vector<std::uint32_t>& blocks);
 
-// Compresses pages for the PDF with Flate: images with PageDeflater
-// (page_deflate.h), made for printout pages, text content streams with
-// zlib's fastest level. Keeps its state from one page to the next (setting
-// zlib up anew for each small page cost more than compressing it); one per
-// thread.
+// Compresses pages for the PDF with Flate: images and text content streams,
+// each with a PageDeflater (page_deflate.h) of their own, which keeps its
+// codes from one page to the next; one per thread.
 class PdfCompressor {
   public:
     PdfCompressor();
@@ -116,17 +114,16 @@ class PdfCompressor {
     PdfCompressor& operator=(const PdfCompressor&) = delete;
 
     // False when the image's fields do not fit together, when it is too
-    // large for one stream (1 GiB of rows), or when zlib fails.
+    // large for one stream (1 GiB of rows).
     bool Compress(const PdfImage& image, PdfPageImage& out);
     // The text layer of a page of `dots` x `rows` (PdfTextContent, then
-    // compressed). False when zlib fails.
+    // compressed).
     bool CompressText(const PageText& text, std::uint32_t dots, std::uint32_t rows, PdfPaper paper,
                       PdfPageText& out);
 
   private:
-    struct Deflater;
     std::unique_ptr<PageDeflater> images_;
-    std::unique_ptr<Deflater> text_;
+    std::unique_ptr<PageDeflater> text_;
 };
 
 class PdfWriter {

@@ -4,7 +4,7 @@ set -euo pipefail
 # help2man makes the manual page; dpkg-dev and file make the .deb, man-db
 # reads its manual page in the package test; chromium, poppler-utils and qpdf
 # check the report and the PDF with real tools (nodejs drives chromium through the index
-# page's search box); zlib compresses the PDF's images.
+# page's search box); zlib reads back in the tests what the PDF writer compressed.
 native=(cmake g++ make libgtest-dev libbenchmark-dev socat zlib1g-dev help2man man-db dpkg-dev file
         poppler-utils qpdf)
 pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth chromium nodejs

@@ -1,5 +1,6 @@
-// The page image compressor: whatever the rows hold, zlib's own inflate gives
-// them back, in order, top row first, from rows stored either way.
+// The page compressor: whatever the rows or bytes hold, zlib's own inflate
+// gives them back (rows in order, top row first, from rows stored either
+// way), also when one deflater has made many streams of other kinds before.
 #include "report/page_deflate.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,49 @@ TEST(PageDeflater, InflatesToTheRowsWhateverTheyHold) {
     EXPECT_FALSE(deflater.Deflate(row, 8, 0, 1, out));
     EXPECT_FALSE(deflater.Deflate(row, 8, 8, 0, out));
     EXPECT_FALSE(deflater.Deflate(nullptr, 8, 8, 1, out));
+    EXPECT_TRUE(out.empty());
+}
+
+Bytes Inflate(const Bytes& stream, std::size_t size) {
+    Bytes back(size + 16);
+    uLongf length = static_cast<uLongf>(back.size());
+    const int result =
+        uncompress(back.data(), &length, stream.data(), static_cast<uLong>(stream.size()));
+    EXPECT_EQ(result, Z_OK);
+    back.resize(result == Z_OK ? length : 0);
+    return back;
+}
+
+TEST(PageDeflater, BytesOfAnyKindInflateBackOneStreamAfterAnother) {
+    std::mt19937 random(11);
+    zav::PageDeflater deflater;
+    std::string text;
+    for (int line = 0; text.size() < 300000; ++line)
+        text += "0 -12 Td (Serial no. " + std::to_string(10000 + random() % 90000) + "   Run " +
+                std::to_string(line % 7) + ") Tj\n";
+    Bytes noise(100000);
+    for (auto& b : noise)
+        b = static_cast<std::uint8_t>(random() % 7 == 0 ? random() : 'a' + random() % 3);
+    const Bytes kinds[] = {Bytes(text.begin(), text.end()), // many blocks of repeats
+                           noise,                           // short and odd repeats
+                           Bytes{'x'},                      // shorter than a match
+                           Bytes(70000, 0x20),              // one byte again and again
+                           Bytes(text.begin(), text.begin() + 999)};
+    for (int round = 0; round < 3; ++round) { // the codes made before serve the next streams
+        for (const Bytes& bytes : kinds) {
+            Bytes out = {0x55};
+            ASSERT_TRUE(deflater.DeflateBytes(bytes.data(), bytes.size(), out));
+            EXPECT_EQ(out.front(), 0x55);
+            EXPECT_EQ(Inflate(Bytes(out.begin() + 1, out.end()), bytes.size()), bytes)
+                << bytes.size() << " bytes, round " << round;
+            if (bytes.size() == text.size()) {
+                EXPECT_LT(out.size(), bytes.size() / 3) << "repeats are found";
+            }
+        }
+    }
+    Bytes out;
+    EXPECT_FALSE(deflater.DeflateBytes(nullptr, 4, out));
+    EXPECT_FALSE(deflater.DeflateBytes(kinds[0].data(), 0, out));
     EXPECT_TRUE(out.empty());
 }
 
