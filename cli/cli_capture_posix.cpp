@@ -458,10 +458,7 @@ int RunView(int argc, char** argv) {
     ParsedArgs args;
     if (!ParseArgs(kViewCommand, argc, argv, args))
         return args.exitStatus;
-    CaptureSettings settings;
-    const std::string settingsPath = CaptureSettingsPath();
-    if (!settingsPath.empty())
-        LoadCaptureSettings(settingsPath, settings);
+    CaptureSettings settings = RememberedCaptureSettings();
     for (const ParsedOption& option : args.options) {
         switch (option.id) {
         case kViewFolder:

@@ -71,10 +71,7 @@ int RunSearch(int argc, char** argv) {
     ParsedArgs args;
     if (!ParseArgs(kSearchCommand, argc, argv, args))
         return args.exitStatus;
-    CaptureSettings settings;
-    const std::string settingsPath = CaptureSettingsPath();
-    if (!settingsPath.empty())
-        LoadCaptureSettings(settingsPath, settings);
+    CaptureSettings settings = RememberedCaptureSettings();
     for (const ParsedOption& option : args.options) {
         if (option.id == kSearchFolder)
             settings.folder = option.value;

@@ -247,17 +247,21 @@ class Adler32 {
 };
 
 // Index of the first byte from `i` on that differs from `byte`.
+// The first of eight bytes loaded as one word in which `differ` has a bit.
+std::size_t FirstByteOf(std::uint64_t differ) {
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::size_t>(std::countr_zero(differ) / 8);
+    else
+        return static_cast<std::size_t>(std::countl_zero(differ) / 8);
+}
+
 std::size_t RunEnd(const std::uint8_t* row, std::size_t i, std::size_t end, std::uint8_t byte) {
     const std::uint64_t pattern = 0x0101010101010101ull * byte;
     for (; i + 8 <= end; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, row + i, 8);
-        if (const std::uint64_t differ = word ^ pattern) {
-            if constexpr (std::endian::native == std::endian::little)
-                return i + static_cast<std::size_t>(std::countr_zero(differ) / 8);
-            else
-                return i + static_cast<std::size_t>(std::countl_zero(differ) / 8);
-        }
+        if (const std::uint64_t differ = word ^ pattern)
+            return i + FirstByteOf(differ);
     }
     while (i < end && row[i] == byte)
         ++i;
@@ -271,12 +275,8 @@ std::size_t SameEnd(const std::uint8_t* row, const std::uint8_t* above, std::siz
         std::uint64_t a, b;
         std::memcpy(&a, row + i, 8);
         std::memcpy(&b, above + i, 8);
-        if (const std::uint64_t differ = a ^ b) {
-            if constexpr (std::endian::native == std::endian::little)
-                return i + static_cast<std::size_t>(std::countr_zero(differ) / 8);
-            else
-                return i + static_cast<std::size_t>(std::countl_zero(differ) / 8);
-        }
+        if (const std::uint64_t differ = a ^ b)
+            return i + FirstByteOf(differ);
     }
     while (i < end && row[i] == above[i])
         ++i;
