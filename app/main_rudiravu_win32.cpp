@@ -123,8 +123,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     std::atexit(ExitHandler);
 
     gModule.baseWindow = vokCreateBaseWnd(0, 0, gModule.presentation);
-    RunModuleBody(gModule.baseWindow);
+    const int result = RunModuleBody(gModule.baseWindow);
     vokDestroyBaseWnd(gModule.baseWindow);
     gModule.baseWindow = nullptr;
-    std::exit(0);
+    // A conversion that failed says so to the script that ran it.
+    std::exit(result == zav::kConversionFailed ? 1 : 0);
 }

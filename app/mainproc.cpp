@@ -8,8 +8,7 @@ int RunMainProcedure(const MainProcedureCalls& calls, VokWnd base, int argc,
 
     if (argc > 1 && argv && argv[1]) {
         // Conversion mode: nothing is shown and the settings stay as they were.
-        calls.renderCaptureFile(argv[1]);
-        return 1;
+        return calls.renderCaptureFile(argv[1]) == 0 ? 1 : kConversionFailed;
     }
 
     int result = 1;

@@ -24,10 +24,14 @@ struct MainProcedureCalls {
     int (*doDialog)(VokWnd parent, const char* name, HQUOR presentation, HQUOR store);
 };
 
+// What RunMainProcedure gives when the capture file of a conversion could not
+// be rendered: the program then ends with exit status 1 and shows nothing.
+inline constexpr int kConversionFailed = -2;
+
 // argv[0] is "=MainProcedure"; argv[1], when argc > 1, a capture file to
 // render without showing anything. Returns the main dialog's result, or 1
-// after a conversion, a refused system or a cable search the user gave up; -1
-// means failure.
+// after a conversion, a refused system or a cable search the user gave up;
+// kConversionFailed after a conversion that failed; -1 means failure.
 int RunMainProcedure(const MainProcedureCalls& calls, VokWnd base, int argc,
                      const char* const* argv, HQUOR presentation, HQUOR store);
 

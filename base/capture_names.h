@@ -5,6 +5,8 @@
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
 //   X.bmp           the page bitmap of capture file X.cpt
 //   base.html       the report; base.pdf its printable copy; base.txt its text
+//   base.sha256     the checksums of the capture's files (record/)
+//   base.record.json  the capture's record (record/)
 // No other code composes these names. The same-file checks that keep a raw
 // recording from being replaced by one of them live here too.
 #pragma once
@@ -53,6 +55,11 @@ class CaptureNames {
     std::string Report() const { return base_ + ".html"; }
     std::string Pdf() const { return base_ + ".pdf"; }
     std::string Text() const { return base_ + ".txt"; }
+    // The capture's record and the checksums of its files.
+    static constexpr std::string_view kChecksumsExtension = ".sha256";
+    static constexpr std::string_view kRecordExtension = ".record.json";
+    std::string Checksums() const { return base_ + std::string(kChecksumsExtension); }
+    std::string Record() const { return base_ + std::string(kRecordExtension); }
     // The report's file name without its folder.
     std::string ReportName() const { return std::string(Name()) + ".html"; }
 

@@ -1,80 +1,28 @@
-// Reading Windows bitmap files (BMP): the header rules and a bounds-checked
-// parser that the loader, the palette builder and the fuzz target share.
-//
-// A bitmap file is the 14-byte file header ("BM", size, reserved, offset of
-// the pixel bits) followed by the bitmap header, the colour table and the
-// pixel rows; the part after the file header is called the block here.
-// Headers of 40 bytes and their later, longer versions (52, 56, 108, 124
-// bytes) are read as information headers of their own size, a 12-byte header
-// as the old core header. Nothing outside the given bytes is ever read.
+// The pictures the dialogs' bitmap field shows: any BMP the format allows
+// (base/bmp.h), within limits that keep a drawable copy small.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 
+#include "base/bmp.h"
+
 namespace zav {
 
-inline constexpr std::size_t kBitmapFileHeaderSize = 14;
 // Larger files are refused before any memory is taken for them.
 inline constexpr std::uint64_t kMaxBitmapFileSize = 64u << 20;
 // Larger pictures are refused: a drawable copy of one would take gigabytes.
 inline constexpr std::uint64_t kMaxBitmapPixels = 1u << 26;
-inline constexpr std::uint32_t kCoreHeaderSize = 12;
-inline constexpr std::uint32_t kInfoHeaderSize = 40;
 
-// Header rules on the block (header first). A field the bytes do not reach
-// counts as 0.
-// Colour count: a non-zero biClrUsed of an information header, else 2, 16 or
-// 256 for 1, 4 or 8 bits per pixel, 0 for any other bit count.
-std::uint32_t DibNumColors(std::span<const std::uint8_t> header);
-// Colour-table size in bytes: 4 per colour after an information header, 3
-// after a core header.
-std::uint32_t DibPaletteSize(std::span<const std::uint8_t> header);
-// Offset of the pixel bits right after the header and the colour table.
-std::uint64_t DibBits(std::span<const std::uint8_t> header);
+inline constexpr BmpLimits kPictureLimits{.maxFileSize = kMaxBitmapFileSize,
+                                          .maxPixels = kMaxBitmapPixels};
 
-struct DibRgb {
-    std::uint8_t red = 0, green = 0, blue = 0;
-    bool operator==(const DibRgb&) const = default;
-};
-
-// A block whose header, colour table and rows were all found inside it.
-struct DibLayout {
-    std::uint32_t headerSize = 0;
-    bool core = false;          // 12-byte core header: 3-byte colour entries
-    std::int32_t width = 0;     // > 0
-    std::int32_t height = 0;    // > 0 bottom row first, < 0 top row first
-    std::uint16_t bitCount = 0; // 1, 4, 8, 16, 24 or 32
-    std::uint32_t colorCount = 0;
-    std::uint32_t paletteOffset = 0; // colour table, from the block's start
-    std::uint32_t stride = 0;        // bytes per row, a multiple of 4
-    std::uint64_t bitsOffset = 0;    // first row, from the block's start
-    std::uint64_t bitsSize = 0;      // stride * rows
-
-    std::uint32_t Rows() const {
-        return height < 0 ? 0u - static_cast<std::uint32_t>(height)
-                          : static_cast<std::uint32_t>(height);
-    }
-};
-
-// Checks a block: a known header size, a positive width, a non-zero height,
-// uncompressed rows of 1, 4, 8, 16, 24 or 32 bits, at most 256 colours, and the
-// colour table and every row inside the block. `fileBitsOffset` is bfOffBits
-// counted from the block's start (bfOffBits - 14), or 0 when there is none:
-// the rows start there when it lies at or after the end of the colour table
-// (a writer may leave a gap), else right after the colour table.
-std::optional<DibLayout> ParseDib(std::span<const std::uint8_t> block,
-                                  std::uint64_t fileBitsOffset = 0);
-
-// A whole file: "BM", at most kMaxBitmapFileSize bytes, then ParseDib on the
-// block after the file header. The layout's offsets count from the block.
-std::optional<DibLayout> ParseBitmapFile(std::span<const std::uint8_t> file);
-
-// Colour i (< layout.colorCount) of a parsed block's colour table.
-DibRgb DibColor(std::span<const std::uint8_t> block, const DibLayout& layout, std::uint32_t i);
+// A picture file as the field reads it.
+inline std::optional<DibLayout> ParsePictureFile(std::span<const std::uint8_t> file) {
+    return ParseBitmapFile(file, kPictureLimits);
+}
 
 // Whether a file name has one of the picture extensions "bmp", "bpt" or "tmp"
 // (any case) after the last dot of the whole name.

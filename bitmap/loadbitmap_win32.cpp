@@ -113,7 +113,7 @@ void FillInfo(std::span<const std::uint8_t> block, const DibLayout& layout, DibI
 } // namespace
 
 HPALETTE CreateDibPalette(std::span<const std::uint8_t> block) {
-    const std::optional<DibLayout> layout = ParseDib(block);
+    const std::optional<DibLayout> layout = ParseDib(block, kPictureLimits);
     return layout ? PaletteOf(block, *layout) : nullptr;
 }
 
@@ -126,7 +126,7 @@ HBITMAP LoadBitmapFile(const char* name, HPALETTE* palette) {
     } catch (...) {
         return nullptr;
     }
-    const std::optional<DibLayout> layout = ParseBitmapFile(file);
+    const std::optional<DibLayout> layout = ParsePictureFile(file);
     if (!layout)
         return nullptr;
     const std::span<const std::uint8_t> block =

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bmp.h"
 #include "render/font.h"
 
 namespace {
@@ -140,37 +141,17 @@ void Border() {
     Centred(kWidth / 2, 192, "a USB port, then press Retry.", Black);
 }
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
 // A 4-bit BMP with a 40-byte information header and 16 colours.
 std::vector<std::uint8_t> Encode() {
     const std::uint32_t stride = ((kWidth * 4 + 31) / 32) * 4;
-    const std::uint32_t offBits = 14 + 40 + 16 * 4;
-    const std::uint32_t size = offBits + stride * kHeight;
-    std::vector<std::uint8_t> out;
-    out.push_back('B');
-    out.push_back('M');
-    Put32(out, size);
-    Put32(out, 0);
-    Put32(out, offBits);
-    Put32(out, 40);
-    Put32(out, kWidth);
-    Put32(out, kHeight);
-    Put16(out, 1);
-    Put16(out, 4);
-    Put32(out, 0);
-    Put32(out, stride * kHeight);
-    Put32(out, 3780); // 96 dots per inch
-    Put32(out, 3780);
-    Put32(out, 16);
-    Put32(out, 0);
+    std::vector<std::uint8_t> out(zav::kBmpHeaderSize);
+    zav::WriteBmpHeader({.width = kWidth,
+                         .height = kHeight,
+                         .bitCount = 4,
+                         .colours = 16,
+                         .imageSize = stride * kHeight,
+                         .clrUsed = 16},
+                        out.data());
     for (const Rgb& c : kPalette) {
         out.push_back(c.b);
         out.push_back(c.g);

@@ -41,6 +41,14 @@ extern const CommandInfo kTextCommand;
 // zavprint search WORD... [--folder DIR]: the captures whose text holds every word.
 int RunSearch(int argc, char** argv);
 extern const CommandInfo kSearchCommand;
+// zavprint verify [--key FILE.pub]... [--log [--sign-key FILE]] [DIR | DIR/NAME]:
+// checks captures against their records and the audit log; changes nothing
+// (but for the line of --log).
+int RunVerify(int argc, char** argv);
+extern const CommandInfo kVerifyCommand;
+// zavprint keygen FILE: makes the Ed25519 key pair FILE and FILE.pub.
+int RunKeygen(int argc, char** argv);
+extern const CommandInfo kKeygenCommand;
 
 // zavprint --version: the version and the system's name (distribution,
 // kernel release, machine).

@@ -154,7 +154,20 @@ bool ParseArgs(const CommandInfo& command, int argc, char** argv, ParsedArgs& ar
         } else if (known) {
             args.exitStatus = UsageError(command, "option --%s takes no value", known->name);
         } else if (optopt > 0 && optopt < kFirstLongValue) {
-            args.exitStatus = UsageError(command, "unknown option -%c", optopt);
+            // "-dash.cpt" may well be a file: say how to name one. getopt
+            // stays on a word of several letters until its last one.
+            const char* cluster = optind < count && words[optind] && words[optind][0] == '-' &&
+                                          words[optind][1] == optopt
+                                      ? words[optind]
+                                      : word;
+            const bool longWord =
+                cluster && cluster[0] == '-' && cluster[1] != '-' && std::strlen(cluster) > 2;
+            if (longWord)
+                args.exitStatus = UsageError(
+                    command, "unknown option -%c (a file named %s goes after --: %s -- %s)", optopt,
+                    cluster, CommandName(command).c_str(), cluster);
+            else
+                args.exitStatus = UsageError(command, "unknown option -%c", optopt);
         } else {
             const std::string_view name = OptionName(word);
             args.exitStatus = UsageError(command, "%s option %.*s",

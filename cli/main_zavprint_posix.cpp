@@ -20,6 +20,8 @@ constexpr Command kCommands[] = {
     {&zav::cli::kViewCommand, zav::cli::RunView},
     {&zav::cli::kTextCommand, zav::cli::RunText},
     {&zav::cli::kSearchCommand, zav::cli::RunSearch},
+    {&zav::cli::kVerifyCommand, zav::cli::RunVerify},
+    {&zav::cli::kKeygenCommand, zav::cli::RunKeygen},
 };
 
 const Command* FindCommand(const char* name) {
@@ -47,7 +49,8 @@ void PrintHelp() {
                 "Captures what a measuring instrument prints on its \"ZAV Print\" cable\n"
                 "and turns the printout into page bitmaps (1-bit BMP), an HTML report and\n"
                 "the text of the printout.\n"
-                "Commands: render (the default), capture, finish, ports, view, text, search.\n\n",
+                "Commands: render (the default), capture, finish, ports, view, text, search,\n"
+                "verify, keygen.\n\n",
                 lead);
     for (const Command& c : kCommands) {
         zav::cli::PrintCommandSection(*c.info);
@@ -58,7 +61,7 @@ void PrintHelp() {
     std::printf("\n"
                 "Exit status:\n"
                 "  0  done\n"
-                "  1  a file, the cable or the session failed\n"
+                "  1  a file, the cable or the session failed; verify: anything does not hold\n"
                 "  2  bad usage\n\n"
                 "Environment:\n"
                 "  XDG_CONFIG_HOME  where capture.conf is kept (default: ~/.config)\n"

@@ -3,46 +3,24 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bmp.h"
 #include "base/stdio_file.h"
 #include "render/renderer.h"
 
 namespace zav {
 
-namespace {
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v & 0xFFFFu);
-    Put16(p + 2, v >> 16);
-}
-
-} // namespace
-
 PageBitmapHeader BlankPageBitmapHeader() {
     PageBitmapHeader h{};
-    std::uint8_t* b = h.bytes;
-    b[0] = 'B';
-    b[1] = 'M';
-    Put32(b + 2, kPageBitmapHeaderSize);  // bfSize
-    Put32(b + 10, kPageBitmapHeaderSize); // bfOffBits
-    Put32(b + 14, 40);                    // biSize
-    Put16(b + 26, 1);                     // biPlanes
-    Put16(b + 28, 1);                     // biBitCount
-    Put32(b + 38, 3780);                  // biXPelsPerMeter, about 96 dpi
-    Put32(b + 42, 3780);                  // biYPelsPerMeter
-    std::memset(b + 54, 0xFF, 3);         // palette 0: white; palette 1 stays black
+    WriteBmpHeader({.bitCount = 1, .colours = 2}, h.bytes);
+    std::memset(h.bytes + kBmpHeaderSize, 0xFF, 3); // palette 0: white; palette 1 stays black
     return h;
 }
 
 void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, std::int32_t width,
                               std::int32_t height) {
-    Put32(header.bytes + 2, fileSize);
-    Put32(header.bytes + 18, static_cast<std::uint32_t>(width));
-    Put32(header.bytes + 22, static_cast<std::uint32_t>(height));
+    StoreLe32(header.bytes + 2, fileSize);
+    StoreLe32(header.bytes + 18, static_cast<std::uint32_t>(width));
+    StoreLe32(header.bytes + 22, static_cast<std::uint32_t>(height));
 }
 
 bool FileBlockOutput::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {

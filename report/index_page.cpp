@@ -210,10 +210,17 @@ IndexKind ForEachLine(const fs::path& path, RowFn row, ScriptFn script) {
 }
 
 // A name in the folder that nothing has: index-previous.html, -2, -3, ...
+constexpr std::string_view kAsidePrefix = "index-previous";
+
 fs::path FreeAsideName(const fs::path& dir) {
     for (int n = 1; n < 10000; ++n) {
-        fs::path candidate = dir / (n == 1 ? std::string("index-previous.html")
-                                           : "index-previous-" + std::to_string(n) + ".html");
+        std::string name(kAsidePrefix);
+        if (n != 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        name += ".html";
+        fs::path candidate = dir / name;
         std::error_code error;
         if (!fs::exists(candidate, error) && !error)
             return candidate;
@@ -291,6 +298,27 @@ std::string RelativeAddress(std::string_view fileName) {
         }
     }
     return out;
+}
+
+bool IsIndexPageName(std::string_view fileName) {
+    if (fileName == kIndexFileName)
+        return true;
+    // The side scripts with the captures' words: index-text-NNNN.js.
+    const std::string_view words = kTextScriptPrefix;
+    if (fileName.starts_with(words) && fileName.ends_with(".js")) {
+        const std::string_view number =
+            fileName.substr(words.size(), fileName.size() - words.size() - 3);
+        return number.size() >= 4 &&
+               number.find_first_not_of("0123456789") == std::string_view::npos;
+    }
+    if (!fileName.starts_with(kAsidePrefix) || !fileName.ends_with(".html"))
+        return false;
+    std::string_view number = fileName.substr(kAsidePrefix.size());
+    number.remove_suffix(5);
+    if (number.empty())
+        return true;
+    return number.size() > 1 && number[0] == '-' &&
+           number.find_first_not_of("0123456789", 1) == std::string_view::npos;
 }
 
 std::string IndexRow(const IndexEntry& entry) {

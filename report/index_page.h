@@ -74,6 +74,12 @@ int AddCaptureToIndex(const std::string& folder, IndexEntry entry, std::string_v
 // The statement of a side script for one capture: one line.
 std::string IndexTextLine(std::string_view name, std::string_view text);
 
+// True for the names of the index page, of its side scripts of words
+// (index-text-0001.js, ...) and of the pages moved aside for it
+// (index-previous.html, index-previous-2.html, ...): files of the folder
+// that belong to no capture.
+bool IsIndexPageName(std::string_view fileName);
+
 // The row of one capture: one line, no line break in it.
 std::string IndexRow(const IndexEntry& entry);
 

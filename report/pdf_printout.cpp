@@ -1,5 +1,6 @@
 #include "report/pdf_printout.h"
 
+#include "base/bmp.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
 #include "render/page_text.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -33,12 +35,11 @@ constexpr std::size_t kBytesPerWake = 1u << 20;
 // Bitmap bytes waiting in memory at most; beyond, pages are read back.
 constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 
-std::uint32_t U16(const std::uint8_t* p) {
-    return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
-}
-std::uint32_t U32(const std::uint8_t* p) {
-    return U16(p) | U16(p + 2) << 16;
-}
+// Page bitmaps as the renderer writes them: any length a BMP can hold, a
+// page with nothing on it, and the rows exactly where the header says.
+// A page of the renderer is at most 65536 dots wide.
+constexpr BmpLimits kPageBitmapLimits{
+    .maxWidth = 65536, .emptyAllowed = true, .bitsInsideTableAllowed = false};
 
 // A name beside the PDF that nothing uses yet, for writing it whole first.
 bool PickWorkName(const std::string& pdfPath, std::string& work) {
@@ -104,42 +105,18 @@ bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
 
 bool ViewPageBitmap(std::span<const std::uint8_t> file, PdfImage& view) {
     view = PdfImage{};
-    const std::uint8_t* b = file.data();
-    const std::uint64_t size = file.size();
-    if (size < 54 || b[0] != 'B' || b[1] != 'M')
+    const std::optional<DibLayout> layout = ParseBitmapFile(file, kPageBitmapLimits);
+    if (!layout || layout->bitCount != 1 || layout->core || layout->colorCount != 2)
         return false;
-    const std::uint64_t pixelsAt = U32(b + 10);
-    const std::uint64_t infoSize = U32(b + 14);
-    if (infoSize < 40 || 14 + infoSize > size)
-        return false;
-    const auto width = static_cast<std::int32_t>(U32(b + 18));
-    const auto height = static_cast<std::int32_t>(U32(b + 22));
-    if (U16(b + 26) != 1 || U16(b + 28) != 1 || U32(b + 30) != 0)
-        return false; // one plane, 1 bit per dot, not compressed
-    // A page of the renderer is at most 65536 dots wide; rows are bounded by
-    // the file's size below.
-    if (width < 0 || width > 65536 || height == INT32_MIN)
-        return false;
-    const std::uint64_t colours = U32(b + 46) ? U32(b + 46) : 2;
-    const std::uint64_t paletteAt = 14 + infoSize;
-    if (colours != 2 || paletteAt + 4 * colours > pixelsAt)
-        return false;
-    const std::uint32_t rows =
-        height < 0 ? static_cast<std::uint32_t>(-height) : static_cast<std::uint32_t>(height);
-    const std::uint64_t fileStride = (static_cast<std::uint64_t>(width) + 31) / 32 * 4;
-    if (pixelsAt > size || fileStride * rows > size - pixelsAt)
-        return false;
-
-    // Palette entries are blue, green, red: the darker one is the ink.
-    const auto luma = [&](const std::uint8_t* q) {
-        return 114u * q[0] + 587u * q[1] + 299u * q[2];
-    };
-    view.setBitIsBlack = luma(b + paletteAt + 4) <= luma(b + paletteAt);
-    view.width = static_cast<std::uint32_t>(width);
-    view.height = rows;
-    view.stride = static_cast<std::size_t>(fileStride);
-    view.rows = b + pixelsAt;
-    view.bottomUp = height > 0;
+    const std::span<const std::uint8_t> block = file.subspan(kBitmapFileHeaderSize);
+    // The darker palette entry is the ink.
+    const auto luma = [](DibRgb c) { return 114u * c.blue + 587u * c.green + 299u * c.red; };
+    view.setBitIsBlack = luma(DibColor(block, *layout, 1)) <= luma(DibColor(block, *layout, 0));
+    view.width = static_cast<std::uint32_t>(layout->width);
+    view.height = layout->Rows();
+    view.stride = layout->stride;
+    view.rows = block.data() + layout->bitsOffset;
+    view.bottomUp = layout->height > 0;
     return true;
 }
 
@@ -159,7 +136,7 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
     out.rows.resize(out.stride * out.height);
     for (std::uint32_t r = 0; r < out.height; ++r) {
         const std::uint32_t stored = view.bottomUp ? out.height - 1 - r : r;
-        std::copy_n(view.rows + stored * view.stride, out.stride,
+        std::copy_n(view.rows + static_cast<std::size_t>(stored) * view.stride, out.stride,
                     out.rows.begin() + static_cast<std::ptrdiff_t>(r * out.stride));
     }
     return true;

@@ -5,10 +5,12 @@ set -euo pipefail
 # reads its manual page in the package test; chromium, poppler-utils and qpdf
 # check the report and the PDF with real tools (nodejs drives chromium through the index
 # page's search box); zlib reads back in the tests what the PDF writer compressed.
+# libgcrypt hashes and signs the records (static for Windows); the record tests
+# check them with sha256sum (coreutils) and openssl.
 native=(cmake g++ make libgtest-dev libbenchmark-dev socat zlib1g-dev help2man man-db dpkg-dev file
-        poppler-utils qpdf)
-pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth chromium nodejs
-      fp-utils)
+        poppler-utils qpdf libgcrypt20-dev coreutils openssl)
+pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+      libgpg-error-mingw-w64-dev wine64 xvfb xauth chromium nodejs fp-utils)
 [ "${1:-}" = "--native-only" ] && pkgs=("${native[@]}")
 missing=()
 for p in "${pkgs[@]}"; do

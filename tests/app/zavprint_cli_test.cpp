@@ -91,7 +91,8 @@ class ZavprintCli : public ::testing::Test {
 };
 
 const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports",
-                                            "view",   "text",    "search"};
+                                            "view",   "text",    "search",  "verify",
+                                            "keygen"};
 
 TEST_F(ZavprintCli, EveryCommandAnswersHelp) {
     const Result all = Zavprint({"--help"});
@@ -171,6 +172,7 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
     const std::vector<Case> cases = {
         {{"--bogus"}, "--bogus"},
         {{"-x", "a.cpt"}, "-x"},
+        {{"-dash.cpt"}, "-- -dash.cpt"}, // perhaps a file: how to name one
         {{"render", "--bogus=1", "a.cpt"}, "--bogus"},
         {{"capture", "--bogus"}, "--bogus"},
         {{"capture", "--name"}, "--name"},
@@ -182,6 +184,10 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
         {{"ports", "extra"}, "extra"},
         {{"view", "--nam=x", "--bogus"}, "--bogus"},
         {{"help", "bogus"}, "bogus"},
+        {{"verify", "--key"}, "--key"},
+        {{"verify", "--sign-key=k", "dir"}, "--sign-key"},
+        {{"verify", "a", "b"}, "b"},
+        {{"keygen", "k", "l"}, "l"},
     };
     for (const Case& c : cases) {
         const Result r = Zavprint(c.words);

@@ -64,7 +64,7 @@ bool Black(const Bytes& file, const zav::DibLayout& d, int x, int y) {
 }
 
 void ExpectReadable(const Bytes& file) {
-    const auto d = zav::ParseBitmapFile(file);
+    const auto d = zav::ParsePictureFile(file);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->bitCount, 1);
     EXPECT_EQ(d->colorCount, 2u);
@@ -86,7 +86,7 @@ TEST_F(PageBitmaps, ABitImageComesBackDotForDot) {
     capture.insert(capture.end(), {0x0D, 0x0A});
     const Bytes file = Render(capture);
     ASSERT_NO_FATAL_FAILURE(ExpectReadable(file));
-    const auto d = zav::ParseBitmapFile(file);
+    const auto d = zav::ParsePictureFile(file);
     ASSERT_GE(d->Rows(), 8u);
     // Find the image's top-left dot, then compare every dot of the 8 x 8 block.
     int top = -1, left = -1;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using zav::ParseBitmapFile;
+using zav::ParsePictureFile;
 using zavtest::BmpShape;
 using zavtest::MakeBmp;
 
@@ -48,7 +48,7 @@ TEST(DibHeader, ColourCountTableSizeAndBitsFollowTheHeader) {
         EXPECT_EQ(zav::DibNumColors(Block(file)), c.colours);
         EXPECT_EQ(zav::DibPaletteSize(Block(file)), c.tableSize);
         EXPECT_EQ(zav::DibBits(Block(file)), c.bits);
-        const auto layout = ParseBitmapFile(file);
+        const auto layout = ParsePictureFile(file);
         ASSERT_TRUE(layout);
         EXPECT_EQ(layout->bitsOffset, c.bits);
         EXPECT_EQ(layout->bitsOffset + layout->bitsSize, file.size() - 14);
@@ -59,7 +59,7 @@ TEST(DibHeader, ColourTableReadByEntrySize) {
     for (std::uint32_t header : {12u, 40u, 108u}) {
         SCOPED_TRACE(header);
         const auto file = MakeBmp({.headerSize = header, .bitCount = 4, .colours = 16});
-        const auto layout = ParseBitmapFile(file);
+        const auto layout = ParsePictureFile(file);
         ASSERT_TRUE(layout);
         EXPECT_EQ(zav::DibColor(Block(file), *layout, 5), (zav::DibRgb{5, 10, 15}));
         EXPECT_EQ(zav::DibColor(Block(file), *layout, 15), (zav::DibRgb{15, 30, 45}));
@@ -68,25 +68,25 @@ TEST(DibHeader, ColourTableReadByEntrySize) {
 
 TEST(DibParser, RowsStartWhereTheFileSaysWhenAGapFollowsTheTable) {
     const auto gap = MakeBmp({.bitCount = 8, .colours = 256, .gap = 30});
-    auto layout = ParseBitmapFile(gap);
+    auto layout = ParsePictureFile(gap);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->bitsOffset, 40u + 1024u + 30u);
     // No offset in the file (or one inside the table): right after the table.
     const auto zero = MakeBmp({.bitCount = 8, .colours = 256, .offBitsAtRows = false});
-    layout = ParseBitmapFile(zero);
+    layout = ParsePictureFile(zero);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->bitsOffset, 40u + 1024u);
 }
 
 TEST(DibParser, RefusesWhatItCannotReadInsideTheBytes) {
     const auto good = MakeBmp({.width = 5, .height = 3, .bitCount = 24});
-    ASSERT_TRUE(ParseBitmapFile(good));
+    ASSERT_TRUE(ParsePictureFile(good));
     for (std::size_t cut : {0u, 1u, 2u, 13u, 14u, 20u, 53u, 54u}) {
         SCOPED_TRACE(cut);
-        EXPECT_FALSE(ParseBitmapFile(std::span<const std::uint8_t>(good).first(cut)));
+        EXPECT_FALSE(ParsePictureFile(std::span<const std::uint8_t>(good).first(cut)));
     }
     // One row byte short.
-    EXPECT_FALSE(ParseBitmapFile(std::span<const std::uint8_t>(good).first(good.size() - 1)));
+    EXPECT_FALSE(ParsePictureFile(std::span<const std::uint8_t>(good).first(good.size() - 1)));
 
     struct Case {
         const char* what;
@@ -110,30 +110,30 @@ TEST(DibParser, RefusesWhatItCannotReadInsideTheBytes) {
         auto file = MakeBmp(c.shape);
         if (std::strcmp(c.what, "header larger than the block") == 0)
             file.resize(14 + 60);
-        EXPECT_FALSE(ParseBitmapFile(file));
+        EXPECT_FALSE(ParsePictureFile(file));
     }
     auto sig = good;
     sig[1] = 'A';
-    EXPECT_FALSE(ParseBitmapFile(sig));
+    EXPECT_FALSE(ParsePictureFile(sig));
     // Rows that do not fit: a height near the 32-bit limit, and a size whose
     // row count would wrap a 32-bit product.
     auto tall = MakeBmp({.width = 1, .height = 1, .bitCount = 24});
     tall[22] = 0xFF, tall[23] = 0xFF, tall[24] = 0xFF, tall[25] = 0x7F;
-    EXPECT_FALSE(ParseBitmapFile(tall));
+    EXPECT_FALSE(ParsePictureFile(tall));
     auto wide = MakeBmp({.width = 1, .height = 1, .bitCount = 32});
     wide[18] = 0x00, wide[19] = 0x00, wide[20] = 0x00, wide[21] = 0x40; // 2^30 x 4 bytes
-    EXPECT_FALSE(ParseBitmapFile(wide));
+    EXPECT_FALSE(ParsePictureFile(wide));
 }
 
 TEST(DibParser, TopDownRowsAndCoreHeadersAreRead) {
     const auto top = MakeBmp({.width = 3, .height = -2, .bitCount = 24});
-    auto layout = ParseBitmapFile(top);
+    auto layout = ParsePictureFile(top);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->Rows(), 2u);
     EXPECT_EQ(layout->stride, 12u);
     const auto core =
         MakeBmp({.headerSize = 12, .width = 9, .height = 2, .bitCount = 1, .colours = 2});
-    layout = ParseBitmapFile(core);
+    layout = ParsePictureFile(core);
     ASSERT_TRUE(layout);
     EXPECT_TRUE(layout->core);
     EXPECT_EQ(layout->bitsOffset, 12u + 6u);
@@ -143,7 +143,7 @@ TEST(DibParser, TopDownRowsAndCoreHeadersAreRead) {
 TEST(DibParser, OurPictureIsABitmapItReads) {
     std::ifstream in(ZAV_PICTURE_FILE, std::ios::binary);
     const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
-    const auto layout = ParseBitmapFile(file);
+    const auto layout = ParsePictureFile(file);
     ASSERT_TRUE(layout) << ZAV_PICTURE_FILE;
     EXPECT_EQ(layout->bitsOffset + layout->bitsSize, file.size() - 14);
     EXPECT_GT(layout->colorCount, 2u);

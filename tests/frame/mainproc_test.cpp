@@ -14,6 +14,7 @@ struct Script {
     const char* cableAnswers = "";    // '1' found, '-' not found, one per search
     const char* notFoundAnswers = ""; // 'R' Retry, 'C' Close, one per "=CableNotFound"
     int mainDialogResult = 2;
+    int renderResult = 0;
 };
 
 Script* gScript = nullptr;
@@ -27,7 +28,7 @@ bool Save(HQUOR) {
 }
 int Render(const char* path) {
     gScript->log += std::string("render ") + path + ";";
-    return -1; // a failing render still ends the conversion quietly
+    return gScript->renderResult;
 }
 bool Supported() {
     gScript->log += "os;";
@@ -67,6 +68,12 @@ TEST(MainProcedure, ConversionRendersOnlyAndNeverSaves) {
     const char* const argv[] = {"=MainProcedure", "C:\\cap\\page.cpt", "extra", nullptr};
     EXPECT_EQ(RunScript(script, 3, argv), 1);
     EXPECT_EQ(script.log, "load;render C:\\cap\\page.cpt;");
+    // A page that could not be rendered is a failure of its own, told
+    // through the exit status only.
+    Script failing;
+    failing.renderResult = -1;
+    EXPECT_EQ(RunScript(failing, 2, argv), zav::kConversionFailed);
+    EXPECT_EQ(failing.log, "load;render C:\\cap\\page.cpt;");
 }
 
 TEST(MainProcedure, CableFoundRunsMainDialogAndSaves) {

@@ -113,6 +113,10 @@ TEST_F(IndexPage, WordsGoIntoBoundedSideScriptsThePageLists) {
               std::string::npos)
         << second;
     EXPECT_FALSE(fs::exists(dir_ / "index-text-0003.js"));
+    // They belong to the folder, not to a capture.
+    EXPECT_TRUE(zav::IsIndexPageName("index-text-0002.js"));
+    EXPECT_FALSE(zav::IsIndexPageName("index-text-02.js"));
+    EXPECT_FALSE(zav::IsIndexPageName("index-text-0002.js.123.part"));
     const std::string page = Read("index.html");
     const std::string tag1 = "<script src=\"index-text-0001.js\" charset=\"utf-8\">";
     const std::string tag2 = "<script src=\"index-text-0002.js\" charset=\"utf-8\">";

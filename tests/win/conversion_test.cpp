@@ -119,12 +119,12 @@ TEST(ConversionMode, WritesTheNativeBitmapsAndShowsNothing) {
     }
 }
 
-TEST(ConversionMode, MissingCaptureEndsQuietly) {
+TEST(ConversionMode, MissingCaptureEndsQuietlyWithAFailureStatus) {
     ProgramRun run = RunProgram(kDir + "\\win\\no-such-capture.cpt");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.visibleWindow, "");
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(GetFileAttributesA((kDir + "\\win\\no-such-capture.bmp").c_str()),
               INVALID_FILE_ATTRIBUTES);
 }

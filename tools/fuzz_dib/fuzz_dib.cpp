@@ -37,7 +37,7 @@ int Int16(const std::uint8_t* p) {
 }
 
 void FuzzFile(std::span<const std::uint8_t> file) {
-    const auto layout = zav::ParseBitmapFile(file);
+    const auto layout = zav::ParsePictureFile(file);
     if (!layout)
         return;
     Check(file.size() >= zav::kBitmapFileHeaderSize, "accepted a file without a file header");

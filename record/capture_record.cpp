@@ -1,0 +1,416 @@
+#include "record/capture_record.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "base/capture_names.h"
+#include "base/paths.h"
+#include "base/stdio_file.h"
+#include "record/record_io.h"
+
+namespace zav::record {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kRecordFormat[] = "zavprint-record-1";
+constexpr std::string_view kSignatureHead = ",\n  \"signature\": {\"key\": \"";
+constexpr std::string_view kSignatureMiddle = "\", \"ed25519\": \"";
+constexpr std::string_view kSignatureTail = "\"}\n}\n";
+constexpr std::size_t kSignatureBlock =
+    kSignatureHead.size() + 16 + kSignatureMiddle.size() + 128 + kSignatureTail.size();
+
+// Writes `text` whole to `path`: into a new file beside it first, forced to
+// the disk, then renamed over `path`. Nothing is left of the temporary file
+// on failure.
+bool WriteWhole(const std::string& path, std::string_view text, std::string& error) {
+    std::string temporary;
+    std::FILE* raw = nullptr;
+    for (int attempt = 0; attempt < 100 && !raw; ++attempt) {
+        temporary = path + ".part" + (attempt ? std::to_string(attempt) : std::string());
+        raw = CreateNewFile(temporary, false);
+    }
+    if (!raw) {
+        error = "cannot create a temporary file beside " + path;
+        return false;
+    }
+    UniqueFile file(raw);
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && SyncFile(file.get());
+    std::error_code renameError;
+    if (CloseFile(file) && written) {
+        fs::rename(temporary, path, renameError);
+        if (!renameError)
+            return true;
+    }
+    error = "cannot write " + path + (renameError ? ": " + renameError.message() : "");
+    std::remove(temporary.c_str());
+    return false;
+}
+
+std::string FileNameOf(std::string_view path) {
+    return std::string(path.substr(FileNameOffset(path)));
+}
+
+} // namespace
+
+std::string SumsLine(const Sha256Digest& digest, std::string_view name) {
+    std::string escaped;
+    bool escapes = false;
+    for (const char c : name) {
+        switch (c) {
+        case '\\':
+            escaped += "\\\\";
+            escapes = true;
+            break;
+        case '\n':
+            escaped += "\\n";
+            escapes = true;
+            break;
+        case '\r':
+            escaped += "\\r";
+            escapes = true;
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    std::string line = escapes ? "\\" : "";
+    line += ToHex(digest);
+    line += "  ";
+    line += escaped;
+    line += '\n';
+    return line;
+}
+
+bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size_t* badLine) {
+    entries.clear();
+    std::size_t number = 0;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const bool escaped = line.starts_with('\\');
+        if (escaped)
+            line.remove_prefix(1);
+        SumsEntry entry;
+        // HASH, then "  " (text) or " *" (binary), then the name.
+        if (line.size() < 67 || !ParseHex(line.substr(0, 64), entry.digest) || line[64] != ' ' ||
+            (line[65] != ' ' && line[65] != '*')) {
+            if (badLine)
+                *badLine = number;
+            return false;
+        }
+        for (std::size_t i = 66; i < line.size(); ++i) {
+            if (!escaped || line[i] != '\\' || i + 1 == line.size()) {
+                entry.name += line[i];
+                continue;
+            }
+            const char e = line[++i];
+            entry.name += e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t size) {
+    if (size == 0 || closed_)
+        return;
+    const char* bytes = static_cast<const char*>(data);
+    end_ = std::max(end_, offset + size);
+    if (offset < next_) {
+        overlapped_ = true;
+        return;
+    }
+    if (offset > next_) {
+        // Held until the bytes before it are written; blocks written twice
+        // cannot be hashed as the file holds them.
+        auto after = ahead_.lower_bound(offset);
+        if ((after != ahead_.end() && after->first < offset + size) ||
+            (after != ahead_.begin() &&
+             std::prev(after)->first + std::prev(after)->second.size() > offset))
+            overlapped_ = true;
+        else
+            ahead_.emplace(offset, std::string(bytes, size));
+        return;
+    }
+    hash_.Update(bytes, size);
+    next_ += size;
+    while (!ahead_.empty() && ahead_.begin()->first == next_) {
+        hash_.Update(ahead_.begin()->second);
+        next_ += ahead_.begin()->second.size();
+        ahead_.erase(ahead_.begin());
+    }
+}
+
+void RecordedFile::Closed(bool whole) {
+    if (closed_)
+        return;
+    closed_ = true;
+    std::string whyNot;
+    if (!whole)
+        whyNot = "not written whole";
+    else if (overlapped_)
+        whyNot = "parts were written twice, so its hash is not known";
+    else if (!ahead_.empty())
+        whyNot = "parts of it were never written";
+    else if (!hash_.Valid())
+        whyNot = "no hash could be made";
+    ahead_.clear();
+    owner_.Complete(name_, whyNot, next_, hash_.Finish());
+}
+
+const char* RecordResultText(int result) {
+    switch (result) {
+    case kRecordOk:
+        return "done";
+    case kRecordCannotWriteSums:
+        return "the checksum file could not be written";
+    case kRecordCannotWriteRecord:
+        return "the record could not be written";
+    case kRecordCannotSign:
+        return "the record could not be signed";
+    case kRecordCannotLog:
+        return "the audit log could not be appended to";
+    }
+    return "unknown result";
+}
+
+CaptureRecord::CaptureRecord(std::string basePath, Identity who, CaptureSource source)
+    : base_(std::move(basePath)), who_(std::move(who)), source_(std::move(source)),
+      started_(std::chrono::system_clock::now()) {}
+
+std::string CaptureRecord::Folder() const {
+    return base_.substr(0, FileNameOffset(base_));
+}
+
+std::string CaptureRecord::Name() const {
+    return FileNameOf(base_);
+}
+
+void CaptureRecord::Received(const void* data, std::size_t size) {
+    if (receivedDone_)
+        return;
+    received_.Update(data, size);
+    receivedBytes_ += size;
+}
+
+void CaptureRecord::SetReceived(std::uint64_t bytes, const Sha256Digest& digest) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedBytes_ = bytes;
+    receivedDigest_ = digest;
+    receivedDone_ = true;
+}
+
+void CaptureRecord::AddReceivedFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedFiles_.push_back(FileNameOf(path));
+}
+
+void CaptureRecord::SetInstrument(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    source_.instrument = std::move(text);
+}
+
+RecordedFile& CaptureRecord::Track(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tracked_.push_back(std::unique_ptr<RecordedFile>(new RecordedFile(*this, FileNameOf(path))));
+    return *tracked_.back();
+}
+
+void CaptureRecord::Complete(const std::string& name, std::string whyNot, std::uint64_t size,
+                             const Sha256Digest& digest) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!whyNot.empty()) {
+        files_.erase(name);
+        missing_[name] = std::move(whyNot);
+        return;
+    }
+    files_[name] = Entry{size, digest};
+    missing_.erase(name);
+}
+
+void CaptureRecord::AddFile(const std::string& path, std::uint64_t size,
+                            const Sha256Digest& digest) {
+    Complete(FileNameOf(path), {}, size, digest);
+}
+
+void CaptureRecord::AddMissing(const std::string& path, std::string why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string name = FileNameOf(path);
+    files_.erase(name);
+    missing_[name] = std::move(why);
+}
+
+void CaptureRecord::SetPages(unsigned pages) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pages_ = pages;
+}
+
+void CaptureRecord::Failed(std::string why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = std::move(why);
+}
+
+void CaptureRecord::CheckSizesOnDisk() {
+    const std::string folder = Folder();
+    for (auto it = files_.begin(); it != files_.end();) {
+        std::error_code error;
+        const std::uintmax_t size = fs::file_size(folder + it->first, error);
+        if (error || size != it->second.size) {
+            missing_[it->first] = error ? "gone before the record was written"
+                                        : "its size changed before the record was written";
+            it = files_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::string CaptureRecord::RecordText(bool complete) {
+    Json record = Json::Object();
+    record.Add("format", Json::String(kRecordFormat));
+    record.Add("capture", Json::String(Name()));
+    record.Add("started", Json::String(UtcTimeText(started_)));
+    record.Add("ended", Json::String(UtcTimeText(ended_)));
+    record.Add("complete", Json::Bool(complete));
+    Json received = Json::Object();
+    received.Add("bytes", Json::Number(receivedBytes_));
+    received.Add("sha256", Json::String(ToHex(receivedDigest_)));
+    record.Add("received", std::move(received));
+    record.Add("instrument", Json::String(source_.instrument));
+    record.Add("port", Json::String(source_.port));
+    record.Add("cable_serial", Json::String(source_.cableSerial));
+    record.Add("computer", Json::String(who_.computer));
+    record.Add("user", Json::String(who_.user));
+    record.Add("program", Json::String(who_.program));
+    record.Add("printer", Json::String(source_.printer));
+    record.Add("pages", Json::Number(pages_));
+    Json files = Json::Array();
+    for (const auto& [name, entry] : files_) {
+        Json file = Json::Object();
+        file.Add("name", Json::String(name));
+        file.Add("bytes", Json::Number(entry.size));
+        file.Add("sha256", Json::String(ToHex(entry.digest)));
+        files.Push(std::move(file));
+    }
+    record.Add("files", std::move(files));
+    Json missing = Json::Array();
+    for (const auto& [name, why] : missing_) {
+        Json file = Json::Object();
+        file.Add("name", Json::String(name));
+        file.Add("why", Json::String(why));
+        missing.Push(std::move(file));
+    }
+    record.Add("missing", std::move(missing));
+    if (!failure_.empty())
+        record.Add("failure", Json::String(failure_));
+    return ToJson(record, true) + "\n";
+}
+
+int CaptureRecord::Write(const SigningKey* key, std::string* error) {
+    std::string ignored;
+    std::string& why = error ? *error : ignored;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_ == std::chrono::system_clock::time_point{})
+        ended_ = std::chrono::system_clock::now();
+    if (!receivedDone_) {
+        receivedDigest_ = received_.Finish();
+        receivedDone_ = true;
+    }
+    for (const std::string& name : receivedFiles_) {
+        files_[name] = Entry{receivedBytes_, receivedDigest_};
+        missing_.erase(name);
+    }
+    for (const auto& file : tracked_) {
+        if (!file->closed_ && !files_.count(file->name_))
+            missing_.emplace(file->name_, "not finished");
+    }
+    CheckSizesOnDisk();
+
+    int result = kRecordOk;
+    auto fail = [&](int code, const std::string& text) {
+        if (result == kRecordOk) {
+            result = code;
+            why = text;
+        }
+    };
+    std::string sums;
+    for (const auto& [name, entry] : files_)
+        sums += SumsLine(entry.digest, name);
+    std::string sumsError;
+    if (!WriteWhole(CaptureNames(base_).Checksums(), sums, sumsError)) {
+        missing_[FileNameOf(CaptureNames(base_).Checksums())] = sumsError;
+        fail(kRecordCannotWriteSums, sumsError);
+    }
+
+    const bool complete = missing_.empty() && failure_.empty();
+    std::string text = RecordText(complete);
+    if (key) {
+        text = SignedRecordText(text, *key);
+        if (text.empty())
+            fail(kRecordCannotSign, "the key did not sign");
+    }
+    std::string recordError;
+    const bool recordWritten =
+        !text.empty() && WriteWhole(CaptureNames(base_).Record(), text, recordError);
+    if (recordWritten)
+        recordDigest_ = Sha256Of(text);
+    else if (!text.empty())
+        fail(kRecordCannotWriteRecord, recordError);
+
+    AuditEvent event{complete && recordWritten ? "finished" : "failed", Name()};
+    if (recordWritten)
+        event.details.Add("record", Json::String(ToHex(recordDigest_)));
+    event.details.Add("pages", Json::Number(pages_));
+    event.details.Add("received", Json::Number(receivedBytes_));
+    if (!failure_.empty())
+        event.details.Add("why", Json::String(failure_));
+    else if (!recordWritten)
+        event.details.Add("why", Json::String("no record: " + recordError));
+    else if (!complete)
+        event.details.Add("why", Json::String("files are missing"));
+    std::string logError;
+    const int logged = AppendAuditEvent(Folder(), event, who_, key, &logError);
+    if (logged != kAuditOk)
+        fail(kRecordCannotLog, std::string(AuditResultText(logged)) + ": " + logError);
+    return result;
+}
+
+std::string SignedRecordText(const std::string& text, const SigningKey& key) {
+    Signature signature{};
+    if (!text.ends_with("\n}\n") || !key.Sign(text, signature))
+        return {};
+    std::string signedText = text.substr(0, text.size() - 3);
+    signedText += kSignatureHead;
+    signedText += KeyId(key.Public());
+    signedText += kSignatureMiddle;
+    signedText += ToHex(signature);
+    signedText += kSignatureTail;
+    return signedText;
+}
+
+bool SplitRecordSignature(std::string_view text, std::string& unsignedText, std::string& keyId,
+                          Signature& signature) {
+    if (text.size() < kSignatureBlock + 1)
+        return false;
+    const std::string_view block = text.substr(text.size() - kSignatureBlock);
+    const std::string_view id = block.substr(kSignatureHead.size(), 16);
+    const std::string_view middle =
+        block.substr(kSignatureHead.size() + 16, kSignatureMiddle.size());
+    const std::string_view value =
+        block.substr(kSignatureHead.size() + 16 + kSignatureMiddle.size(), 128);
+    std::array<std::uint8_t, 8> idBytes{};
+    if (!block.starts_with(kSignatureHead) || !block.ends_with(kSignatureTail) ||
+        middle != kSignatureMiddle || !ParseHex(id, idBytes) || !ParseHex(value, signature))
+        return false;
+    keyId = std::string(id);
+    unsignedText = std::string(text.substr(0, text.size() - kSignatureBlock)) + "\n}\n";
+    return true;
+}
+
+} // namespace zav::record

@@ -1,0 +1,180 @@
+// The record of one capture, made as the capture is made: the SHA-256 of
+// every byte received and of every file written, taken from the bytes as
+// they go to the disk (never by reading a file back), and at the end
+//   NAME.sha256       "HASH  FILE" lines as sha256sum -c reads them, for
+//                     every file the capture wrote whole
+//   NAME.record.json  who, what, when: times, bytes received and their hash,
+//                     instrument, port, cable, computer, user, program,
+//                     printer, pages, the files, and what is missing
+// each written whole under a temporary name and then renamed, the record
+// last, and then the "finished" (or "failed") line in FOLDER/audit.log with
+// the record's SHA-256.
+//
+// A record never lists a file that was not written whole: a file is listed
+// only once its writer says it is complete, and one whose size on the disk is
+// not what was written by then is named as missing instead.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "record/audit_log.h"
+#include "record/crypto.h"
+
+namespace zav::record {
+
+// "HASH  NAME\n" as sha256sum writes it: a name with a backslash, a line
+// feed or a carriage return is written with "\\", "\n", "\r" and the line
+// starts with a backslash.
+std::string SumsLine(const Sha256Digest& digest, std::string_view name);
+struct SumsEntry {
+    std::string name;
+    Sha256Digest digest{};
+};
+// Reads the lines of a .sha256 file (text or binary mode marks, escaped
+// names). False at the first line that is none; `badLine` (1-based) names it.
+bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size_t* badLine);
+
+// What the session knows about where the bytes came from.
+struct CaptureSource {
+    std::string instrument;        // the model text the instrument answered
+    std::string port;              // the port the capture was read from
+    std::string cableSerial;       // the cable's serial number, where the system tells it
+    std::string printer = "basic"; // the printer model the pages were made as
+};
+
+class CaptureRecord;
+
+// One output file as its writer makes it: every block written goes through
+// Written (at its offset; blocks may come in any order and are hashed in
+// file order), then Closed says whether the file is now whole under its
+// final name. One writer thread per file.
+class RecordedFile {
+  public:
+    void Written(std::uint64_t offset, const void* data, std::size_t size);
+    // Appends at the end of what was written so far.
+    void Written(const void* data, std::size_t size) { Written(end_, data, size); }
+    void Closed(bool whole);
+
+  private:
+    friend class CaptureRecord;
+    RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+
+    CaptureRecord& owner_;
+    const std::string name_;
+    Sha256 hash_;
+    std::uint64_t next_ = 0; // bytes hashed, in file order
+    std::uint64_t end_ = 0;  // the end of the furthest block
+    // Blocks written ahead of `next_`, by offset, until the gap before them
+    // is filled. A file written from its end (a bottom-up bitmap in several
+    // blocks) is held here whole until its first block comes.
+    std::map<std::uint64_t, std::string> ahead_;
+    bool overlapped_ = false; // a block overwrote bytes already hashed
+    bool closed_ = false;
+};
+
+enum RecordResult : int {
+    kRecordOk = 0,
+    kRecordCannotWriteSums = -1,   // NAME.sha256 could not be written
+    kRecordCannotWriteRecord = -2, // NAME.record.json could not be written
+    kRecordCannotSign = -3,        // the key did not sign
+    kRecordCannotLog = -4,         // the audit line could not be appended
+};
+const char* RecordResultText(int result);
+
+class CaptureRecord {
+  public:
+    // `basePath`: the capture's folder and name (no extension). The start
+    // time is now unless Started says otherwise.
+    CaptureRecord(std::string basePath, Identity who, CaptureSource source);
+    CaptureRecord(const CaptureRecord&) = delete;
+    CaptureRecord& operator=(const CaptureRecord&) = delete;
+
+    const std::string& BasePath() const { return base_; }
+    std::string Folder() const;
+    std::string Name() const;
+
+    void Started(std::chrono::system_clock::time_point when) { started_ = when; }
+    // When the last byte came; Write takes the time it runs otherwise.
+    void Ended(std::chrono::system_clock::time_point when) { ended_ = when; }
+    // Every byte received, in order, from one thread at a time, all before
+    // Write.
+    void Received(const void* data, std::size_t size);
+    // The bytes received as a whole, when they were hashed otherwise (a
+    // recording finished later, read once by the finishing step).
+    void SetReceived(std::uint64_t bytes, const Sha256Digest& digest);
+    // The instrument's model text, once the handshake told it.
+    void SetInstrument(std::string text);
+
+    // A file of the capture that its writer feeds to the record. The object
+    // lives as long as the record. Any thread.
+    RecordedFile& Track(const std::string& path);
+    // A file whose hash and size are known otherwise.
+    void AddFile(const std::string& path, std::uint64_t size, const Sha256Digest& digest);
+    // A file that holds exactly the bytes received, all of them: the
+    // recording renamed or copied into place (single-file mode, the kept raw
+    // recording). Its hash is the received stream's.
+    void AddReceivedFile(const std::string& path);
+    // A file the capture should have and has not, and why.
+    void AddMissing(const std::string& path, std::string why);
+    void SetPages(unsigned pages);
+    // The capture was cut short: why (the status the user saw).
+    void Failed(std::string why);
+
+    // Writes NAME.sha256, then NAME.record.json (signed when `key` is given),
+    // then the audit line: "finished", or "failed" when Failed was called or
+    // anything is missing. A file tracked but never closed counts as missing.
+    // Every step is tried; the first failure is returned, with the system's
+    // words in `error`.
+    int Write(const SigningKey* key, std::string* error = nullptr);
+
+    // The SHA-256 of the record file, once Write wrote it.
+    const Sha256Digest& RecordDigest() const { return recordDigest_; }
+
+  private:
+    friend class RecordedFile;
+    struct Entry {
+        std::uint64_t size = 0;
+        Sha256Digest digest{};
+    };
+    void Complete(const std::string& name, std::string whyNot, std::uint64_t size,
+                  const Sha256Digest& digest);
+    void CheckSizesOnDisk();
+    std::string RecordText(bool complete);
+
+    const std::string base_;
+    const Identity who_;
+    CaptureSource source_;
+    std::chrono::system_clock::time_point started_;
+    std::chrono::system_clock::time_point ended_{};
+    Sha256 received_;
+    std::uint64_t receivedBytes_ = 0;
+    Sha256Digest receivedDigest_{};
+    bool receivedDone_ = false;
+
+    std::mutex mutex_; // guards what follows
+    std::list<std::unique_ptr<RecordedFile>> tracked_;
+    std::map<std::string, Entry> files_;         // by file name
+    std::map<std::string, std::string> missing_; // file name, why
+    std::vector<std::string> receivedFiles_;     // file names
+    unsigned pages_ = 0;
+    std::string failure_;
+    Sha256Digest recordDigest_{};
+};
+
+// Adds the signature to a record's text (which ends with "\n}\n"), and takes
+// it off again: the signature covers the text without it.
+std::string SignedRecordText(const std::string& text, const SigningKey& key);
+// Splits a record's text into the text the signature covers and the
+// signature; false when the text carries none.
+bool SplitRecordSignature(std::string_view text, std::string& unsignedText, std::string& keyId,
+                          Signature& signature);
+
+} // namespace zav::record
