@@ -10,7 +10,8 @@
 // then one line for each query, typed one character at a time into the empty
 // box,
 //   QUERY <TAB> rows shown <TAB> ms of the last keystroke's search <TAB> found text
-//         <TAB> the line shown in the first row shown
+//         <TAB> the line shown in the first row shown <TAB> the line the last row
+//         shown shows once it is scrolled into view
 // where the search's time runs from the input event to the page laid out
 // again. With --screenshot the page is photographed after the last query.
 'use strict';
@@ -111,7 +112,14 @@ async function main() {
             " return [shown.length, Math.round(zavTimes[zavTimes.length - 1] * 10) / 10," +
             " document.getElementById('found').textContent," +
             " note ? note.textContent : ''].join('\\t'); })()");
-        console.log(query + '\t' + result);
+        const lastLine = await evaluate(
+            "(async function () { var shown = document.querySelectorAll('tr.capture:not([hidden])');" +
+            " if (!shown.length) return ''; var last = shown[shown.length - 1]; last.scrollIntoView();" +
+            " for (var n = 0; n < 20 && !last.querySelector('div.line'); n++)" +
+            "   await new Promise(function (r) { setTimeout(r, 50); });" +
+            " var note = last.querySelector('div.line'); window.scrollTo(0, 0);" +
+            " return note ? note.textContent : ''; })()");
+        console.log(query + '\t' + result + '\t' + lastLine);
     }
     if (screenshot) {
         const { data } = await page('Page.captureScreenshot', { format: 'png' });

@@ -48,7 +48,7 @@ echo "${lines[0]:-no answer from the browser}"
 [ "$(cut -f3 <<<"${lines[0]:-}")" = "$count" ] || fail "the page does not show $count rows"
 i=1
 for query in "${queries[@]}"; do
-    IFS=$'\t' read -r typed shown ms found line <<<"${lines[$i]:-}"
+    IFS=$'\t' read -r typed shown ms found line last <<<"${lines[$i]:-}"
     i=$((i + 1))
     # shellcheck disable=SC2086
     want=$("$zavprint" search $query --folder "$archive" | cut -f1 | sort -u | wc -l)
@@ -62,6 +62,7 @@ for query in "${queries[@]}"; do
                 held=yes
         done
         [ $held = yes ] || fail "\"$query\": the line shown holds none of the words: $line"
+        [[ $last == page\ [0-9]*:\ * ]] || fail "\"$query\": the last row shows no line in view"
     fi
 done
 # The serial number's line is the one zavprint search names, page and all.
