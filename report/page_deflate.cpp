@@ -534,10 +534,15 @@ void PageDeflater::WriteBlock(bool last, Bits& bits) {
     bits.Put(last ? 1 : 0, 1);
     for (const auto& [value, count] : header_)
         bits.Put(value, count);
+    // A literal's code and its length in one word: one load for the commonest token.
+    std::uint32_t literal[256];
+    for (int b = 0; b < 256; ++b)
+        literal[b] = litLenCode_[b] | static_cast<std::uint32_t>(litLenBits_[b]) << 16;
+    const std::uint32_t* const tokens = tokens_.data();
     for (std::size_t t = 0; t < count_; ++t) {
-        const std::uint32_t token = tokens_[t];
+        const std::uint32_t token = tokens[t];
         if (!(token & kMatch)) {
-            bits.Put(litLenCode_[token], litLenBits_[token]);
+            bits.Put(literal[token] & 0xFFFF, static_cast<int>(literal[token] >> 16));
             continue;
         }
         const Code& length = kLengthCodes[(token >> 15) & 0x1FF];
