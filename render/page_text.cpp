@@ -48,6 +48,33 @@ void PageText::Clear() {
 void PageText::AppendPlainText(std::string& out) const {
     if (runs_.empty())
         return;
+    // A run's line, when it is alone on it: the columns before it blank.
+    const auto appendRun = [&](const KeptRun& run, std::int32_t unit) {
+        const std::size_t column = static_cast<std::size_t>(std::max(0, run.x) + unit / 2) /
+                                   static_cast<std::size_t>(unit);
+        const std::u32string_view chars(chars_.data() + run.first, run.count);
+        const std::size_t used = chars.find_last_not_of(U' ');
+        if (used == std::u32string_view::npos || column >= kMaxColumns)
+            return;
+        out.append(column, ' ');
+        AppendLine(out, chars.substr(0, std::min(used + 1, kMaxColumns - column)));
+        out += '\n';
+    };
+    // The way most pages are printed: one pitch, one run per line, top to
+    // bottom.
+    bool simple = true;
+    for (std::size_t k = 1; simple && k < runs_.size(); ++k) {
+        const KeptRun& before = runs_[k - 1];
+        simple =
+            runs_[k].pitch == before.pitch &&
+            runs_[k].row >= before.row + static_cast<std::uint64_t>(std::max(1, before.height / 2));
+    }
+    if (simple) {
+        for (const KeptRun& run : runs_)
+            appendRun(run, std::max(1, run.pitch));
+        return;
+    }
+
     // The column: the pitch that most characters of the page have.
     std::map<std::int32_t, std::uint64_t> perPitch;
     for (const KeptRun& run : runs_)
@@ -74,17 +101,7 @@ void PageText::AppendPlainText(std::string& out) const {
         while (end < order.size() && runs_[order[end]].row < below)
             ++end;
         if (end == i + 1) {
-            // One run on the line, the way most lines are printed.
-            const KeptRun& run = runs_[order[i++]];
-            const std::size_t column = static_cast<std::size_t>(std::max(0, run.x) + unit / 2) /
-                                       static_cast<std::size_t>(unit);
-            const std::u32string_view chars(chars_.data() + run.first, run.count);
-            const std::size_t used = chars.find_last_not_of(U' ');
-            if (used == std::u32string_view::npos || column >= kMaxColumns)
-                continue;
-            out.append(column, ' ');
-            AppendLine(out, chars.substr(0, std::min(used + 1, kMaxColumns - column)));
-            out += '\n';
+            appendRun(runs_[order[i++]], unit);
             continue;
         }
         // Several runs make the line, left to right.
