@@ -128,7 +128,12 @@ constexpr char kPageTail[] =
     "      watcher.unobserve(e.target);\r\n"
     "    });\r\n"
     "  }) : null;\r\n"
+    "  var ready = false;\r\n"
     "  function show(query) {\r\n"
+    "    if (!ready) {\r\n"
+    "      found.textContent = query ? 'the words of the printouts are still loading' : '';\r\n"
+    "      return;\r\n"
+    "    }\r\n"
     "    if (!texts) prepare();\r\n"
     "    if (watcher) watcher.disconnect();\r\n"
     "    waiting = {};\r\n"
@@ -162,10 +167,28 @@ constexpr char kPageTail[] =
     "    found.textContent = words.length ? shown + ' of ' + rows.length + ' printouts' : '';\r\n"
     "  }\r\n"
     "  box.addEventListener('input', function () { show(box.value); });\r\n"
-    "  if (box.value) show(box.value);\r\n"
-    "  // The words in small letters are made once the page is up, not at the first search.\r\n"
+    "  // The words are loaded once the page is up, so that the rows show at once;\r\n"
+    "  // a search typed before waits for them.\r\n"
     "  window.addEventListener('load', function () {\r\n"
-    "    setTimeout(function () { if (!texts) prepare(); }, 0);\r\n"
+    "    var named = document.querySelectorAll('script[type=\"text/x-zav-words\"]');\r\n"
+    "    var left = named.length;\r\n"
+    "    function loaded() {\r\n"
+    "      if (--left > 0) return;\r\n"
+    "      texts = null;\r\n"
+    "      prepare();\r\n"
+    "      ready = true;\r\n"
+    "      window.zavWordsReady = performance.now();\r\n"
+    "      if (box.value) show(box.value);\r\n"
+    "    }\r\n"
+    "    left++;\r\n"
+    "    for (var n = 0; n < named.length; n++) {\r\n"
+    "      var script = document.createElement('script');\r\n"
+    "      script.charset = 'utf-8';\r\n"
+    "      script.onload = script.onerror = loaded;\r\n"
+    "      script.src = named[n].getAttribute('data-src');\r\n"
+    "      document.body.appendChild(script);\r\n"
+    "    }\r\n"
+    "    loaded();\r\n"
     "  });\r\n"
     "})();\r\n"
     "</script>\r\n"
@@ -260,8 +283,11 @@ fs::path NewPartName(const fs::path& dir, const std::string& name) {
     return {};
 }
 
+// A side script as the page names it: not loaded with the page, but by the
+// page once it is up (see kPageTail).
 std::string ScriptLine(const std::string& script) {
-    return "<script src=\"" + RelativeAddress(script) + "\" charset=\"utf-8\"></script>";
+    return "<script type=\"text/x-zav-words\" data-src=\"" + RelativeAddress(script) +
+           "\"></script>";
 }
 
 // Text as a JavaScript string literal, on one line.

@@ -6,8 +6,9 @@
 // The words come from side scripts beside the page, index-text-0001.js,
 // -0002.js, ... (a page opened from its folder may load scripts but read no
 // other file): each line one statement, zavText("NAME", ["page 1", ...]);
-// for one capture. A capture's words go into the newest script, which is
-// written whole again (it holds at most kTextScriptCaptures captures and
+// for one capture; the page loads them once it is up, so that its rows show
+// at once. A capture's words go into the newest script, which is written
+// whole again (it holds at most kTextScriptCaptures captures and
 // about kTextScriptBytes), so no file grows without end; the page lists the
 // scripts between two marker comments of their own.
 //

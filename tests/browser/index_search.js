@@ -6,7 +6,7 @@
 //   node index_search.js CHROMIUM INDEX.html PROFILE [--screenshot PNG] QUERY...
 //
 // Prints one line for opening the page,
-//   open <TAB> ms until the load event <TAB> rows
+//   open <TAB> ms until the load event <TAB> rows <TAB> ms until its words are ready
 // then one line for each query, typed one character at a time into the empty
 // box,
 //   QUERY <TAB> rows shown <TAB> ms of the last keystroke's search <TAB> found text
@@ -95,7 +95,12 @@ async function main() {
     const opened = await evaluate(
         "Math.round(performance.getEntriesByType('navigation')[0].loadEventEnd) + '\\t' + " +
         "document.querySelectorAll('tr.capture').length");
-    console.log('open\t' + opened);
+    // The page loads the words of its printouts once it is up.
+    const ready = await evaluate(
+        "(async function () { for (var n = 0; n < 600 && !window.zavWordsReady; n++)" +
+        " await new Promise(function (r) { setTimeout(r, 50); });" +
+        " return Math.round(window.zavWordsReady || -1); })()");
+    console.log('open\t' + opened + '\t' + ready);
 
     // After the page's own handler: the time from the input event to the page
     // laid out again.

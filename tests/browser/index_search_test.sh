@@ -46,6 +46,7 @@ mapfile -t lines < <(node "$driver" "$chromium" "$archive/index.html" "$out/inde
     --screenshot "$out/screenshots/index-search.png" "${queries[@]}" "$serial" 2>"$out/index-search.log")
 echo "${lines[0]:-no answer from the browser}"
 [ "$(cut -f3 <<<"${lines[0]:-}")" = "$count" ] || fail "the page does not show $count rows"
+[ "$(cut -f4 <<<"${lines[0]:-}")" -gt 0 ] 2>/dev/null || fail "the page's words did not load"
 i=1
 for query in "${queries[@]}"; do
     IFS=$'\t' read -r typed shown ms found line last <<<"${lines[$i]:-}"

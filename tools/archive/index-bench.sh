@@ -47,6 +47,8 @@ for ((i = 0; i < runs; i++)); do
 done
 printf '%-24s %8s ms (median)\n' "opened (load event)" \
     "$(awk -F'\t' '$1 == "open" { print $2 }' "$results" | median)"
+printf '%-24s %8s ms (median)\n' "words loaded" \
+    "$(awk -F'\t' '$1 == "open" { print $4 }' "$results" | median)"
 for query in "${queries[@]}"; do
     shown=$(awk -F'\t' -v q="$query" '$1 == q { print $2; exit }' "$results")
     printf '%-24s %8s ms (median), %s rows shown\n' "search \"$query\"" \
