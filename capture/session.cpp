@@ -2,23 +2,16 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
+#include "base/stdio_file.h"
 #include "capture/readloop.h"
 
 namespace zav {
 
 namespace {
-
-// Closes the temporary capture file; false when the close lost data.
-bool CloseRecording(std::FILE*& file) {
-    if (!file)
-        return true;
-    const bool ok = std::fclose(file) == 0;
-    file = nullptr;
-    return ok;
-}
 
 const char* FailureText(int result) {
     switch (result) {
@@ -41,8 +34,23 @@ void CaptureSessionEnv::OnProgress(long long bytes) {
     SetStatus(text);
 }
 
+const char* CurrentFailureReason() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return kStatusReasonNoMemory;
+    } catch (...) {
+        return kStatusReasonUnexpected;
+    }
+}
+
 std::string SessionEndText(const SessionOutcome& out) {
     char text[kPathBufferSize + 128];
+    if (out.result == kSessionFailed) {
+        std::snprintf(text, sizeof text, kStatusFailed,
+                      out.failure ? out.failure : kStatusReasonUnexpected);
+        return text;
+    }
     if (out.result == kSessionWriteFailed) {
         std::snprintf(text, sizeof text, kStatusWriteFailed, out.bytes);
         return text;
@@ -77,21 +85,22 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
     // files of an earlier capture, nor a recording kept from one.
     int result = kSessionStopped;
     std::unique_ptr<CableLine> line = haveBase ? env.OpenPort(request.port) : nullptr;
-    std::FILE* recording = nullptr;
+    UniqueFile recording;
     if (!haveBase) {
         result = kSessionCannotOpenFile;
     } else if (!line) {
         result = kSessionCannotOpenPort;
-    } else if (!(recording = std::fopen(tmpPath.c_str(), "wb"))) {
+    } else if (!(recording = OpenFile(tmpPath.c_str(), "wb"))) {
         result = kSessionCannotOpenFile;
     } else {
         ReadLoopState state;
         result = RunReadLoop(
-            *line, recording, stop, [&env](long long bytes) { env.OnProgress(bytes); }, state);
+            *line, recording.get(), stop, [&env](long long bytes) { env.OnProgress(bytes); },
+            state);
         out.bytes = state.bytes;
     }
     line.reset(); // the port is closed as the line goes
-    if (!CloseRecording(recording) && result == kSessionStopped)
+    if (recording && !CloseFile(recording) && result == kSessionStopped)
         result = kSessionWriteFailed;
     out.result = result;
     if (result == kSessionWriteFailed) {

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-
 #include <string>
 
 #include "base/capture_names.h"
@@ -25,6 +24,7 @@ enum SessionResult : int {
     kSessionCannotOpenPort = 2, // the port cannot be opened
     kSessionReadFailed = 3,     // a read from the port failed
     kSessionWriteFailed = 4,    // the temporary capture file could not be written
+    kSessionFailed = 5,         // an unexpected failure (no memory, no thread) ended it
 };
 
 inline constexpr char kStatusWaiting[] = "Waiting for printout";
@@ -45,6 +45,12 @@ inline constexpr char kStatusDoneOnePage[] = "1 page: %s";
 inline constexpr char kStatusStopping[] = "Stopping at the end of the printout (%lld bytes)";
 // Shown when Stop returns while the session is still making pages.
 inline constexpr char kStatusFinishing[] = "Making pages (%lld bytes)...";
+// A session ended by an unexpected failure, with one of the reasons below.
+// What was recorded up to then stays in the recording.
+inline constexpr char kStatusFailed[] = "Capture failed: %s";
+inline constexpr char kStatusReasonNoMemory[] = "not enough memory";
+inline constexpr char kStatusReasonNoThread[] = "no thread could be started";
+inline constexpr char kStatusReasonUnexpected[] = "unexpected error";
 
 // What one session records and where.
 struct CaptureRequest {
@@ -76,19 +82,25 @@ class CaptureSessionEnv {
 
 struct SessionOutcome {
     int result = kSessionStopped;
-    long long bytes = 0;   // bytes received and stored in the temporary capture file
-    bool finished = false; // the finishing step ran
-    int finishResult = 0;  // FinishCapture's result, when it ran
-    FinishOutcome finish;  // capture files and report, when it ran
+    long long bytes = 0;           // bytes received and stored in the temporary capture file
+    bool finished = false;         // the finishing step ran
+    int finishResult = 0;          // FinishCapture's result, when it ran
+    FinishOutcome finish;          // capture files and report, when it ran
+    const char* failure = nullptr; // with kSessionFailed: a kStatusReason text
 };
 
 // Runs one session to its end and sets `stop` to 1 at the very end. `outcome`
-// may be null. Returns the session result.
+// may be null. Returns the session result. An exception from the platform or
+// the finishing step passes on to the caller, with the recording closed and
+// kept and `outcome` filled in as far as the session came.
 int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome);
 
 // The status text that tells what a finished session wrote ("3 pages:
 // run.html"), or its failure.
 std::string SessionEndText(const SessionOutcome& outcome);
+
+// Inside a catch block: the kStatusReason text of the exception being handled.
+const char* CurrentFailureReason() noexcept;
 
 } // namespace zav

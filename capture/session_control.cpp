@@ -21,13 +21,16 @@ bool StdSessionThread::Launch(std::function<void()> body) {
     }
     try {
         thread_ = std::thread([this, body = std::move(body)] {
-            body();
+            try {
+                body();
+            } catch (...) {
+            }
             std::lock_guard<std::mutex> guard(lock_);
             done_ = true;
             ended_.notify_all();
         });
-    } catch (const std::system_error&) {
-        return false;
+    } catch (...) {
+        return false; // no thread, or no memory for the body
     }
     return true;
 }
@@ -37,9 +40,9 @@ bool StdSessionThread::Wait(int ms, bool) {
     return ended_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return done_; });
 }
 
-void StdSessionThread::Kill() {
-    if (thread_.joinable())
-        thread_.detach();
+bool StdSessionThread::Kill() {
+    // Detached, it would run on with the objects it uses gone.
+    return false;
 }
 
 void StdSessionThread::Release() {
@@ -94,7 +97,16 @@ SessionController::SessionController(SessionThread& thread, SessionClock& clock,
                                      std::atomic<int>& stop)
     : thread_(thread), clock_(clock), stop_(stop) {}
 
-SessionController::~SessionController() = default;
+SessionController::~SessionController() {
+    if (!launched_)
+        return;
+    RaiseStop(kStopNow);
+    if (!thread_.Wait(kCloseFinishWaitMs, false) && !thread_.Kill()) {
+        while (!thread_.Wait(kCloseFinishWaitMs, false)) {
+        }
+    }
+    thread_.Release();
+}
 
 bool SessionController::ForgetEndedThread(int waitMs) {
     if (!launched_)
@@ -113,34 +125,80 @@ SessionController::Start(const CaptureRequest& request, std::unique_ptr<CaptureS
                          std::function<void(const SessionOutcome&)> onEnded) {
     if (killed_ || !ForgetEndedThread(2000))
         return kBusy;
-    tracking_.reset();
-    env_ = std::move(env);
-    tracking_ = std::make_unique<TrackingEnv>(*this, *env_);
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        outcome_ = SessionOutcome{};
-    }
-    bytes_.store(0);
-    stopAsked_.store(false);
-    stop_.store(0);
-    phase_.store(SessionPhase::Recording);
-    const bool launched = thread_.Launch([this, request, onEnded = std::move(onEnded)] {
-        SessionOutcome outcome;
-        RunCaptureSession(request, *tracking_, stop_, &outcome);
+    try {
+        tracking_.reset();
+        env_ = std::move(env);
+        tracking_ = std::make_unique<TrackingEnv>(*this, *env_);
         {
             std::lock_guard<std::mutex> guard(lock_);
-            outcome_ = outcome;
+            outcome_ = SessionOutcome{};
         }
-        phase_.store(SessionPhase::Ended);
-        if (onEnded)
-            onEnded(outcome);
-    });
-    if (!launched) {
-        phase_.store(SessionPhase::Idle);
-        return kNoThread;
+        bytes_.store(0);
+        stopAsked_.store(false);
+        stop_.store(0);
+        phase_.store(SessionPhase::Recording);
+        if (thread_.Launch(
+                [this, request, onEnded = std::move(onEnded)] { RunSession(request, onEnded); })) {
+            launched_ = true;
+            return kStarted;
+        }
+        EndWithoutThread(kStatusReasonNoThread);
+    } catch (...) {
+        EndWithoutThread(CurrentFailureReason());
     }
-    launched_ = true;
-    return kStarted;
+    return kNoThread;
+}
+
+// The body of the session's thread: nothing it calls may leave the session
+// unended, so that Start comes back whatever happened.
+void SessionController::RunSession(const CaptureRequest& request,
+                                   const std::function<void(const SessionOutcome&)>& onEnded) {
+    SessionOutcome outcome;
+    try {
+        RunCaptureSession(request, *tracking_, stop_, &outcome);
+    } catch (...) {
+        outcome.result = kSessionFailed;
+        outcome.failure = CurrentFailureReason();
+        RaiseStop(1);
+        try {
+            tracking_->SetStatus(SessionEndText(outcome).c_str());
+        } catch (...) {
+        }
+    }
+    Publish(outcome);
+    phase_.store(SessionPhase::Ended);
+    if (onEnded) {
+        try {
+            onEnded(outcome);
+        } catch (...) {
+        }
+    }
+}
+
+// A session that could not start: ended at once, and the reason shown.
+void SessionController::EndWithoutThread(const char* reason) {
+    SessionOutcome outcome;
+    outcome.result = kSessionFailed;
+    outcome.failure = reason;
+    Publish(outcome);
+    phase_.store(SessionPhase::Ended);
+    if (!env_)
+        return;
+    try {
+        env_->SetStatus(SessionEndText(outcome).c_str());
+    } catch (...) {
+    }
+}
+
+// Makes the outcome the last session's; without memory for a copy it is
+// moved, and the caller's is left empty.
+void SessionController::Publish(SessionOutcome& outcome) {
+    std::lock_guard<std::mutex> guard(lock_);
+    try {
+        outcome_ = outcome;
+    } catch (...) {
+        outcome_ = std::move(outcome);
+    }
 }
 
 void SessionController::ShowStopTextLocked() {
@@ -151,16 +209,24 @@ void SessionController::ShowStopTextLocked() {
     env_->SetStatus(text);
 }
 
-void SessionController::RequestStop(int how) {
+void SessionController::RaiseStop(int how) {
     // Never lower a stop that was asked at once.
     int current = stop_.load();
     while (current < how && !stop_.compare_exchange_weak(current, how)) {
     }
+}
+
+void SessionController::RequestStop(int how) {
+    RaiseStop(how);
     if (!launched_)
         return;
     std::lock_guard<std::mutex> guard(lock_);
     stopAsked_.store(true);
-    ShowStopTextLocked();
+    try {
+        ShowStopTextLocked();
+    } catch (...) {
+        // The stop stands; only its text is not shown.
+    }
 }
 
 SessionPhase SessionController::Stop() {
@@ -198,14 +264,16 @@ SessionController::CloseResult SessionController::Close() {
         ended = WaitEnded(kCloseFinishWaitMs, true);
     }
     if (!ended) {
-        thread_.Kill();
-        thread_.Release();
-        launched_ = false;
-        killed_ = true;
+        if (thread_.Kill()) {
+            thread_.Release();
+            launched_ = false;
+            killed_ = true;
+        }
         return closed;
     }
     closed.ended = true;
-    closed.result = Outcome().result;
+    std::lock_guard<std::mutex> guard(lock_);
+    closed.result = outcome_.result;
     return closed;
 }
 

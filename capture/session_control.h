@@ -6,7 +6,9 @@
 //
 // A session whose port or recording cannot be opened goes from recording to
 // ended at once and changes no file. Start is refused while a session is
-// recording or finishing, so two sessions never write the same files. The
+// recording or finishing, so two sessions never write the same files. Any
+// failure, an exception included, or a thread that cannot be started, ends
+// the session with its reason in the status, so that Start comes back. The
 // thread and the clock are the platform's; tests put their own in.
 #pragma once
 
@@ -35,7 +37,9 @@ class SessionThread {
     // True once the body has returned.
     virtual bool Wait(int ms, bool pump) = 0;
     // Last resort for a thread that does not return: ends it where it is.
-    virtual void Kill() = 0;
+    // False when this kind of thread cannot be ended: it runs on, and is
+    // still to be waited for.
+    virtual bool Kill() = 0;
     // Lets go of a thread whose body has returned (or was killed).
     virtual void Release() = 0;
 };
@@ -46,13 +50,13 @@ class SessionClock {
     virtual void Sleep(int ms) = 0;
 };
 
-// A std::thread; Kill can only leave it to run on (detached).
+// A std::thread, which cannot be killed: Kill leaves it to be waited for.
 class StdSessionThread : public SessionThread {
   public:
     ~StdSessionThread() override;
     bool Launch(std::function<void()> body) override;
     bool Wait(int ms, bool pump) override;
-    void Kill() override;
+    bool Kill() override;
     void Release() override;
 
   private:
@@ -78,6 +82,9 @@ class SessionController {
   public:
     // `stop` is the sessions' stop flag (a signal handler may set it too).
     SessionController(SessionThread& thread, SessionClock& clock, std::atomic<int>& stop);
+    // A session still running is stopped at once and waited for (killed
+    // after kCloseFinishWaitMs where the thread allows): its thread uses
+    // this object.
     ~SessionController();
     SessionController(const SessionController&) = delete;
     SessionController& operator=(const SessionController&) = delete;
@@ -85,7 +92,9 @@ class SessionController {
     enum StartResult { kStarted, kBusy, kNoThread };
     // Starts a session on `request`; `env` serves it until the next Start.
     // kBusy while the last session records or makes pages (or was killed).
-    // `onEnded` runs on the session's thread as its last action.
+    // kNoThread when it cannot start: the session has ended at once, and
+    // `env` has shown why. `onEnded` runs on the session's thread as its
+    // last action.
     StartResult Start(const CaptureRequest& request, std::unique_ptr<CaptureSessionEnv> env,
                       std::function<void(const SessionOutcome&)> onEnded = {});
 
@@ -105,7 +114,8 @@ class SessionController {
     };
     // Closing: stops the session, waits for it while the windows keep being
     // served, stops it at once when the printout goes on, and as a last
-    // resort kills its thread.
+    // resort kills its thread (one that cannot be killed is left to run on,
+    // still counted as this controller's).
     CloseResult Close();
 
     // Waits at most `ms` for the end of the session; true when it has ended
@@ -119,6 +129,11 @@ class SessionController {
 
   private:
     class TrackingEnv;
+    void RunSession(const CaptureRequest& request,
+                    const std::function<void(const SessionOutcome&)>& onEnded);
+    void EndWithoutThread(const char* reason);
+    void Publish(SessionOutcome& outcome);
+    void RaiseStop(int how);
     void ShowStopTextLocked(); // with lock_ held
     bool ForgetEndedThread(int waitMs);
 

@@ -70,9 +70,10 @@ class Win32SessionThread : public zav::SessionThread {
             }
         }
     }
-    void Kill() override {
-        if (handle_)
-            TerminateThread(handle_, static_cast<DWORD>(-1));
+    bool Kill() override {
+        // Ended for good before the handle is let go of.
+        return !handle_ || (TerminateThread(handle_, static_cast<DWORD>(-1)) &&
+                            WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0);
     }
     void Release() override {
         if (handle_)
@@ -163,10 +164,26 @@ bool MayReplace(VokWnd window, const zav::CaptureNames& names) {
     return answer != IDNO;
 }
 
+// Called in a catch block: no exception leaves a callback of the host. The
+// status says why, and Start is available unless a session runs.
+int TellFailure(VokWnd window, HQUOR store) noexcept {
+    try {
+        zav::SessionOutcome failed;
+        failed.result = zav::kSessionFailed;
+        failed.failure = zav::CurrentFailureReason();
+        quorSetString(store, "_Status", zav::SessionEndText(failed).c_str());
+        HVOKDLG dlg = vokDialogFromWindow(window);
+        if (!Busy())
+            vokSetAccess(dlg, vokGetIndexFromTag(dlg, "Start"), VOK_ACCESS_ENABLED);
+    } catch (...) {
+    }
+    return 1;
+}
+
 } // namespace
 
 ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_t,
-                                HQUOR store) {
+                                HQUOR store) try {
     HVOKDLG dlg = vokDialogFromWindow(window);
     // Never two sessions at once: the last one may still be making pages.
     if (Busy())
@@ -183,16 +200,18 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
         request, std::make_unique<WindowsSessionEnv>(store),
         [dlg, start](const zav::SessionOutcome&) { vokSetAccess(dlg, start, VOK_ACCESS_ENABLED); });
     if (started != zav::SessionController::kStarted) {
-        quorSetString(store, "_Status", zav::kStatusCannotOpenFile);
+        // The session has ended at once and said why.
         vokSetAccess(dlg, start, VOK_ACCESS_ENABLED);
         return 1;
     }
     Sleep(kStartPauseMs);
     return 1;
+} catch (...) {
+    return TellFailure(window, store);
 }
 
 ZAV_EXPORT int DP_Capture_Stop(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_t,
-                               HQUOR store) {
+                               HQUOR store) try {
     HVOKDLG dlg = vokDialogFromWindow(window);
     const zav::SessionPhase before = g_session.Phase();
     const zav::SessionPhase after = g_session.Stop();
@@ -205,9 +224,12 @@ ZAV_EXPORT int DP_Capture_Stop(VokWnd window, std::intptr_t, std::intptr_t, std:
     if (before == zav::SessionPhase::Idle)
         quorSetItem(store, "_Status", 0, 0);
     return 1;
+} catch (...) {
+    return TellFailure(window, store);
 }
 
-ZAV_EXPORT std::intptr_t CB_Cancel(HVOKDLG dlg, int message, std::intptr_t v1, std::intptr_t v2) {
+ZAV_EXPORT std::intptr_t CB_Cancel(HVOKDLG dlg, int message, std::intptr_t v1,
+                                   std::intptr_t v2) try {
     if (message == VOK_ACTIVATE && !g_closing) {
         g_closing = true;
         const zav::SessionController::CloseResult closed = g_session.Close();
@@ -218,4 +240,7 @@ ZAV_EXPORT std::intptr_t CB_Cancel(HVOKDLG dlg, int message, std::intptr_t v1, s
             vokDoMessageFmt(nullptr, MB_OK, "", "Thread finished, result %d", closed.result);
     }
     return vokCtlDefProc(dlg, message, v1, v2);
+} catch (...) {
+    g_closing = false;
+    return 0;
 }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,10 +93,16 @@ class FakeEnv : public zav::CaptureSessionEnv {
         return std::make_unique<FakeLine>(script_, stop_);
     }
     void SetStatus(const char* text) override { statuses.emplace_back(text); }
+    bool FinishAsSingleFile(bool requested) override {
+        if (whileFinishing)
+            whileFinishing();
+        return requested;
+    }
 
     bool portOpens = true;
     std::string openedPort;
     std::vector<std::string> statuses;
+    std::function<void()> whileFinishing; // once the pages are being made
 
   private:
     FakeLine::Script script_;
@@ -289,6 +297,8 @@ TEST_F(SessionTest, WriteFailureEndsTheRecordingAndKeepsWhatWasStored) {
 class ManualThread : public zav::SessionThread {
   public:
     bool Launch(std::function<void()> body) override {
+        if (!launches)
+            return false;
         body_ = std::move(body);
         ran_ = false;
         return true;
@@ -297,7 +307,10 @@ class ManualThread : public zav::SessionThread {
         waits.emplace_back(ms, pump);
         return ran_;
     }
-    void Kill() override { killed = true; }
+    bool Kill() override {
+        killed = true;
+        return killable;
+    }
     void Release() override { body_ = nullptr; }
     void RunBody() {
         body_();
@@ -306,6 +319,8 @@ class ManualThread : public zav::SessionThread {
 
     std::vector<std::pair<int, bool>> waits;
     bool killed = false;
+    bool launches = true;
+    bool killable = true;
 
   private:
     std::function<void()> body_;
@@ -320,19 +335,25 @@ class FakeClock : public zav::SessionClock {
 
 // Stop pressed in the middle of a printout: the recording goes on to the end
 // of the burst, the status says so with the byte count, and then tells what
-// was written. No second session starts meanwhile.
+// was written. Stop pressed again while the pages are made changes neither
+// the phase nor the status. No second session starts meanwhile.
 TEST_F(SessionTest, ControllerStopWaitsForTheBurstAndTellsWhatItWrote) {
     ManualThread thread;
     FakeClock clock;
     zav::SessionController control(thread, clock, stop_);
     const std::string stream = Example(3);
     FakeLine::Script script{stream, 500};
+    std::vector<zav::SessionPhase> stops;
     script.onRead = [&](std::size_t received) {
         if (received == 1000)
-            control.RequestStop();
+            stops.push_back(control.Stop());
     };
     auto owned = std::make_unique<FakeEnv>(script, stop_);
     FakeEnv& env = *owned;
+    env.whileFinishing = [&] {
+        stops.push_back(control.Stop());
+        stops.push_back(control.Phase());
+    };
     ASSERT_EQ(control.Start(request_, std::move(owned)), zav::SessionController::kStarted);
     EXPECT_EQ(control.Phase(), zav::SessionPhase::Recording);
     EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(script, stop_)),
@@ -340,6 +361,9 @@ TEST_F(SessionTest, ControllerStopWaitsForTheBurstAndTellsWhatItWrote) {
 
     thread.RunBody();
     EXPECT_EQ(control.Phase(), zav::SessionPhase::Ended);
+    EXPECT_EQ(stops, (std::vector<zav::SessionPhase>{zav::SessionPhase::Recording,
+                                                     zav::SessionPhase::Finishing,
+                                                     zav::SessionPhase::Finishing}));
     const zav::SessionOutcome outcome = control.Outcome();
     EXPECT_EQ(outcome.bytes, static_cast<long long>(stream.size()))
         << "the burst is recorded whole";
@@ -383,6 +407,65 @@ TEST_F(SessionTest, ControllerCloseStopsThenStopsAtOnceThenKills) {
         << "a killed session may have left its files half made";
 }
 
+// A thread that cannot be killed stays the controller's: no session starts
+// until it has ended.
+TEST_F(SessionTest, ControllerCloseKeepsAThreadThatCannotBeKilled) {
+    ManualThread thread;
+    thread.killable = false;
+    FakeClock clock;
+    zav::SessionController control(thread, clock, stop_);
+    ASSERT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kStarted);
+    EXPECT_FALSE(control.Close().ended);
+    EXPECT_TRUE(thread.killed);
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kBusy);
+    thread.RunBody();
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kStarted);
+    thread.RunBody(); // the controller would wait for it for ever
+}
+
+// Whatever fails, the session ends with the reason in the status and Start
+// comes back: no thread for it, or an exception while the pages are made
+// (the recording is then kept whole).
+TEST_F(SessionTest, ControllerFailureEndsTheSessionWithItsReason) {
+    ManualThread thread;
+    FakeClock clock;
+    zav::SessionController control(thread, clock, stop_);
+    thread.launches = false;
+    auto owned = std::make_unique<FakeEnv>(FakeLine::Script{}, stop_);
+    FakeEnv& unstarted = *owned;
+    EXPECT_EQ(control.Start(request_, std::move(owned)), zav::SessionController::kNoThread);
+    EXPECT_EQ(control.Phase(), zav::SessionPhase::Ended);
+    EXPECT_EQ(control.Outcome().result, zav::kSessionFailed);
+    EXPECT_EQ(unstarted.statuses,
+              std::vector<std::string>{"Capture failed: no thread could be started"});
+    thread.launches = true;
+
+    const std::string stream = Example(2);
+    const std::vector<std::pair<std::function<void()>, std::string>> failures = {
+        {[] { throw std::bad_alloc(); }, "Capture failed: not enough memory"},
+        {[] { throw std::runtime_error("any"); }, "Capture failed: unexpected error"}};
+    for (const auto& [fail, text] : failures) {
+        owned = std::make_unique<FakeEnv>(FakeLine::Script{stream, 700}, stop_);
+        FakeEnv& env = *owned;
+        env.whileFinishing = fail;
+        bool ended = false;
+        ASSERT_EQ(control.Start(request_, std::move(owned),
+                                [&](const zav::SessionOutcome&) { ended = true; }),
+                  zav::SessionController::kStarted);
+        thread.RunBody();
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(control.Phase(), zav::SessionPhase::Ended);
+        EXPECT_EQ(control.Outcome().result, zav::kSessionFailed);
+        EXPECT_EQ(env.statuses.back(), text);
+        EXPECT_TRUE(SameBytes(Read(Path("run.tmp")), stream));
+    }
+    EXPECT_EQ(control.Start(request_, std::make_unique<FakeEnv>(FakeLine::Script{}, stop_)),
+              zav::SessionController::kStarted);
+}
+
 // A line that paces itself in real time and never falls silent for long.
 class PacedLine : public zav::CableLine {
   public:
@@ -417,7 +500,8 @@ class PacedEnv : public zav::CaptureSessionEnv {
 };
 
 // On a real thread: Close ends as soon as the session does, and tells that it
-// ended by the stop; a session that failed by itself is no session to close.
+// ended by the stop; a session that failed by itself is no session to close;
+// a controller is not gone before its session.
 TEST_F(SessionTest, ControllerOnARealThread) {
     zav::StdSessionThread thread;
     zav::SteadySessionClock clock;
@@ -442,6 +526,18 @@ TEST_F(SessionTest, ControllerOnARealThread) {
     EXPECT_FALSE(control.Close().hadSession);
     EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open com port"});
     EXPECT_EQ(Read(Path("run001.cpt")), std::string(2000, 'A')) << "the earlier capture stays";
+
+    // The session's thread uses its controller: a controller that goes while
+    // a session records first stops it at once and waits until it has ended.
+    zavtest::fs::remove(Path("run.html"));
+    {
+        zav::SessionController gone(thread, clock, stop_);
+        ASSERT_EQ(gone.Start(request_, std::make_unique<PacedEnv>()),
+                  zav::SessionController::kStarted);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(zavtest::fs::exists(Path("run.html"))) << "the session had not ended";
+    stop_.store(zav::kStopNow); // ends a thread that was left behind
 }
 
 } // namespace

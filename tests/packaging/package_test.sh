@@ -2,7 +2,8 @@
 # Makes one package from an existing build with scripts/package.sh and checks
 # it as a user receives it.
 #   deb: extracted with dpkg-deb -x, the extracted zavprint --version runs,
-#        man -l reads the manual page, the udev rule and the licence are in;
+#        man -l reads the manual page, the licence is in, and the udev rule
+#        matches the cable's product text in any case;
 #   zip: its contents are listed; the program, README.txt and LICENSE.txt are
 #        in, and the help file and the picture whenever the build made them.
 # Usage: package_test.sh deb|zip BUILD_DIR
@@ -38,8 +39,21 @@ if [ "$kind" = deb ]; then
         grep -qF -- "$want" <<<"$page" || fail "the manual page lacks: $want"
     done
     rule="$work/root/usr/lib/udev/rules.d/60-zavprint.rules"
-    for want in 'ATTRS{product}=="ZAV Print"' 'SYMLINK+="zavprint"' 'GROUP="dialout"'; do
+    for want in 'ATTRS{idVendor}=="0403"' 'SYMLINK+="zavprint"' 'GROUP="dialout"'; do
         grep -qF "$want" "$rule" || fail "the udev rule lacks: $want"
+    done
+    # udev matches a glob as the shell does: the product text in any case,
+    # and nothing more.
+    product=$(sed -n 's/.*ATTRS{product}=="\([^"]*\)".*/\1/p' "$rule")
+    for text in "ZAV Print" "zav print" "ZAV PRINT" "zAv pRiNt"; do
+        # shellcheck disable=SC2053
+        [[ $text == $product ]] || fail "the udev rule does not match the product \"$text\""
+    done
+    for text in "ZAV Printer" "ZAV  Print" "XAV Print" "ZAV Print " ""; do
+        # shellcheck disable=SC2053
+        if [[ $text == $product ]]; then
+            fail "the udev rule matches the product \"$text\""
+        fi
     done
     cmp "$source/LICENSE" "$work/root/usr/share/doc/zavprint/copyright" || fail "licence"
     for unit in "$source"/packaging/systemd/*.service; do

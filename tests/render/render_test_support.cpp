@@ -1,6 +1,7 @@
 #include "render_test_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -35,6 +36,20 @@ std::vector<std::string> ScratchDir::List() const {
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<fs::path> SampleCaptures(fs::path& folder) {
+    const char* fromEnv = std::getenv("ZAV_SAMPLES_DIR");
+    folder = fromEnv && *fromEnv ? fromEnv : ZAV_SAMPLES_DIR;
+    std::vector<fs::path> captures;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string ext = it->path().extension().string();
+        if (ext == ".esc" || ext == ".esc_p" || ext == ".cpt")
+            captures.push_back(it->path());
+    }
+    std::sort(captures.begin(), captures.end());
+    return captures;
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {

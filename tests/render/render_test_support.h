@@ -48,6 +48,11 @@ struct Page {
 
 Page ReadPage(const std::string& bmpPath);
 
+// The real instrument captures (.esc, .esc_p, .cpt) of the sample folder:
+// $ZAV_SAMPLES_DIR, else the one beside the source tree, which a clone made
+// elsewhere lacks. `folder` receives where they were looked for.
+std::vector<std::filesystem::path> SampleCaptures(std::filesystem::path& folder);
+
 // Writes `capture` as name.cpt in `dir`, renders it and returns the result
 // code; on success `page` holds the bitmap.
 int RenderBytes(const ScratchDir& dir, const Bytes& capture, Page* page = nullptr,

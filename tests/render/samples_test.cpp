@@ -1,9 +1,8 @@
 // Real instrument captures render without fault into pages of sane size.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <system_error>
+#include <vector>
 
 #include "render/renderer.h"
 #include "render_test_support.h"
@@ -13,21 +12,14 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Samples, EveryCaptureRenders) {
-    // The environment may name another sample folder (a worktree beside the
-    // usual checkout, for instance).
-    const char* fromEnv = std::getenv("ZAV_SAMPLES_DIR");
-    const fs::path samples = fromEnv && *fromEnv ? fromEnv : ZAV_SAMPLES_DIR;
-    std::error_code ec;
-    if (!fs::is_directory(samples, ec))
-        GTEST_SKIP() << "no sample folder at " << samples.string();
+    fs::path folder;
+    const std::vector<fs::path> samples = zavtest::SampleCaptures(folder);
+    if (samples.empty())
+        GTEST_SKIP() << "no sample captures in " << folder.string();
     zavtest::ScratchDir dir;
-    int rendered = 0;
-    for (const auto& entry : fs::directory_iterator(samples)) {
-        const std::string ext = entry.path().extension().string();
-        if (ext != ".esc" && ext != ".esc_p" && ext != ".cpt")
-            continue;
-        const std::string name = entry.path().stem().string() + ".cpt";
-        const zavtest::Bytes capture = zavtest::ReadBytes(entry.path().string());
+    for (const fs::path& sample : samples) {
+        const std::string name = sample.stem().string() + ".cpt";
+        const zavtest::Bytes capture = zavtest::ReadBytes(sample.string());
         zavtest::Page page;
         ASSERT_EQ(zavtest::RenderBytes(dir, capture, &page, name), 0) << name;
         SCOPED_TRACE(name);
@@ -40,9 +32,7 @@ TEST(Samples, EveryCaptureRenders) {
         EXPECT_EQ(page.bytesOnDisk, page.fileSize);
         EXPECT_EQ(page.rows.size(), static_cast<std::size_t>(page.height));
         EXPECT_GT(page.DotCount(), 0);
-        ++rendered;
     }
-    EXPECT_GT(rendered, 0);
 }
 
 } // namespace

@@ -45,7 +45,10 @@ int main(int argc, char** argv) {
     captures.emplace_back("generated",
                           std::vector<unsigned char>(generated.begin(), generated.end()));
 
-    if (fs::is_directory(samples)) {
+    if (!fs::is_directory(samples)) {
+        std::printf("no sample folder at %s: the generated printout only\n",
+                    samples.string().c_str());
+    } else {
         for (const auto& entry : fs::directory_iterator(samples)) {
             const fs::path& p = entry.path();
             std::string ext = p.extension().string();

@@ -102,8 +102,10 @@ int main(int argc, char** argv) {
                 if (entry.is_regular_file())
                     seeds.push_back(ReadAll(entry.path()));
             }
-        } else {
+        } else if (std::filesystem::exists(argv[i])) {
             seeds.push_back(ReadAll(argv[i]));
+        } else {
+            std::printf("no seed at %s: the generated printouts only\n", argv[i]);
         }
     }
     for (int pages : {1, 3}) {
