@@ -90,9 +90,8 @@ class ZavprintCli : public ::testing::Test {
     fs::path dir_;
 };
 
-const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports",
-                                            "view",   "text",    "search",  "verify",
-                                            "keygen"};
+const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports", "view",
+                                            "text",   "search",  "verify", "keygen"};
 
 TEST_F(ZavprintCli, EveryCommandAnswersHelp) {
     const Result all = Zavprint({"--help"});

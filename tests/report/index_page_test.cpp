@@ -118,8 +118,8 @@ TEST_F(IndexPage, WordsGoIntoBoundedSideScriptsThePageLists) {
     EXPECT_FALSE(zav::IsIndexPageName("index-text-02.js"));
     EXPECT_FALSE(zav::IsIndexPageName("index-text-0002.js.123.part"));
     const std::string page = Read("index.html");
-    const std::string tag1 = "<script src=\"index-text-0001.js\" charset=\"utf-8\">";
-    const std::string tag2 = "<script src=\"index-text-0002.js\" charset=\"utf-8\">";
+    const std::string tag1 = "<script type=\"text/x-zav-words\" data-src=\"index-text-0001.js\">";
+    const std::string tag2 = "<script type=\"text/x-zav-words\" data-src=\"index-text-0002.js\">";
     const std::size_t one = page.find(tag1), two = page.find(tag2);
     ASSERT_NE(one, std::string::npos) << page;
     EXPECT_LT(one, two);
