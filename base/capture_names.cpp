@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include <map>
+
+#include "base/output_file.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
 
@@ -30,31 +33,65 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
-// Whether `file` (a name without folder) belongs to the capture named `name`.
-bool BelongsTo(std::string_view file, std::string_view name) {
-    if (!StartsWith(file, name))
-        return false;
-    std::string_view rest = file.substr(name.size());
-    for (std::string_view own : {".html", ".pdf", ".txt"}) {
-        if (SameName(rest, own))
-            return true;
-    }
-    // An optional page number of three or more digits, then a capture file,
-    // bitmap or recording extension.
+std::size_t LeadingDigits(std::string_view text) {
     std::size_t digits = 0;
-    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])))
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
         ++digits;
-    if (digits != 0 && digits < 3)
-        return false;
-    rest.remove_prefix(digits);
-    for (std::string_view made : {".cpt", ".bmp", ".tmp"}) {
-        if (SameName(rest, made))
+    return digits;
+}
+
+// A name that leads elsewhere than into the folder: a separator, and on
+// Windows a drive or stream colon.
+bool IsNotAName(std::string_view name) {
+    for (char c : name) {
+        if (IsPathSeparator(c) || (kHostPathStyle == PathStyle::Windows && c == ':'))
             return true;
     }
     return false;
 }
 
 } // namespace
+
+bool IsCaptureFile(std::string_view file, std::string_view name, CaptureFileKind* kind,
+                   std::string* sheetOf) {
+    if (sheetOf)
+        sheetOf->clear();
+    if (name.empty() || !StartsWith(file, name))
+        return false;
+    std::string_view rest = file.substr(name.size());
+    // What a writer left of an own file.
+    if (IsWorkFileName(rest))
+        rest.remove_suffix(std::string_view(".12345678.part").size());
+    const auto found = [&](CaptureFileKind what) {
+        if (kind)
+            *kind = what;
+        return true;
+    };
+    for (const OwnFile& own : kOwnFiles) {
+        if (!own.perCaptureFile && SameName(rest, own.suffix))
+            return found(own.kind);
+    }
+    // A capture file's own: NAME or NAME and a page number of three digits
+    // or more, then its suffix.
+    const std::size_t digits = LeadingDigits(rest);
+    if (digits != 0 && digits < 3)
+        return false;
+    const std::string_view stem = file.substr(0, name.size() + digits);
+    rest.remove_prefix(digits);
+    for (const OwnFile& own : kOwnFiles) {
+        if (own.perCaptureFile && SameName(rest, own.suffix))
+            return found(own.kind);
+    }
+    // A further sheet: "-K.bmp", K from 2, no leading zero.
+    if (rest.size() < 2 || rest[0] != '-' || rest[1] < '1' || rest[1] > '9')
+        return false;
+    const std::size_t sheetDigits = LeadingDigits(rest.substr(1));
+    if ((sheetDigits == 1 && rest[1] == '1') || !SameName(rest.substr(1 + sheetDigits), ".bmp"))
+        return false;
+    if (sheetOf)
+        *sheetOf = stem;
+    return found(CaptureFileKind::kOutput);
+}
 
 int MakeBasePath(const char* folder, const char* name, char* out, std::size_t outSize) {
     if (out && outSize)
@@ -63,6 +100,8 @@ int MakeBasePath(const char* folder, const char* name, char* out, std::size_t ou
     const std::string_view file = name ? name : "";
     if (file.empty())
         return kBasePathNoName;
+    if (IsNotAName(file))
+        return kBasePathNotAName;
     const bool addSeparator = !dir.empty() && !IsPathSeparator(dir.back());
     const std::size_t length = dir.size() + (addSeparator ? 1 : 0) + file.size();
     if (!out || length > kMaxBasePathLength || length >= outSize)
@@ -100,6 +139,17 @@ std::string CaptureNames::BitmapOf(std::string_view capturePath) {
     return ReplaceExtension(capturePath, "bmp", out) ? std::string(out) : std::string();
 }
 
+std::string CaptureNames::SheetBitmapOf(std::string_view capturePath, unsigned sheet) {
+    if (sheet <= 1)
+        return BitmapOf(capturePath);
+    char out[kPathBufferSize];
+    const std::string suffix = "-" + std::to_string(sheet);
+    if (!ReplaceExtension(capturePath, "bmp", out))
+        return {};
+    std::string bitmap(out);
+    return bitmap.insert(bitmap.size() - 4, suffix);
+}
+
 std::vector<std::string> CaptureNames::RenderOutputsOf(std::string_view capturePath) {
     std::vector<std::string> names;
     char out[kPathBufferSize];
@@ -131,26 +181,49 @@ bool CaptureNames::RecordingExists() const {
     return !base_.empty() && fs::exists(Recording(), error);
 }
 
-std::vector<std::string> CaptureNames::Existing() const {
-    std::vector<std::string> found;
+std::vector<CaptureNames::File> CaptureNames::Files(bool mayBeOurs) const {
+    std::vector<File> found;
     if (base_.empty())
         return found;
     const std::size_t split = FileNameOffset(base_);
     const std::string_view name = Name();
     const fs::path folder = split == 0 ? fs::path(".") : fs::path(base_.substr(0, split));
+    std::map<std::string, bool> all; // name, and whether it is a folder
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        const std::string file = it->path().filename().string();
-        if (BelongsTo(file, name))
-            found.push_back(base_.substr(0, split) + file);
+        std::error_code typeError;
+        all.emplace(it->path().filename().string(), it->is_directory(typeError));
     }
-    std::sort(found.begin(), found.end());
-    const std::string recording = Recording();
-    auto at = std::find_if(found.begin(), found.end(),
-                           [&](const std::string& f) { return SameName(f, recording); });
-    if (at != found.end())
-        std::rotate(found.begin(), at, at + 1);
+    std::string sheetOf;
+    for (const auto& [file, isFolder] : all) {
+        CaptureFileKind kind = CaptureFileKind::kOutput;
+        if (!IsCaptureFile(file, name, &kind, &sheetOf) || kind == CaptureFileKind::kClaim)
+            continue;
+        // A folder under such a name is in the way, but never replaced.
+        if (isFolder && !mayBeOurs)
+            continue;
+        if (!sheetOf.empty() && !mayBeOurs) {
+            // X-K.bmp beside a capture file X-K.cpt is that capture's bitmap.
+            const std::string bitmap = file.substr(0, file.rfind(".bmp"));
+            if (all.count(bitmap + ".cpt") != 0)
+                continue;
+        }
+        found.push_back({base_.substr(0, split) + file, kind});
+    }
+    return found;
+}
+
+std::vector<std::string> CaptureNames::Existing() const {
+    std::vector<std::string> found;
+    for (File& file : Files(true))
+        found.push_back(std::move(file.path));
+    // The recording, then the report, then the others in name order.
+    const auto rank = [this](const std::string& path) {
+        return SameName(path, Recording()) ? 0 : SameName(path, Report()) ? 1 : 2;
+    };
+    std::stable_sort(found.begin(), found.end(),
+                     [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
     return found;
 }
 

@@ -1,29 +1,28 @@
 // Names of the captures that an unattended watch keeps: a prefix and the time
-// the printout ended, PREFIX-YYYYMMDD-HHMMSS, with "-2", "-3", ... added when a
-// file of the folder already belongs to that name. A name is picked only
-// among names that no file of the folder uses, so an earlier capture is never
-// replaced.
+// the printout ended, PREFIX-YYYYMMDD-HHMMSS, with "-2", "-3", ... added when
+// the name is held or used. A name is taken by claiming it (output_file.h)
+// and is kept only when no file of the folder belongs to it, so an earlier
+// capture is never replaced, and of several watches that share the folder
+// each gets a name of its own.
 #pragma once
 
 #include <ctime>
 #include <string>
-#include <string_view>
+
+#include "base/output_file.h"
+#include "base/sys_error.h"
 
 namespace zav {
 
 // "YYYYMMDD-HHMMSS".
 std::string CaptureTimeStamp(const std::tm& when);
 
-// True when `file` (a name in the folder) is, or could be, one of the files of
-// the capture `name`: the name itself, or the name followed by an extension
-// (".cpt", ".html", ".tmp", ...) or by a page number ("001.cpt", "002.bmp").
-bool BelongsToCapture(std::string_view file, std::string_view name);
-
-// The first name PREFIX-YYYYMMDD-HHMMSS[-N] that no file of `folder` (empty:
-// the current folder) belongs to and whose base path fits. Empty when the
-// folder cannot be listed (then nothing is known to be free) or no such name
+// Claims the first name PREFIX-YYYYMMDD-HHMMSS[-N] in `folder` (empty: the
+// current folder) that no other process holds and no file of the folder
+// belongs to (capture_names.h), and returns it; `claim` holds it then. Empty
+// when no claim can be made in the folder (`error` says why) or no such name
 // fits.
-std::string PickTimedCaptureName(const std::string& folder, const std::string& prefix,
-                                 const std::tm& when);
+std::string ClaimTimedCaptureName(const std::string& folder, const std::string& prefix,
+                                  const std::tm& when, NameClaim& claim, SystemError& error);
 
 } // namespace zav

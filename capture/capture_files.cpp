@@ -1,6 +1,7 @@
 #include "capture/capture_files.h"
 
 #include "base/capture_names.h"
+#include "base/output_file.h"
 #include "base/stdio_file.h"
 
 #include <cstdint>
@@ -66,40 +67,33 @@ struct ByteReader {
     }
 };
 
-// One page capture file, opened only when its first byte arrives, so that a
+// One page capture file, made only when its first byte arrives, so that a
 // page with no bytes never exists and a file that cannot be created matters
 // only when there is something to put into it.
 struct PageWriter {
-    char path[kPathBufferSize];
-    UniqueFile file;
+    OutputFile* file = nullptr;
     std::unique_ptr<std::uint8_t[]> block;
     std::size_t used = 0;
-    bool writeFailed = false;
 
     bool Flush() {
-        if (used != 0 && std::fwrite(block.get(), 1, used, file.get()) != used)
-            writeFailed = true;
+        const std::size_t size = used;
         used = 0;
-        return !writeFailed;
+        return size == 0 || file->Write(block.get(), size);
     }
 
     bool Put(std::uint8_t byte) {
         block[used++] = byte;
         return used < kIoBlock || Flush();
     }
-
-    // Closes the file; false when any of its bytes may not have reached it.
-    bool Close() {
-        if (!file)
-            return true;
-        Flush();
-        return CloseFile(file) && !writeFailed;
-    }
 };
 
 struct Splitter {
+    Splitter(const char* raw, std::string_view basePath, OutputBatch& files, PageCompleteFn fn,
+             void* ctx)
+        : rawPath(raw), base(basePath), batch(files), onPage(fn), context(ctx) {}
     const char* rawPath;
     std::string_view base;
+    OutputBatch& batch;
     PageCompleteFn onPage;
     void* context;
     ByteReader in;
@@ -107,35 +101,38 @@ struct Splitter {
     unsigned page = 1;
     unsigned kept = 0;
     int failure = kFinishOk;
+    std::string failedFile;
+    SystemError error;
 
-    bool NamePage() {
-        const std::string name = CaptureNames(std::string(base)).PageCapture(page);
-        if (name.size() >= sizeof out.path)
-            return false;
-        std::memcpy(out.path, name.c_str(), name.size() + 1);
-        return true;
+    bool Fail(int code, const std::string& file, const SystemError& reason = {}) {
+        failure = code;
+        failedFile = file;
+        error = reason;
+        return false;
     }
 
+    // Every byte of the recording passes here: the common case stays small.
     bool Put(std::uint8_t byte) {
+        if (out.file && out.used + 1 < kIoBlock) {
+            out.block[out.used++] = byte;
+            return true;
+        }
+        return PutStartingOrFlushing(byte);
+    }
+
+    bool PutStartingOrFlushing(std::uint8_t byte) {
         if (!out.file) {
-            if (!NamePage()) {
-                failure = kFinishPathTooLong;
-                return false;
-            }
-            if (CaptureNames::WouldBeWritten(rawPath, out.path)) {
-                failure = kFinishRawIsOutput;
-                return false;
-            }
-            out.file = OpenFile(out.path, "wb");
-            if (!out.file) {
-                failure = kFinishCannotCreatePage;
-                return false;
-            }
+            const std::string name = CaptureNames(std::string(base)).PageCapture(page);
+            if (name.size() >= kPathBufferSize)
+                return Fail(kFinishPathTooLong, name);
+            if (CaptureNames::WouldBeWritten(rawPath, name))
+                return Fail(kFinishRawIsOutput, name);
+            out.file = &batch.Add(name);
+            if (!out.file->Create())
+                return Fail(kFinishCannotCreatePage, name, out.file->Error());
         }
-        if (!out.Put(byte)) {
-            failure = kFinishCannotWritePage;
-            return false;
-        }
+        if (!out.Put(byte))
+            return Fail(kFinishCannotWritePage, out.file->Target(), out.file->Error());
         return true;
     }
 
@@ -143,16 +140,16 @@ struct Splitter {
     bool EndPage() {
         if (!out.file)
             return true;
-        if (!out.Close()) {
-            // Most pages reach the disk only as they are closed: a page that
-            // did not is incomplete and goes, as one that failed earlier does.
-            std::remove(out.path);
-            failure = kFinishCannotWritePage;
+        OutputFile& done = *out.file;
+        const bool written = out.Flush() && done.Close();
+        out.file = nullptr;
+        if (!written)
+            return Fail(kFinishCannotWritePage, done.Target(), done.Error());
+        ++kept;
+        if (onPage && !onPage(done.Target().c_str(), done.WorkPath().c_str(), context)) {
+            failure = kFinishCannotWriteBitmap; // the caller tells which file and why
             return false;
         }
-        ++kept;
-        if (onPage)
-            onPage(out.path, context);
         return true;
     }
 
@@ -206,45 +203,40 @@ struct Splitter {
 
 } // namespace
 
-int SplitIntoPages(const char* rawPath, const char* basePath, PageCompleteFn onPage, void* context,
-                   unsigned* pagesKept, std::string* failedFile) {
+int SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
+                   PageCompleteFn onPage, void* context, unsigned* pagesKept,
+                   std::string* failedFile, SystemError* error) {
     if (pagesKept)
         *pagesKept = 0;
     if (std::strlen(basePath) > kMaxBasePathLength)
         return kFinishPathTooLong;
     UniqueFile raw = OpenFile(rawPath, "rb");
-    if (!raw)
+    if (!raw) {
+        if (failedFile)
+            *failedFile = rawPath;
         return kFinishCannotOpenRaw;
+    }
 
-    Splitter split{rawPath, basePath, onPage, context, {}, {}};
+    Splitter split(rawPath, basePath, batch, onPage, context);
     split.in.file = raw.get();
     split.in.block.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
     split.out.block.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
     if (!split.in.block || !split.out.block)
-        return kFinishCannotReadRaw;
+        return kFinishNoMemory;
 
     bool ok = split.Copy();
-    if (ok && split.in.failed) {
-        split.failure = kFinishCannotReadRaw;
-        ok = false;
+    if (ok && split.in.failed)
+        ok = split.Fail(kFinishCannotReadRaw, rawPath);
+    // The last page, unless it got no byte.
+    if (ok)
+        ok = split.EndPage();
+    // A failure of the caller's own (onPage) is told by the caller.
+    if (!ok && !split.failedFile.empty()) {
+        if (failedFile)
+            *failedFile = split.failedFile;
+        if (error)
+            *error = split.error;
     }
-    if (ok) {
-        // The last page, unless it got no byte: then a stale file of that
-        // name from an earlier capture goes too, as an empty page would,
-        // unless that file is the recording itself.
-        if (split.out.file)
-            ok = split.EndPage();
-        else if (split.NamePage() && IsRegularFile(split.out.path) &&
-                 !IsSameFile(rawPath, split.out.path))
-            std::remove(split.out.path);
-    }
-    if (!ok && split.out.file) {
-        // An incomplete page is not kept; the recording still holds its bytes.
-        split.out.Close();
-        std::remove(split.out.path);
-    }
-    if (!ok && failedFile)
-        *failedFile = split.failure == kFinishCannotReadRaw ? rawPath : split.out.path;
     if (pagesKept)
         *pagesKept = split.kept;
     return ok ? kFinishOk : split.failure;
@@ -274,6 +266,22 @@ const char* FinishResultText(int result) {
         return "the report could not be written";
     case kFinishPdfFailed:
         return "the PDF could not be written";
+    case kFinishEmpty:
+        return "the recording is empty";
+    case kFinishInTheWay:
+        return "an earlier capture of that name is in the way";
+    case kFinishNameInUse:
+        return "another program is making a capture of that name";
+    case kFinishCannotClaim:
+        return "no file can be made in the capture's folder";
+    case kFinishCannotWriteBitmap:
+        return "a page bitmap could not be written";
+    case kFinishCannotPutInPlace:
+        return "the new files could not take their names";
+    case kFinishNoMemory:
+        return "not enough memory";
+    case kFinishNotAName:
+        return "the capture's name holds a folder separator";
     case kFinishTextFailed:
         return "the text file could not be written";
     default:

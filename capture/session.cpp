@@ -6,8 +6,10 @@
 #include <string>
 #include <system_error>
 
-#include "base/stdio_file.h"
+#include "base/file_io.h"
+#include "base/output_file.h"
 #include "capture/readloop.h"
+#include "render/renderer.h"
 
 namespace zav {
 
@@ -44,8 +46,63 @@ const char* CurrentFailureReason() noexcept {
     }
 }
 
+namespace {
+
+// "page 2" or "pages 2, 5, 7".
+std::string PagesNotDrawn(const FinishOutcome& finish) {
+    std::string pages;
+    for (std::size_t i = 0; i < finish.pages.size(); ++i) {
+        if (finish.pages[i].renderResult == kRenderOk)
+            continue;
+        pages += (pages.empty() ? "" : ", ") + std::to_string(i + 1);
+    }
+    return (finish.NotDrawn() == 1 ? "page " : "pages ") + pages;
+}
+
+// The recording of a session: base.tmp, made where no file is; or, beside a
+// recording kept from an earlier session that may be replaced, a work file
+// that takes its name once it holds data.
+struct Recording {
+    std::string path;
+    std::FILE* file = nullptr;
+    bool besideKept = false;
+
+    Recording() = default;
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    ~Recording() {
+        if (file)
+            std::fclose(file); // an exception on the way: what came is kept
+    }
+
+    bool Open(const CaptureNames& names, SystemError& error) {
+        NativeFile made = kNoNativeFile;
+        besideKept = names.RecordingExists();
+        if (besideKept)
+            made = CreateWorkFile(names.Recording(), path, error);
+        else if ((made = CreateNewFile(names.Recording().c_str(), error)) != kNoNativeFile)
+            path = names.Recording();
+        file = made == kNoNativeFile ? nullptr : StreamOfFile(made);
+        return file != nullptr;
+    }
+    // False when the close lost data.
+    bool Close() {
+        const bool ok = std::fclose(file) == 0;
+        file = nullptr;
+        return ok;
+    }
+    // The recording takes the kept one's place once it holds data.
+    void Settle(const CaptureNames& names, long long bytes) {
+        SystemError error;
+        if (besideKept && bytes > 0 && RenameFile(path.c_str(), names.Recording().c_str(), error))
+            path = names.Recording();
+    }
+};
+
+} // namespace
+
 std::string SessionEndText(const SessionOutcome& out) {
-    char text[kPathBufferSize + 128];
+    char text[3 * kPathBufferSize];
     if (out.result == kSessionFailed) {
         std::snprintf(text, sizeof text, kStatusFailed,
                       out.failure ? out.failure : kStatusReasonUnexpected);
@@ -55,10 +112,20 @@ std::string SessionEndText(const SessionOutcome& out) {
         std::snprintf(text, sizeof text, kStatusWriteFailed, out.bytes);
         return text;
     }
+    if (out.result == kSessionNameInUse) {
+        std::snprintf(text, sizeof text, kStatusNameInUse, out.detail.c_str());
+        return text;
+    }
     if (const char* failure = FailureText(out.result))
-        return failure;
+        return out.detail.empty() ? failure : std::string(failure) + ": " + out.detail;
+    if (out.finished && out.finishResult == kFinishEmpty)
+        return kStatusNoData;
     if (out.finished && out.finishResult != kFinishOk) {
-        std::snprintf(text, sizeof text, kStatusFinishFailed, FinishResultText(out.finishResult));
+        std::string why = FinishResultText(out.finishResult);
+        if (!out.finish.failedFile.empty())
+            why += ": " + out.finish.failedFile;
+        std::snprintf(text, sizeof text, kStatusFinishFailed,
+                      WithReason(why, out.finish.error).c_str());
         return text;
     }
     if (!out.finished)
@@ -68,7 +135,12 @@ std::string SessionEndText(const SessionOutcome& out) {
         std::snprintf(text, sizeof text, kStatusDoneOnePage, report.c_str());
     else
         std::snprintf(text, sizeof text, kStatusDone, out.finish.pageCount, report.c_str());
-    return text;
+    std::string done = text;
+    if (out.finish.NotDrawn() != 0) {
+        std::snprintf(text, sizeof text, kStatusNotDrawn, PagesNotDrawn(out.finish).c_str());
+        done += text;
+    }
+    return done;
 }
 
 int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
@@ -77,50 +149,59 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
     SessionOutcome& out = outcome ? *outcome : local;
     out = SessionOutcome{};
 
+    // The name first, then the port: a session that cannot record must not
+    // touch the files of an earlier capture, nor a recording kept from one.
     CaptureNames names;
-    const bool haveBase = CaptureNames::Make(request.folder, request.name, names) == kFinishOk;
-    const std::string tmpPath = names.Recording();
-
-    // The port first: a session that cannot record must not touch the
-    // files of an earlier capture, nor a recording kept from one.
+    const int formed = CaptureNames::Make(request.folder, request.name, names);
+    NameClaim claim;
+    SystemError error;
     int result = kSessionStopped;
-    std::unique_ptr<CableLine> line = haveBase ? env.OpenPort(request.port) : nullptr;
-    UniqueFile recording;
-    if (!haveBase) {
+    std::unique_ptr<CableLine> line;
+    Recording recording;
+    if (formed != kFinishOk) {
         result = kSessionCannotOpenFile;
-    } else if (!line) {
+        out.detail = FinishResultText(formed);
+    } else if (const NameClaim::Result claimed = claim.Take(names.Claim(), &error);
+               claimed != NameClaim::kClaimed) {
+        result = claimed == NameClaim::kTaken ? kSessionNameInUse : kSessionCannotOpenFile;
+        out.detail = claimed == NameClaim::kTaken ? names.Claim() : error.text;
+    } else if (!(line = env.OpenPort(request.port))) {
         result = kSessionCannotOpenPort;
-    } else if (!(recording = OpenFile(tmpPath.c_str(), "wb"))) {
+    } else if ((names.RecordingExists() && !request.replace) || !recording.Open(names, error)) {
         result = kSessionCannotOpenFile;
+        out.detail = recording.path.empty() && !error.text.empty() ? error.text : names.Recording();
     } else {
         ReadLoopState state;
         result = RunReadLoop(
-            *line, recording.get(), stop, [&env](long long bytes) { env.OnProgress(bytes); },
-            state);
+            *line, recording.file, stop, [&env](long long bytes) { env.OnProgress(bytes); }, state);
         out.bytes = state.bytes;
     }
     line.reset(); // the port is closed as the line goes
-    if (recording && !CloseFile(recording) && result == kSessionStopped)
+    if (recording.file && !recording.Close() && result == kSessionStopped)
         result = kSessionWriteFailed;
     out.result = result;
     if (result == kSessionWriteFailed) {
         // A failed write may have taken part of a read with it: what is kept
         // is what the file holds.
-        std::error_code error;
-        const std::uintmax_t size = std::filesystem::file_size(tmpPath, error);
-        out.bytes = error ? 0 : static_cast<long long>(size);
+        std::error_code sizeError;
+        const std::uintmax_t size = std::filesystem::file_size(recording.path, sizeError);
+        out.bytes = sizeError ? 0 : static_cast<long long>(size);
     }
-    if (result != kSessionCannotOpenFile && result != kSessionCannotOpenPort) {
+    if (!recording.path.empty()) {
+        recording.Settle(names, out.bytes);
         env.OnFinishing(out.bytes);
         FinishOptions options;
         options.singleFile = env.FinishAsSingleFile(request.singleFile);
         options.pdf = request.pdf;
         options.paper = request.paper;
         options.text = request.text;
+        options.replace = request.replace;
+        options.claim = &claim;
         out.finishResult =
-            FinishCapture(tmpPath.c_str(), names.Base().c_str(), options, &out.finish);
+            FinishCapture(recording.path.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;
     }
+    claim.Release();
     // What was written, or why the session failed, is the last word.
     env.SetStatus(SessionEndText(out).c_str());
 

@@ -1,10 +1,13 @@
-// One capture session, the body of the capture thread: opens the port, records
-// everything the print cable sends into the capture's recording (base.tmp)
-// until the stop flag is set, then turns the recording into capture files,
-// page bitmaps and the report.
+// One capture session, the body of the capture thread: claims the capture's
+// name, opens the port, records everything the print cable sends into the
+// capture's recording (base.tmp) until the stop flag is set, then turns the
+// recording into capture files, page bitmaps and the report.
 //
-// A session that cannot open its port or its recording ends before any byte
-// and changes no file: no finishing step, no report.
+// A session that cannot claim its name, open its port or make its recording
+// ends before any byte and changes no file: no finishing step, no report. A
+// recording kept from an earlier session is replaced only once the new one
+// holds data (recorded meanwhile under a work name beside it), and an empty
+// recording changes nothing.
 #pragma once
 
 #include <atomic>
@@ -25,6 +28,7 @@ enum SessionResult : int {
     kSessionReadFailed = 3,     // a read from the port failed
     kSessionWriteFailed = 4,    // the temporary capture file could not be written
     kSessionFailed = 5,         // an unexpected failure (no memory, no thread) ended it
+    kSessionNameInUse = 6,      // another program holds the capture's name
 };
 
 inline constexpr char kStatusWaiting[] = "Waiting for printout";
@@ -40,6 +44,13 @@ inline constexpr char kStatusFinishFailed[] = "Capture not finished: %s";
 // Shown once the pages and the report are made: the page count and the report's name.
 inline constexpr char kStatusDone[] = "%u pages: %s";
 inline constexpr char kStatusDoneOnePage[] = "1 page: %s";
+// Added to it for the pages that could not be drawn ("page 2", "pages 2, 5").
+inline constexpr char kStatusNotDrawn[] = "; not drawn: %s";
+// The session recorded nothing: no file was made or changed.
+inline constexpr char kStatusNoData[] = "No data received: nothing written";
+// Another program (on this or another computer) makes a capture of that
+// name in that folder: its claim file.
+inline constexpr char kStatusNameInUse[] = "Capture name in use by another program: %s";
 // Stop was pressed while the instrument still sends: the recording goes on to
 // the end of its burst.
 inline constexpr char kStatusStopping[] = "Stopping at the end of the printout (%lld bytes)";
@@ -61,6 +72,9 @@ struct CaptureRequest {
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
     bool text = true; // the printout's words beside the report (NAME.txt)
+    // The user allowed replacing an earlier capture of this name and a
+    // recording kept from an earlier session.
+    bool replace = false;
 };
 
 // What a session needs from its platform.
@@ -86,6 +100,7 @@ struct SessionOutcome {
     bool finished = false;         // the finishing step ran
     int finishResult = 0;          // FinishCapture's result, when it ran
     FinishOutcome finish;          // capture files and report, when it ran
+    std::string detail;            // why the name could not be claimed or the recording made
     const char* failure = nullptr; // with kSessionFailed: a kStatusReason text
 };
 

@@ -8,14 +8,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <io.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "capture/serial.h"
 #include "capture/session_control.h"
@@ -145,22 +144,21 @@ bool Busy() {
     return phase == zav::SessionPhase::Recording || phase == zav::SessionPhase::Finishing;
 }
 
-// Asks before a session replaces the report or a recording kept from an
-// earlier session; true when it may go on.
-bool MayReplace(VokWnd window, const zav::CaptureNames& names) {
-    const std::string report = names.Report();
-    const std::string recording = names.Recording();
-    const bool hasReport = _access(report.c_str(), 0) == 0;
-    const bool hasRecording = _access(recording.c_str(), 0) == 0;
+// Asks before a session replaces an earlier capture of its name or a
+// recording kept from an earlier session, naming what is there (the kept
+// recording first, then the report); true when it may go on. Yes lets the
+// session replace them.
+bool MayReplace(VokWnd window, const zav::CaptureNames& names, bool& replace) {
+    const std::vector<std::string> existing = names.Existing();
+    replace = !existing.empty();
     int answer = IDYES;
-    if (hasReport && hasRecording)
+    if (existing.size() >= 2 && names.RecordingExists())
         answer = vokDoMessageFmt(window, MB_YESNO, "ZAV Print Utility",
-                                 "Files %s and %s already exist; overwrite?", recording.c_str(),
-                                 report.c_str());
-    else if (hasReport || hasRecording)
+                                 "Files %s and %s already exist; overwrite?", existing[0].c_str(),
+                                 existing[1].c_str());
+    else if (!existing.empty())
         answer = vokDoMessageFmt(window, MB_YESNO, "ZAV Print Utility",
-                                 "File %s already exists; overwrite?",
-                                 hasReport ? report.c_str() : recording.c_str());
+                                 "File %s already exists; overwrite?", existing[0].c_str());
     return answer != IDNO;
 }
 
@@ -188,10 +186,10 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
     // Never two sessions at once: the last one may still be making pages.
     if (Busy())
         return 1;
-    const zav::CaptureRequest request = ReadRequest(store);
+    zav::CaptureRequest request = ReadRequest(store);
     zav::CaptureNames names;
     if (zav::CaptureNames::Make(request.folder, request.name, names) == zav::kFinishOk &&
-        !MayReplace(window, names))
+        !MayReplace(window, names, request.replace))
         return 1;
     const int start = vokGetIndexFromTag(dlg, "Start");
     vokSetAccess(dlg, start, VOK_ACCESS_DISABLED);

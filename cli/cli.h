@@ -22,10 +22,11 @@ extern const CommandInfo kPortsCommand;
 // recording into capture files, page bitmaps and the report; RAW is kept.
 int RunFinish(int argc, char** argv);
 extern const CommandInfo kFinishCommand;
-// Says what became of the PDF of a finished capture, when one was asked for.
-void TellPdf(const FinishOutcome& outcome);
-// Says what became of the text file of a finished capture.
-void TellText(const FinishOutcome& outcome);
+// Says what a finished capture holds: each page (and the ones not drawn, on
+// standard error), the report, its text and the PDF.
+void TellFinished(const FinishOutcome& outcome);
+// Says why a capture was not finished: what failed, which file, the reason.
+void TellNotFinished(const char* command, int result, const FinishOutcome& outcome);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.

@@ -106,9 +106,36 @@ bool ParseSeconds(const char* text, double& seconds) {
     return end != text && *end == '\0' && seconds > 0 && seconds < 1e6;
 }
 
+// A word as the shell reads it: quoted when it holds anything but letters,
+// digits and "/._-+,:=@%".
+std::string ShellWord(const std::string& word) {
+    if (!word.empty() &&
+        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                               "0123456789/._-+,:=@%") == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The command that finishes a kept recording as the session would have: the
+// whole of it, so that it works from any folder.
+std::string RecoverCommand(const CaptureNames& names, const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path dir =
+        std::filesystem::absolute(folder.empty() ? "." : folder, error).lexically_normal();
+    std::string whole = dir.string();
+    while (whole.size() > 1 && whole.back() == '/')
+        whole.pop_back();
+    const std::string recording = whole + "/" + std::string(names.Name()) + ".tmp";
+    return "zavprint finish " + ShellWord(recording) + " --name " +
+           ShellWord(std::string(names.Name())) + " --folder " + ShellWord(whole);
+}
+
 // A session replaces the files of an earlier capture of its name and the
 // recording a failed one kept: only when asked to. Tells what is in the way.
-bool InTheWay(const CaptureNames& names) {
+bool InTheWay(const CaptureNames& names, const std::string& folder) {
     const std::vector<std::string> existing = names.Existing();
     if (existing.empty())
         return false;
@@ -116,18 +143,14 @@ bool InTheWay(const CaptureNames& names) {
     if (names.RecordingExists()) {
         std::fprintf(stderr,
                      "zavprint capture: %s is a recording kept from an earlier session; "
-                     "recover it with\n  zavprint finish %s --name %s\nor give --overwrite "
-                     "to record over it\n",
-                     existing.front().c_str(), existing.front().c_str(), name.c_str());
+                     "recover it with\n  %s\nor give --overwrite to record over it\n",
+                     existing.front().c_str(), RecoverCommand(names, folder).c_str());
         return true;
     }
-    // The report stands for the whole capture when there is one.
-    const std::string report = names.Report();
-    const bool hasReport = std::find(existing.begin(), existing.end(), report) != existing.end();
     std::fprintf(stderr,
                  "zavprint capture: %s is in the way (an earlier capture named %s); give "
                  "another --name, or --overwrite to replace it\n",
-                 hasReport ? report.c_str() : existing.front().c_str(), name.c_str());
+                 existing.front().c_str(), name.c_str());
     return true;
 }
 
@@ -229,9 +252,9 @@ const CommandInfo kCaptureCommand{
                "bitmaps, the report DIR/NAME.html and its words DIR/NAME.txt. A stop\n"
                "takes effect once the line falls quiet; a second Ctrl+C or SIGTERM\n"
                "stops at once. It does not start while files of an earlier capture NAME\n"
-               "or a kept recording DIR/NAME.tmp exist, unless --overwrite. Folder,\n"
-               "name, mode and the PDF choice are remembered in\n"
-               "$XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "or a kept recording DIR/NAME.tmp exist, unless --overwrite: then\n"
+               "exactly the new capture's files are left. Folder, name, mode and the\n"
+               "PDF choice are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
                "Exit status 1 when the session failed.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
@@ -305,6 +328,11 @@ int RunCapture(int argc, char** argv) {
         if (!error)
             args.settings.folder = whole.lexically_normal().string();
     }
+    CaptureNames names;
+    if (CaptureNames::Make("", args.settings.name, names) == kBasePathNotAName) {
+        std::fprintf(stderr, "zavprint capture: %s\n", kNotANameText);
+        return 2;
+    }
     if (args.watch)
         return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
                          args.settings.singleFile, args.idleStop, args.settings.pdf,
@@ -314,13 +342,12 @@ int RunCapture(int argc, char** argv) {
                              "(it is remembered for the next runs)\n");
         return 2;
     }
-    CaptureNames names;
     const int formed = CaptureNames::Make(args.settings.folder, args.settings.name, names);
     if (formed != kFinishOk) {
         std::fprintf(stderr, "zavprint capture: %s\n", FinishResultText(formed));
         return 2;
     }
-    if (!args.overwrite && InTheWay(names))
+    if (!args.overwrite && InTheWay(names, args.settings.folder))
         return 1;
     if (!args.settings.folder.empty()) {
         std::error_code error;
@@ -345,6 +372,7 @@ int RunCapture(int argc, char** argv) {
     request.singleFile = args.settings.singleFile;
     request.pdf = args.settings.pdf;
     request.paper = args.settings.paper;
+    request.replace = args.overwrite;
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -422,23 +450,19 @@ int RunCapture(int argc, char** argv) {
     printer.Flush();
 
     std::printf("%lld bytes recorded\n", outcome.bytes);
-    for (const std::string& capture : outcome.finish.captureFiles) {
-        const std::string bitmap = CaptureNames::BitmapOf(capture);
-        std::error_code error;
-        if (std::filesystem::exists(bitmap, error))
-            std::printf("page: %s -> %s\n", capture.c_str(), bitmap.c_str());
-        else
-            std::printf("page: %s (not rendered)\n", capture.c_str());
+    if (!outcome.finished || outcome.finishResult == kFinishEmpty)
+        return outcome.result == kSessionStopped ? 0 : 1;
+    if (outcome.finishResult == kFinishOk) {
+        TellFinished(outcome.finish);
+        return outcome.result == kSessionStopped && outcome.finish.NotDrawn() == 0 ? 0 : 1;
     }
-    if (outcome.finish.reportWritten)
-        std::printf("report: %s\n", outcome.finish.reportPath.c_str());
-    TellText(outcome.finish);
-    TellPdf(outcome.finish);
-    if (outcome.finished && outcome.finishResult != kFinishOk)
-        std::fprintf(stderr, "zavprint capture: %s%s%s\n", FinishResultText(outcome.finishResult),
-                     outcome.finish.failedFile.empty() ? "" : ": ",
-                     outcome.finish.failedFile.c_str());
-    return outcome.result == kSessionStopped && outcome.finishResult == kFinishOk ? 0 : 1;
+    TellNotFinished("capture", outcome.finishResult, outcome.finish);
+    if (names.RecordingExists())
+        std::fprintf(stderr,
+                     "zavprint capture: the recording is kept; when the cause is "
+                     "mended, finish it with\n  %s\n",
+                     RecoverCommand(names, args.settings.folder).c_str());
+    return 1;
 }
 
 enum ViewOption { kViewFolder, kViewName };

@@ -1,56 +1,46 @@
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "base/capture_names.h"
 #include "base/stdio_file.h"
 #include "capture/capture_files.h"
 #include "cli/cli.h"
 #include "render/renderer.h"
-#include "report/html_report.h"
 #include "report/pdf_printout.h"
-#include "report/printout_text.h"
 
 namespace zav::cli {
 
-namespace {
-
-struct PageLog {
-    int renderFailures = 0;
-};
-
-// Says what became of each capture file, rendered as soon as the splitter
-// completed it.
-void TellRendered(const char* capturePath, int result, void* context) {
-    auto* log = static_cast<PageLog*>(context);
-    if (result == kRenderOk) {
-        std::printf("page: %s -> %s\n", capturePath, CaptureNames::BitmapOf(capturePath).c_str());
-    } else {
-        std::printf("page: %s\n", capturePath);
-        std::fprintf(stderr, "%s: not rendered: %s (code %d)\n", capturePath,
-                     RenderResultText(result), result);
-        ++log->renderFailures;
+void TellFinished(const FinishOutcome& outcome) {
+    for (const PageOutcome& page : outcome.pages) {
+        if (page.renderResult != kRenderOk) {
+            std::printf("page: %s (not drawn)\n", page.capture.c_str());
+            std::fprintf(stderr, "%s: not drawn: %s\n", page.capture.c_str(),
+                         RenderResultText(page.renderResult));
+        } else if (page.empty) {
+            std::printf("page: %s -> %s (an empty sheet)\n", page.capture.c_str(),
+                        page.bitmap.c_str());
+        } else {
+            std::printf("page: %s -> %s\n", page.capture.c_str(), page.bitmap.c_str());
+        }
     }
+    if (outcome.reportWritten)
+        std::printf("report: %s\n", outcome.reportPath.c_str());
+    if (outcome.textWritten)
+        std::printf("text: %s\n", outcome.textPath.c_str());
+    if (outcome.pdfWritten)
+        std::printf("pdf: %s\n", outcome.pdfPath.c_str());
+    else if (outcome.reportWritten && outcome.pdfResult == kPdfNoPages)
+        std::printf("pdf: none, no page could be drawn\n");
     std::fflush(stdout);
 }
 
-} // namespace
-
-void TellPdf(const FinishOutcome& outcome) {
-    if (outcome.pdfWritten)
-        std::printf("pdf: %s\n", outcome.pdfPath.c_str());
-    else if (outcome.pdfResult == kPdfNoPages)
-        std::printf("pdf: none, the recording has no page\n");
-    else if (outcome.pdfResult != kPdfOk)
-        std::fprintf(stderr, "%s: not written: %s%s%s\n", outcome.pdfPath.c_str(),
-                     PdfResultText(outcome.pdfResult), outcome.failedFile.empty() ? "" : ": ",
-                     outcome.failedFile.c_str());
-}
-
-void TellText(const FinishOutcome& outcome) {
-    if (outcome.textWritten)
-        std::printf("text: %s\n", outcome.textPath.c_str());
-    else if (!outcome.textPath.empty())
-        std::fprintf(stderr, "%s: not written: %s\n", outcome.textPath.c_str(),
-                     TextFileResultText(outcome.textResult));
+void TellNotFinished(const char* command, int result, const FinishOutcome& outcome) {
+    std::string why = FinishResultText(result);
+    if (!outcome.failedFile.empty())
+        why += ": " + outcome.failedFile;
+    std::fprintf(stderr, "zavprint %s: %s\n", command, WithReason(why, outcome.error).c_str());
 }
 
 enum FinishOption {
@@ -59,16 +49,19 @@ enum FinishOption {
     kFinishSingleFile,
     kFinishPdf,
     kFinishPaper,
-    kFinishNoText
+    kFinishNoText,
+    kFinishOverwrite
 };
 constexpr OptionInfo kFinishOptions[] = {
-    {kFinishFolder, "folder", "DIR", "the folder for the files (default: the current one)"},
+    {kFinishFolder, "folder", "DIR",
+     "the folder for the files (default: the current one;\nmade when missing)"},
     {kFinishName, "name", "NAME", "the name the files are made from (required)"},
     {kFinishSingleFile, "single-file", nullptr, "one capture file DIR/NAME.cpt for all pages"},
     {kFinishPdf, "pdf", nullptr,
      "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
     {kFinishNoText, "no-text", nullptr, "no text file DIR/NAME.txt"},
+    {kFinishOverwrite, "overwrite", nullptr, "replace an earlier capture NAME in DIR"},
 };
 
 const CommandInfo kFinishCommand{
@@ -76,11 +69,14 @@ const CommandInfo kFinishCommand{
     .synopsis = "finish RAW --name=NAME [OPTION]...",
     .summary = "Turns a raw recording of a printout into capture files, page bitmaps,\n"
                "the report DIR/NAME.html and its words DIR/NAME.txt: one page per form\n"
-               "feed (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file. RAW itself is "
-               "never changed\n"
-               "or deleted, except DIR/NAME.tmp: the recording a capture session NAME\n"
-               "kept when it could not finish becomes the capture files as the session\n"
-               "would have made them. Exit status 1 when anything could not be made.",
+               "feed (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file. RAW\n"
+               "itself is never changed or deleted, except DIR/NAME.tmp: the recording\n"
+               "a capture session NAME kept when it could not finish becomes the\n"
+               "capture files as the session would have made them. It does not replace the files "
+               "of an earlier\n"
+               "capture NAME unless --overwrite; then exactly the new capture's files\n"
+               "are left. Everything is made whole or not at all. Exit status 1 when\n"
+               "anything could not be made, or a page could not be drawn.",
     .options = kFinishOptions,
     .maxOperands = 1,
 };
@@ -114,6 +110,9 @@ int RunFinish(int argc, char** argv) {
         case kFinishNoText:
             options.text = false;
             break;
+        case kFinishOverwrite:
+            options.replace = true;
+            break;
         }
     }
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
@@ -122,8 +121,18 @@ int RunFinish(int argc, char** argv) {
     CaptureNames names;
     const int formed = CaptureNames::Make(folder, name, names);
     if (formed != kFinishOk) {
-        std::fprintf(stderr, "zavprint finish: %s\n", FinishResultText(formed));
-        return 2;
+        std::fprintf(stderr, "zavprint finish: %s\n",
+                     formed == kBasePathNotAName ? kNotANameText : FinishResultText(formed));
+        return kExitUsage;
+    }
+    if (*folder) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (!std::filesystem::is_directory(folder, error)) {
+            std::fprintf(stderr, "zavprint finish: the folder %s cannot be made%s%s\n", folder,
+                         error ? ": " : "", error ? error.message().c_str() : "");
+            return 1;
+        }
     }
     // The recording a session of this name kept: finishing it completes that
     // session, so it goes once its bytes are in the capture files.
@@ -132,28 +141,36 @@ int RunFinish(int argc, char** argv) {
         std::printf("recovering the kept recording %s\n", raw);
     }
 
-    PageLog log;
-    options.onPageRendered = TellRendered;
-    options.context = &log;
     FinishOutcome outcome;
     const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);
-    if (outcome.reportWritten)
-        std::printf("report: %s\n", outcome.reportPath.c_str());
-    else if (result != kFinishCannotOpenRaw && result != kFinishRawIsOutput &&
-             result != kFinishPathTooLong)
-        std::fprintf(stderr, "%s: %s\n", outcome.reportPath.c_str(),
-                     ReportResultText(outcome.reportResult));
-    TellText(outcome);
-    TellPdf(outcome);
-    if (result != kFinishOk && result != kFinishReportFailed && result != kFinishPdfFailed &&
-        result != kFinishTextFailed) {
-        std::fprintf(stderr, "zavprint finish: %s%s%s\n", FinishResultText(result),
-                     outcome.failedFile.empty() ? "" : ": ", outcome.failedFile.c_str());
-        if (result != kFinishCannotOpenRaw && result != kFinishPathTooLong)
-            std::fprintf(stderr, "zavprint finish: stopped; the raw recording %s is unchanged\n",
+    switch (result) {
+    case kFinishOk:
+        TellFinished(outcome);
+        return outcome.NotDrawn() == 0 ? 0 : 1;
+    case kFinishEmpty:
+        std::fprintf(stderr, "zavprint finish: %s is empty: nothing was changed\n", raw);
+        return 1;
+    case kFinishInTheWay:
+        std::fprintf(stderr,
+                     "zavprint finish: %s is in the way (an earlier capture named %s); give "
+                     "another --name, or --overwrite to replace it\n",
+                     outcome.failedFile.c_str(), name);
+        return 1;
+    case kFinishNameInUse:
+        std::fprintf(stderr,
+                     "zavprint finish: another program is making a capture named %s (it holds "
+                     "%s; remove that file if none is running)\n",
+                     name, outcome.failedFile.c_str());
+        return 1;
+    default:
+        TellNotFinished("finish", result, outcome);
+        if (result != kFinishCannotOpenRaw)
+            std::fprintf(stderr,
+                         "zavprint finish: nothing was changed; the raw recording %s is "
+                         "kept\n",
                          raw);
+        return 1;
     }
-    return result == kFinishOk && log.renderFailures == 0 ? 0 : 1;
 }
 
 } // namespace zav::cli

@@ -7,9 +7,15 @@
 // takes every byte as it arrives and goes to the disk at least once a second.
 // When the line has been quiet for the idle time, the recording is handed to
 // the finisher and the port is watched for the next printout at once: the
-// finisher, one thread that alone renders and writes reports, names the
-// capture after the time its last byte came, makes its page files, bitmaps and
-// report, and adds it to the folder's index page.
+// finisher, one thread that alone renders and writes reports, claims the
+// capture's name after the time its last byte came (base/timed_name.h: of
+// several watches sharing the folder, each gets a name of its own), makes its
+// page files, bitmaps and report, and adds it to the folder's index page.
+//
+// A recording that cannot be written or forced to the disk ends its printout
+// (what it holds is finished and kept). A folder that cannot be written is
+// said once: at the start the watch does not start; later, printouts that
+// come while it cannot be written are counted and said when it can again.
 //
 // A line that goes away ends the printout in progress like the quiet does;
 // then the cable is looked for again until it is back. SIGTERM, SIGINT and
@@ -34,7 +40,9 @@
 #include <system_error>
 #include <thread>
 
-#include "base/stdio_file.h"
+#include "base/file_io.h"
+#include "base/output_file.h"
+#include "base/sys_error.h"
 #include "base/timed_name.h"
 #include "capture/capture_files.h"
 #include "capture/readloop.h"
@@ -43,6 +51,7 @@
 #include "cli/cli_watch.h"
 #include "cli/stop_signals_posix.h"
 #include "render/page_bitmap.h"
+#include "render/renderer.h"
 #include "report/index_page.h"
 
 namespace zav::cli {
@@ -107,6 +116,7 @@ struct Printout {
     std::string raw;
     long long bytes = 0;
     std::time_t ended = 0; // when its last byte came
+    bool cut = false;      // its recording failed: it stays, whatever comes of it
 };
 
 // The raw recording of the printout in progress.
@@ -117,6 +127,9 @@ struct Recording {
     std::time_t lastDataTime = 0;
     long long syncedMs = 0;
     bool unsynced = false;
+    bool failed = false;     // a write or a flush failed: the printout ends here
+    bool syncFailed = false; // what was written may not be on the disk: it is kept
+    SystemError error;
 
     // Creates the file where nothing is: PREFIX-<now>[-N]-recording.raw.
     bool Create(const WatchOptions& options) {
@@ -130,15 +143,12 @@ struct Recording {
             char at[kPathBufferSize];
             if (MakeBasePath(options.folder.c_str(), name.c_str(), at, sizeof at) != kFinishOk)
                 return false;
-            const int fd = open(at, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd < 0 && errno == EEXIST)
+            const NativeFile made = CreateNewFile(at, error);
+            if (made == kNoNativeFile && FileExists(error))
                 continue;
-            if (fd < 0)
-                return false;
-            file = fdopen(fd, "wb");
-            if (!file) {
-                close(fd);
-                unlink(at); // empty, and made here a moment ago
+            if (made == kNoNativeFile || !(file = StreamOfFile(made))) {
+                if (made != kNoNativeFile)
+                    RemoveFile(at, error); // empty, and made here a moment ago
                 return false;
             }
             path = at;
@@ -152,21 +162,29 @@ struct Recording {
         unsynced = true;
         SyncIfDue();
     }
-    void SyncIfDue() {
-        if (unsynced && NowMs() - syncedMs >= kSyncEveryMs) {
-            std::fflush(file);
-            fdatasync(fileno(file));
-            syncedMs = NowMs();
-            unsynced = false;
+    // Forces what came to the disk once a second; false once a flush failed.
+    bool SyncIfDue() {
+        if (unsynced && !failed && NowMs() - syncedMs >= kSyncEveryMs)
+            Sync();
+        return !failed;
+    }
+    void Sync() {
+        syncedMs = NowMs();
+        unsynced = false;
+        if (std::fflush(file) != 0) {
+            failed = true;
+            error = LastErrnoError();
+        } else if (SystemError reason; !SyncStream(file, reason) && !syncFailed) {
+            syncFailed = true;
+            Log("cannot force %s to the disk: %s; it is kept", path.c_str(), reason.text.c_str());
         }
     }
     // False when the close lost data.
     bool Close() {
-        std::fflush(file);
-        fdatasync(fileno(file));
-        const bool ok = std::fclose(file) == 0;
+        Sync();
+        const bool closed = std::fclose(file) == 0;
         file = nullptr;
-        return ok;
+        return closed && !failed;
     }
 };
 
@@ -182,8 +200,7 @@ class WatchedLine : public CableLine {
     long Read(void* buffer, std::size_t size) override { return line_.Read(buffer, size); }
     void SleepMs(int milliseconds) override {
         line_.SleepMs(milliseconds);
-        recording_.SyncIfDue();
-        if (g_quit.load() != 0)
+        if (g_quit.load() != 0 || !recording_.SyncIfDue())
             stop_.store(kStopNow);
         else if (stop_.load() == 0 && NowMs() - recording_.lastDataMs >= idleMs_)
             stop_.store(1);
@@ -244,11 +261,14 @@ class Finisher {
     void Finish(const Printout& printout) const {
         std::tm local{};
         localtime_r(&printout.ended, &local);
-        const std::string name = PickTimedCaptureName(options_.folder, options_.prefix, local);
+        NameClaim claim;
+        SystemError error;
+        const std::string name =
+            ClaimTimedCaptureName(options_.folder, options_.prefix, local, claim, error);
         if (name.empty()) {
-            Log("printout of %lld bytes not finished: no free name in the folder; its "
-                "recording stays in %s",
-                printout.bytes, printout.raw.c_str());
+            Log("printout of %lld bytes not finished: %s; its recording stays in %s",
+                printout.bytes, WithReason("no name can be claimed in the folder", error).c_str(),
+                printout.raw.c_str());
             return;
         }
         char base[kPathBufferSize];
@@ -257,17 +277,31 @@ class Finisher {
         finish.singleFile = options_.singleFile;
         finish.pdf = options_.pdf;
         finish.paper = options_.paper;
+        finish.keepRaw = printout.cut;
+        finish.claim = &claim;
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
+        claim.Release();
         if (result == kFinishOk) {
-            Log("saved %s: %lld bytes, %u page%s", name.c_str(), printout.bytes, outcome.pageCount,
-                outcome.pageCount == 1 ? "" : "s");
+            std::string notDrawn;
+            for (std::size_t i = 0; i < outcome.pages.size(); ++i) {
+                if (outcome.pages[i].renderResult != kRenderOk)
+                    notDrawn += (notDrawn.empty() ? "; not drawn: page " : ", ") +
+                                std::to_string(i + 1) + " (" +
+                                RenderResultText(outcome.pages[i].renderResult) + ")";
+            }
+            Log("saved %s: %lld bytes, %u page%s%s%s%s", name.c_str(), printout.bytes,
+                outcome.pageCount, outcome.pageCount == 1 ? "" : "s", notDrawn.c_str(),
+                printout.cut ? "; the recording stays in " : "",
+                printout.cut ? printout.raw.c_str() : "");
         } else {
-            std::error_code error;
-            const bool rawKept = fs::exists(printout.raw, error);
-            Log("%s not finished: %s%s%s: %lld bytes, %u pages made%s%s", name.c_str(),
-                FinishResultText(result), outcome.failedFile.empty() ? "" : " ",
-                outcome.failedFile.c_str(), printout.bytes, outcome.pageCount,
+            std::error_code exists;
+            const bool rawKept = fs::exists(printout.raw, exists);
+            std::string why = FinishResultText(result);
+            if (!outcome.failedFile.empty())
+                why += ": " + outcome.failedFile;
+            Log("%s not finished: %s: %lld bytes%s%s", name.c_str(),
+                WithReason(why, outcome.error).c_str(), printout.bytes,
                 rawKept ? "; the recording stays in " : "", rawKept ? printout.raw.c_str() : "");
         }
         if (outcome.reportWritten)
@@ -280,27 +314,23 @@ class Finisher {
         entry.name = name;
         entry.time = LocalTimeText(printout.ended, "%Y-%m-%d %H:%M:%S");
         entry.pages = outcome.pageCount;
-        char bitmap[kPathBufferSize];
-        std::error_code error;
-        if (!outcome.captureFiles.empty() &&
-            ReplaceExtension(outcome.captureFiles.front(), "bmp", bitmap) &&
-            fs::exists(bitmap, error))
-            entry.thumbnail = fs::path(bitmap).filename().string();
-        // Its words, for the page's search box, as the text file holds them.
-        FileBytes words;
-        if (outcome.textWritten) {
-            UniqueFile in = OpenFile(outcome.textPath.c_str(), "rb");
-            if (in)
-                ReadWholeFile(in.get(), words); // an empty text file: no words
+        // The first page with something on it.
+        for (const PageOutcome& page : outcome.pages) {
+            if (!page.bitmap.empty() && !page.empty) {
+                entry.thumbnail = fs::path(page.bitmap).filename().string();
+                break;
+            }
         }
-        const std::string_view text(reinterpret_cast<const char*>(words.data.get()), words.size);
         std::string aside;
-        const int indexed = AddCaptureToIndex(options_.folder, entry, text, &aside);
+        // Its words, for the page's search box, as its text file holds them.
+        const int indexed = AddCaptureToIndex(options_.folder, entry, outcome.text, &aside);
         if (!aside.empty())
             Log("the page that was %s is kept as %s", kIndexFileName, aside.c_str());
         if (indexed != kIndexOk)
             Log("the index page could not be updated (%s)",
-                indexed == kIndexCannotRead ? "it cannot be read" : "it cannot be written");
+                indexed == kIndexCannotRead ? "it cannot be read"
+                : indexed == kIndexBusy     ? "another program held index.html.claim too long"
+                                            : "it cannot be written");
     }
 
     const WatchOptions& options_;
@@ -324,18 +354,48 @@ void Drain(CableLine& line, Recording& recording, ReadLoopState& state) {
         const std::size_t size = static_cast<std::size_t>(got);
         const std::size_t written = std::fwrite(buffer, 1, size, recording.file);
         state.bytes += static_cast<long long>(written);
-        if (written != size)
+        if (written != size) {
+            recording.failed = true;
+            recording.error = LastErrnoError();
             return;
+        }
         recording.Data();
     }
 }
+
+// Reads and drops what comes until the line has been quiet for `idleMs`:
+// a printout that cannot be kept. Its byte count.
+long long Discard(CableLine& line, long long idleMs) {
+    unsigned char buffer[kInputQueueSize];
+    long long bytes = 0;
+    for (long long quietMs = 0; quietMs < idleMs && g_quit.load() == 0;) {
+        const std::size_t waiting = line.BytesWaiting();
+        const long got =
+            waiting == 0 ? 0 : line.Read(buffer, waiting < sizeof buffer ? waiting : sizeof buffer);
+        if (got < 0)
+            break;
+        bytes += got;
+        quietMs = got > 0 ? 0 : quietMs + kQuietPollMs;
+        line.SleepMs(got > 0 ? kBurstPollMs : kQuietPollMs);
+    }
+    return bytes;
+}
+
+// Printouts that came while the folder could not be written: said when it
+// first happens and when it can be written again, not once per printout.
+struct Unwritable {
+    bool now = false;
+    int printouts = 0;
+    long long bytes = 0;
+};
 
 enum class LineEnd { Quit, Lost };
 
 // Records the printouts that come on one open line until it goes away or the
 // watch is to end.
 LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idleMs,
-                     Finisher& finisher) {
+                     Finisher& finisher, Unwritable& unwritable) {
+    const char* folder = options.folder.empty() ? "." : options.folder.c_str();
     for (;;) {
         // Between printouts nothing is on disk: wait for the first byte.
         std::size_t waiting = line.BytesWaiting();
@@ -355,38 +415,53 @@ LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idl
         }
         Recording recording;
         if (!recording.Create(options)) {
-            Log("a printout is lost: no recording can be created in %s (%s)",
-                options.folder.empty() ? "." : options.folder.c_str(), std::strerror(errno));
-            line.SleepMs(1000);
+            if (!unwritable.now)
+                Log("cannot record in %s: %s; printouts that come are not kept until it can be "
+                    "written",
+                    folder, recording.error.text.c_str());
+            unwritable.now = true;
+            ++unwritable.printouts;
+            unwritable.bytes += got + Discard(line, idleMs);
             continue;
+        }
+        if (unwritable.now) {
+            Log("%s can be written again; %d printout%s (%lld bytes) that came meanwhile %s lost",
+                folder, unwritable.printouts, unwritable.printouts == 1 ? "" : "s",
+                unwritable.bytes, unwritable.printouts == 1 ? "is" : "are");
+            unwritable = {};
         }
         ReadLoopState state;
         int result = kReadLoopStopped;
         const std::size_t size = static_cast<std::size_t>(got);
         const std::size_t written = std::fwrite(first, 1, size, recording.file);
         state.bytes = static_cast<long long>(written);
-        recording.Data();
         if (written != size || std::fflush(recording.file) != 0) {
+            recording.error = LastErrnoError();
             result = kReadLoopWriteFailed;
         } else {
+            recording.Data();
             std::atomic<int> stop{g_quit.load() != 0 ? kStopNow : 0};
             WatchedLine watched(line, recording, stop, idleMs);
             result = RunReadLoop(
                 watched, recording.file, stop, [&recording](long long) { recording.Data(); },
                 state);
-            if (result == kReadLoopStopped && g_quit.load() != 0)
+            if (result == kReadLoopStopped && g_quit.load() != 0 && !recording.failed)
                 Drain(line, recording, state);
+            if (result == kReadLoopWriteFailed && !recording.error)
+                recording.error = LastErrnoError();
         }
-        if (!recording.Close() && result == kReadLoopStopped)
+        if ((!recording.Close() || recording.failed) && result == kReadLoopStopped)
             result = kReadLoopWriteFailed;
         if (result == kReadLoopWriteFailed) {
             std::error_code error;
             const std::uintmax_t kept = fs::file_size(recording.path, error);
             state.bytes = error ? 0 : static_cast<long long>(kept);
-            Log("cannot write %s: printout cut short, %lld bytes kept", recording.path.c_str(),
+            Log("cannot write %s: %s; printout cut short, %lld bytes kept", recording.path.c_str(),
+                recording.error.text.empty() ? "write failed" : recording.error.text.c_str(),
                 state.bytes);
         }
-        finisher.Add({recording.path, state.bytes, recording.lastDataTime});
+        finisher.Add({recording.path, state.bytes, recording.lastDataTime,
+                      result == kReadLoopWriteFailed || recording.syncFailed});
         if (result == kReadLoopReadFailed)
             return LineEnd::Lost;
         if (g_quit.load() != 0)
@@ -407,11 +482,6 @@ int RunWatch(const WatchOptions& given) {
         options.prefix = kDefaultWatchPrefix;
     if (options.idleStop <= 0)
         options.idleStop = kDefaultWatchIdleStop;
-    if (options.prefix.find('/') != std::string::npos) {
-        std::fprintf(stderr, "zavprint capture: with --watch, --name is a name prefix "
-                             "without '/'\n");
-        return 2;
-    }
     // The longest name a capture of this prefix gets.
     char longest[kPathBufferSize];
     const std::string sample = options.prefix + "-YYYYMMDD-HHMMSS-9999-recording.raw";
@@ -430,6 +500,22 @@ int RunWatch(const WatchOptions& given) {
             return 1;
         }
     }
+    // A watch that could keep no printout does not start.
+    {
+        std::string probe;
+        SystemError error;
+        const NativeFile made = CreateWorkFile(
+            (fs::path(options.folder.empty() ? "." : options.folder) / (options.prefix + "-watch"))
+                .string(),
+            probe, error);
+        if (made == kNoNativeFile) {
+            std::fprintf(stderr, "zavprint capture: cannot write in %s: %s\n",
+                         options.folder.empty() ? "." : options.folder.c_str(), error.text.c_str());
+            return 1;
+        }
+        CloseFile(made, error);
+        RemoveFile(probe.c_str(), error);
+    }
 
     g_quit.store(0);
     StopSignals signals(OnQuitSignal);
@@ -441,6 +527,7 @@ int RunWatch(const WatchOptions& given) {
         options.singleFile ? "single file" : "one file per page", options.idleStop);
     {
         Finisher finisher(options);
+        Unwritable unwritable;
         bool waitLogged = false;
         while (g_quit.load() == 0) {
             const std::string device =
@@ -455,7 +542,7 @@ int RunWatch(const WatchOptions& given) {
             }
             waitLogged = false;
             Log("cable found: %s", device.c_str());
-            if (RecordOnLine(line, options, idleMs, finisher) == LineEnd::Lost) {
+            if (RecordOnLine(line, options, idleMs, finisher, unwritable) == LineEnd::Lost) {
                 Log("cable lost: %s", device.c_str());
                 SleepUnlessQuit(kCablePollMs);
             }

@@ -1,5 +1,6 @@
 // zavprint: the Linux command-line program. The first word picks a
 // subcommand; a plain file name means "render".
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -118,6 +119,10 @@ int Dispatch(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) makes a write fail with EFBIG, which every
+    // write path handles like a full disk, rather than ending the program
+    // with a cut file behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     const int status = Dispatch(argc, argv);
     // What was printed is part of the result: a full disk or a closed pipe
     // behind standard output is a failure too.

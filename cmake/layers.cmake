@@ -77,15 +77,16 @@ function(zav_link_layers)
     endforeach()
 endfunction()
 
-# zav_portable_sources(SRCS HDRS LAYER...): the portable sources and the
-# headers of the layers, for a program built with the build machine's own
-# compiler in a cross build.
+# zav_portable_sources(SRCS HDRS LAYER...): the sources and the headers of
+# the layers, for a program built with the build machine's own compiler in a
+# cross build: the portable code and the build machine's platform code (a
+# cross build runs on a POSIX system).
 function(zav_portable_sources srcs_var hdrs_var)
     set(srcs)
     set(hdrs)
     foreach(layer IN LISTS ARGN)
         file(GLOB layer_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${layer}/*.cpp)
-        list(FILTER layer_srcs EXCLUDE REGEX "(_win32|_posix)\\.cpp$|/main_[^/]*$")
+        list(FILTER layer_srcs EXCLUDE REGEX "_win32\\.cpp$|/main_[^/]*$")
         file(GLOB layer_hdrs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${layer}/*.h)
         list(APPEND srcs ${layer_srcs})
         list(APPEND hdrs ${layer_hdrs})

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/bmp.h"
-#include "base/stdio_file.h"
 #include "render/renderer.h"
 
 namespace zav {
@@ -21,24 +20,6 @@ void CompletePageBitmapHeader(PageBitmapHeader& header, std::uint32_t fileSize, 
     StoreLe32(header.bytes + 2, fileSize);
     StoreLe32(header.bytes + 18, static_cast<std::uint32_t>(width));
     StoreLe32(header.bytes + 22, static_cast<std::uint32_t>(height));
-}
-
-bool FileBlockOutput::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-    if (failed_)
-        return false;
-    if (!file_) {
-        file_ = OpenFile(path_, "wb");
-        created_ = file_ != nullptr;
-    }
-    failed_ = !file_ || (offset != position_ && !SeekFile(file_.get(), offset)) ||
-              (size != 0 && std::fwrite(data, 1, size, file_.get()) != size);
-    position_ = offset + size;
-    return !failed_;
-}
-
-bool FileBlockOutput::Close() {
-    const bool closed = !file_ || CloseFile(file_);
-    return closed && !failed_;
 }
 
 bool VectorBlockOutput::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/output_file.h"
 #include "base/paths.h"
-#include "base/stdio_file.h"
 #include "render/renderer.h"
 
 namespace zav {
@@ -38,23 +38,18 @@ class BlockOutput {
     virtual bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
 };
 
-// A file created ("wb") when its first block arrives, so that a page that
-// fails before it leaves an earlier file of that name as it was. Blocks
+// The blocks go to an output file (its work file is made with the first
+// block); whoever owns it puts it in place once the bitmap is whole. Blocks
 // beyond the end leave a gap that a later block fills.
 class FileBlockOutput final : public BlockOutput {
   public:
-    explicit FileBlockOutput(const char* path) : path_(path) {}
-    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
-    bool Created() const { return created_; }
-    // Closes the file; true when every block reached it.
-    bool Close();
+    explicit FileBlockOutput(OutputFile& out) : out_(out) {}
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        return out_.WriteAt(offset, data, size);
+    }
 
   private:
-    const char* path_;
-    UniqueFile file_;
-    std::uint64_t position_ = 0;
-    bool created_ = false;
-    bool failed_ = false;
+    OutputFile& out_;
 };
 
 // A bitmap file kept in memory.

@@ -466,6 +466,26 @@ int ReadCapture(const char* path, FileBytes& capture) {
 
 } // namespace
 
+int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                        PageGeometry* geometry, TextSink* text) {
+    FileBytes capture;
+    if (const int read = ReadCapture(path, capture); read != kRenderOk)
+        return read;
+    const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
+    const PageGeometry page = MeasurePage(bytes);
+    if (geometry)
+        *geometry = page;
+    if (const int check = CheckPage(page); check != kRenderOk)
+        return check; // nothing written
+    FileBlockOutput out(bitmap);
+    CopyingOutput copying(out, copy ? *copy : out);
+    const int result =
+        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out, text);
+    if (result == kRenderOk && !bitmap.Close())
+        return kRenderCannotCreate;
+    return result;
+}
+
 int RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text) {
     char bitmapPath[kPathBufferSize];
     if (!ReplaceExtension(path, "bmp", bitmapPath))
@@ -473,26 +493,11 @@ int RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text) {
     // A capture under the bitmap's name would be overwritten by its own page.
     if (IsSameFile(path, bitmapPath))
         return kRenderNameClash;
-
-    FileBytes capture;
-    if (const int read = ReadCapture(path, capture); read != kRenderOk)
-        return read;
-    const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
-    const PageGeometry page = MeasurePage(bytes);
-    if (const int check = CheckPage(page); check != kRenderOk)
-        return check; // nothing written
-
-    // The bitmap file is created with its first block, so a failure before
-    // that leaves an earlier bitmap of the same name as it was.
-    FileBlockOutput out(bitmapPath);
-    CopyingOutput copying(out, copy ? *copy : out);
-    int result =
-        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out, text);
-    if (!out.Close() && result == kRenderOk)
-        result = kRenderCannotCreate;
-    if (result != kRenderOk && out.Created())
-        std::remove(bitmapPath); // a cut-off bitmap would pass for a whole page
-    return result;
+    OutputFile bitmap(bitmapPath);
+    const int result = RenderCaptureFileTo(path, bitmap, copy, nullptr, text);
+    if (result != kRenderOk)
+        return result; // the earlier bitmap stays, and nothing made here does
+    return bitmap.Commit({path}) ? kRenderOk : kRenderCannotCreate;
 }
 
 int RenderCaptureFile(const char* path) {

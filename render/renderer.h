@@ -21,6 +21,8 @@
 namespace zav {
 
 class BlockOutput;
+class OutputFile;
+struct PageGeometry;
 class TextSink;
 
 // Results of RenderCaptureFile.
@@ -38,8 +40,10 @@ enum RenderResult : int {
 };
 
 // Renders the capture file at `path` into its page bitmap. Synchronous; every
-// file it opens is closed before it returns, and on failure no file it made is
-// left behind. Safe to call from one thread at a time per output file.
+// file it opens is closed before it returns. The bitmap replaces an earlier
+// one of its name only once it is whole; on failure no file it made is left
+// behind and the earlier bitmap stays. Safe to call from one thread at a time
+// per output file.
 int RenderCaptureFile(const char* path);
 // The same, handing every block of the bitmap file also to `copy` (at the
 // same offsets), so that a caller can use the page without reading it back.
@@ -50,6 +54,11 @@ int RenderCaptureFile(const char* path, BlockOutput& copy);
 // as they are drawn. What it received stands for the page only when the
 // result is kRenderOk.
 int RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text);
+// Renders the capture file at `path` into `bitmap`, which the caller puts in
+// place (or abandons). `copy` and `text` (each may be null) as above; `page`
+// (may be null) receives the page's size, also when nothing was printed on it.
+int RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy, PageGeometry* page,
+                        TextSink* text = nullptr);
 
 // The characters of the capture file at `path` without drawing the page:
 // what rendering it would tell `text`. Returns kRenderOk, kRenderCannotOpen,

@@ -1,7 +1,7 @@
 #include "report/html_report.h"
 
+#include "base/output_file.h"
 #include "base/paths.h"
-#include "base/stdio_file.h"
 
 #include <algorithm>
 #include <climits>
@@ -21,6 +21,7 @@ namespace {
 constexpr int kInitialCapacity = 4096;
 constexpr int kGrowthStep = 4096;
 constexpr int kHeadroom = 1024;
+constexpr char kNoteStyle[] = "STYLE=\"border:1px dashed gray;padding:1em;width:30em\"";
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
@@ -114,20 +115,36 @@ std::size_t LongestSuffix(unsigned pageCount, bool singleFile) {
     return std::max(longest, page);
 }
 
-int EmitImageLines(const std::string& source, unsigned pageCount, bool singleFile) {
-    if (pageCount == 1) {
-        if (singleFile)
-            return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), "single page");
-        return HtmlImg(1, "border=1 src=\"%s001.bmp\" alt=\"%s\"", source.c_str(), "page #1");
-    }
-    std::string bitmap;
-    for (unsigned page = 1; page <= pageCount && pageCount >= 2; ++page) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%03u.bmp", page);
-        bitmap.assign(source).append(number);
-        if (HtmlImg(1, "border=1 src=\"%s\" alt=\"page %u\"", bitmap.c_str(), page) < 0)
+// One page: its picture, or a note in its place.
+int EmitPage(const std::string& source, const ReportPage& page, unsigned number, unsigned count,
+             bool singleFile) {
+    char label[32];
+    if (count == 1)
+        std::snprintf(label, sizeof label, singleFile ? "single page" : "page #1");
+    else
+        std::snprintf(label, sizeof label, "page %u", number);
+    if (page.shown == ReportPage::kEmpty)
+        return HtmlP(1, "%s", kNoteStyle) < 0 ? -1
+                                              : ReportAppend("%s: empty sheet, nothing printed "
+                                                             "on it</P>\r\n",
+                                                             label);
+    if (page.shown == ReportPage::kNotDrawn)
+        return HtmlP(1, "%s", kNoteStyle) < 0 ? -1
+                                              : ReportAppend("%s: not drawn: %s</P>\r\n", label,
+                                                             EscapeHtml(page.reason).c_str());
+    if (count == 1 && singleFile)
+        return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), label);
+    char number3[16];
+    std::snprintf(number3, sizeof number3, "%03u.bmp", number);
+    return HtmlImg(1, "border=1 src=\"%s%s\" alt=\"%s\"", source.c_str(), number3, label);
+}
+
+int EmitPages(const std::string& source, const std::vector<ReportPage>& pages, bool singleFile) {
+    const auto count = static_cast<unsigned>(pages.size());
+    for (unsigned page = 1; page <= count; ++page) {
+        if (EmitPage(source, pages[page - 1], page, count, singleFile) < 0)
             return -1;
-        if (page != pageCount && HtmlP(1, "STYLE=page-break-before:always") < 0)
+        if (page != count && HtmlP(1, "STYLE=page-break-before:always") < 0)
             return -1;
     }
     return 0;
@@ -238,14 +255,12 @@ ZAV_TAG_EMITTER(HtmlP, "P")
 
 #undef ZAV_TAG_EMITTER
 
-int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
+int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<ReportPage>& pages,
+                    bool singleFile) {
     const std::string_view base = basePath ? basePath : "";
+    const auto pageCount = static_cast<unsigned>(pages.size());
     if (base.size() + LongestSuffix(pageCount, singleFile) + 1 > kPathBufferSize)
         return kReportPathTooLong;
-    char reportPath[kPathBufferSize];
-    std::snprintf(reportPath, sizeof reportPath, "%.*s.html", static_cast<int>(base.size()),
-                  base.data());
-
     const std::string_view baseName = base.substr(FileNameOffset(base));
     const std::string title = EscapeHtml(baseName);
     const std::string source = ImageSource(baseName);
@@ -259,22 +274,24 @@ int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
     HtmlTitleEnd(1);
     HtmlHeadEnd(1);
     HtmlBody(1);
-    EmitImageLines(source, pageCount, singleFile);
+    EmitPages(source, pages, singleFile);
     HtmlBodyEnd(1);
     HtmlHtmlEnd(1);
     if (g_report.failed)
         return kReportNoMemory;
-
-    UniqueFile file = OpenFile(reportPath, "wb");
-    if (!file)
+    if (!out.Create())
         return kReportCannotCreate;
-    const std::size_t length = static_cast<std::size_t>(g_report.length);
-    const bool written = std::fwrite(g_report.text.get(), 1, length, file.get()) == length;
-    if (CloseFile(file) && written)
-        return kReportOk;
-    // A cut report (a full disk) shows a blank or broken page: none is better.
-    std::remove(reportPath);
-    return kReportCannotWrite;
+    const bool written = out.Write(g_report.text.get(), static_cast<std::size_t>(g_report.length));
+    return out.Close() && written ? kReportOk : kReportCannotWrite;
+}
+
+int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile) {
+    OutputFile out(std::string(basePath ? basePath : "") + ".html");
+    const int result =
+        WriteHtmlReport(out, basePath, std::vector<ReportPage>(pageCount), singleFile);
+    if (result != kReportOk)
+        return result;
+    return out.Commit() ? kReportOk : kReportCannotWrite;
 }
 
 const char* ReportResultText(int result) {

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(__GNUC__)
 #define ZAV_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
@@ -15,6 +16,8 @@
 #endif
 
 namespace zav {
+
+class OutputFile;
 
 // Results of WriteHtmlReport and of the report text buffer.
 enum ReportResult : int {
@@ -25,12 +28,24 @@ enum ReportResult : int {
     kReportCannotWrite = -4   // the report file was created but the write failed
 };
 
-// Writes base path + ".html" for a capture of `pageCount` page bitmaps.
-// `singleFile` tells that the capture was stored as one file (base path +
-// ".cpt", bitmap base path + ".bmp") rather than split into numbered pages.
-// Returns kReportOk or a failure code; the capture thread may ignore it.
-// One report at a time: the report text buffer is shared by the whole module,
-// and a second caller waits until the first report is written.
+// How a page shows in the report: its bitmap; an empty sheet (a page with
+// nothing printed on it, whose bitmap has no dots to show: a note, not a
+// broken picture); or a note that it could not be drawn, and why.
+struct ReportPage {
+    enum Shown { kPicture, kEmpty, kNotDrawn } shown = kPicture;
+    std::string reason; // kNotDrawn: why
+};
+
+// Writes the report of a capture with `pages` into `out` and closes it; the
+// caller puts it in place. `singleFile` tells that the capture was stored as
+// one file (base path + ".cpt", bitmap base path + ".bmp") rather than split
+// into numbered pages. Returns kReportOk or a failure code. One report at a
+// time: the report text buffer is shared by the whole module, and a second
+// caller waits until the first report is written.
+int WriteHtmlReport(OutputFile& out, const char* basePath, const std::vector<ReportPage>& pages,
+                    bool singleFile);
+// Writes base path + ".html" for `pageCount` pages that all have their
+// bitmap; an earlier report stays whole until the new one is.
 int WriteHtmlReport(const char* basePath, unsigned pageCount, bool singleFile);
 
 // Plain-words text of a ReportResult, for messages to the user.

@@ -1,15 +1,18 @@
 #include "report/index_page.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "base/output_file.h"
 #include "report/html_report.h"
 
 namespace zav {
@@ -24,6 +27,9 @@ constexpr char kTextsBegin[] = "<!-- the captures' words: one script per line --
 constexpr char kTextsEnd[] = "<!-- end of the captures' words -->";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kTextScriptPrefix[] = "index-text-";
+// How long another holder of the index may keep it before this update gives up.
+constexpr int kClaimWaitMs = 10000;
+constexpr int kClaimPollMs = 20;
 
 constexpr char kPageHead[] =
     "<!DOCTYPE html>\r\n"
@@ -270,19 +276,6 @@ fs::path FreeAsideName(const fs::path& dir) {
     return {};
 }
 
-// A new file in `dir` that nothing had, for writing `name` whole:
-// NAME.<random>.part.
-fs::path NewPartName(const fs::path& dir, const std::string& name) {
-    std::random_device seed;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = dir / (name + "." + std::to_string(seed()) + ".part");
-        std::error_code error;
-        if (!fs::exists(candidate, error) && !error)
-            return candidate;
-    }
-    return {};
-}
-
 // A side script as the page names it: not loaded with the page, but by the
 // page once it is up (see kPageTail).
 std::string ScriptLine(const std::string& script) {
@@ -321,9 +314,12 @@ std::string TextLinePrefix(std::string_view name) {
     return prefix + ",";
 }
 
-bool Put(std::FILE* file, std::string_view text) {
-    return std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-           std::fwrite(kLineEnd, 1, 2, file) == 2;
+bool Put(OutputFile& file, std::string_view text) {
+    return file.Write(text.data(), text.size()) && file.Write(kLineEnd, 2);
+}
+
+bool PutText(OutputFile& file, const char* text) {
+    return file.Write(text, std::strlen(text));
 }
 
 } // namespace
@@ -381,25 +377,29 @@ std::string IndexRow(const IndexEntry& entry) {
 
 namespace {
 
-// Writes `name` in `dir` whole: `write` puts the lines into a new file
-// beside it, which then takes the name. False when anything failed; no part
-// file is left then.
-template <typename WriteFn>
-bool WriteWhole(const fs::path& dir, const std::string& name, WriteFn write) {
-    const fs::path part = NewPartName(dir, name);
-    std::FILE* file = part.empty() ? nullptr : std::fopen(part.string().c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = write(file);
-    const bool closed = std::fclose(file) == 0;
-    std::error_code error;
-    if (written && closed)
-        fs::rename(part, dir / name, error);
-    if (!written || !closed || error) {
-        fs::remove(part, error);
+// Writes the file `path` whole: `write` puts the lines into its output
+// file, which then takes the name. False when anything failed; no work file
+// is left then, and an earlier file of the name stays as it was.
+template <typename WriteFn> bool WriteWhole(const fs::path& path, WriteFn write) {
+    OutputFile file(path.string());
+    if (!write(file) || !file.Commit()) {
+        file.Abandon();
         return false;
     }
     return true;
+}
+
+// Holds the index's claim of `dir`, waiting a while for another holder:
+// the page and its side scripts are read and written again whole, so of
+// several watches sharing the folder only one may do it at a time.
+int ClaimIndex(const fs::path& dir, NameClaim& claim) {
+    for (int waited = 0; claim.Take((dir / "index.html.claim").string()) != NameClaim::kClaimed;
+         waited += kClaimPollMs) {
+        if (waited >= kClaimWaitMs)
+            return kIndexBusy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kClaimPollMs));
+    }
+    return kIndexOk;
 }
 
 std::string TextScriptName(unsigned number) {
@@ -423,9 +423,10 @@ std::string IndexTextLine(std::string_view name, std::string_view text) {
     return line + "]);";
 }
 
-int AddToIndexText(const std::string& folder, const std::string& name, std::string_view text,
+namespace {
+
+int WriteIndexText(const fs::path& dir, const std::string& name, std::string_view text,
                    std::string& script) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     // The newest script: the last of an unbroken series from 0001.
     unsigned newest = 0;
     std::error_code error;
@@ -463,7 +464,7 @@ int AddToIndexText(const std::string& folder, const std::string& name, std::stri
             "// ZAV Print: the words of the captures on index.html, for its search box.");
     lines.push_back(IndexTextLine(name, text));
     script = TextScriptName(newest);
-    const bool written = WriteWhole(dir, script, [&](std::FILE* file) {
+    const bool written = WriteWhole(dir / script, [&](OutputFile& file) {
         for (const std::string& line : lines) {
             if (!Put(file, line))
                 return false;
@@ -473,13 +474,8 @@ int AddToIndexText(const std::string& folder, const std::string& name, std::stri
     return written ? kIndexOk : kIndexCannotWrite;
 }
 
-int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
-    return AddToIndexPage(folder, std::vector<IndexEntry>{entry}, movedAside);
-}
-
-int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& entries,
+int WriteIndexPage(const fs::path& dir, const std::vector<IndexEntry>& entries,
                    std::string* movedAside) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path index = dir / kIndexFileName;
     std::vector<std::string> scripts;
     IndexKind kind = ForEachLine(
@@ -512,8 +508,8 @@ int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& ent
 
     // The new page, row by row: however many rows there are, only one is in
     // memory at a time.
-    const bool written = WriteWhole(dir, kIndexFileName, [&](std::FILE* file) {
-        bool ok = std::fputs(kPageHead, file) >= 0 && Put(file, kRowsBegin);
+    const bool written = WriteWhole(index, [&](OutputFile& file) {
+        bool ok = PutText(file, kPageHead) && Put(file, kRowsBegin);
         for (const IndexEntry& entry : entries)
             ok = ok && Put(file, IndexRow(entry));
         if (kind == IndexKind::Ours) {
@@ -528,23 +524,51 @@ int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& ent
                 },
                 [](const std::string&) {});
         }
-        ok = ok && kind != IndexKind::Failed && Put(file, kRowsEnd) &&
-             std::fputs(kPageMiddle, file) >= 0 && Put(file, kTextsBegin);
+        ok = ok && kind != IndexKind::Failed && Put(file, kRowsEnd) && PutText(file, kPageMiddle) &&
+             Put(file, kTextsBegin);
         for (const std::string& script : scripts)
             ok = ok && Put(file, script);
-        return ok && Put(file, kTextsEnd) && std::fputs(kPageTail, file) >= 0;
+        return ok && Put(file, kTextsEnd) && PutText(file, kPageTail);
     });
     if (!written)
         return kind == IndexKind::Failed ? kIndexCannotRead : kIndexCannotWrite;
     return kIndexOk;
 }
 
+} // namespace
+
+int AddToIndexText(const std::string& folder, const std::string& name, std::string_view text,
+                   std::string& script) {
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    NameClaim claim;
+    if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
+        return claimed;
+    return WriteIndexText(dir, name, text, script);
+}
+
+int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
+    return AddToIndexPage(folder, std::vector<IndexEntry>{entry}, movedAside);
+}
+
+int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& entries,
+                   std::string* movedAside) {
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    NameClaim claim;
+    if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
+        return claimed;
+    return WriteIndexPage(dir, entries, movedAside);
+}
+
 int AddCaptureToIndex(const std::string& folder, IndexEntry entry, std::string_view text,
                       std::string* movedAside) {
-    const int words = AddToIndexText(folder, entry.name, text, entry.textScript);
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    NameClaim claim;
+    if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
+        return claimed;
+    const int words = WriteIndexText(dir, entry.name, text, entry.textScript);
     if (words != kIndexOk)
         entry.textScript.clear(); // the row goes in all the same
-    const int page = AddToIndexPage(folder, entry, movedAside);
+    const int page = WriteIndexPage(dir, {entry}, movedAside);
     return page != kIndexOk ? page : words;
 }
 

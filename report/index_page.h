@@ -16,7 +16,10 @@
 // reads the rows that are there and keeps every one of them as it is, rows
 // this program did not write included, puts the new row on top and replaces
 // the page in one step (a temporary file in the folder, then a rename), so
-// that a reader never sees half a page.
+// that a reader never sees half a page. While it writes the page or a side
+// script, it holds the claim index.html.claim, so that of several watches
+// sharing the folder none loses another's row or words (kIndexBusy when
+// another holds it too long).
 #pragma once
 
 #include <cstddef>
@@ -44,6 +47,7 @@ enum IndexResult : int {
     kIndexCannotRead = -1,      // an index is there but cannot be read: left as it is
     kIndexCannotWrite = -2,     // the new page could not be written; the old one stays
     kIndexCannotMoveAside = -3, // a page that is not an index of ours could not be moved aside
+    kIndexBusy = -4,            // another program held index.html.claim for too long
 };
 
 // Adds `entry` at the top of `folder`/index.html (empty folder: the current

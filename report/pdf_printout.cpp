@@ -1,6 +1,7 @@
 #include "report/pdf_printout.h"
 
 #include "base/bmp.h"
+#include "base/output_file.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
 #include "render/page_text.h"
@@ -40,27 +41,6 @@ constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 // A page of the renderer is at most 65536 dots wide.
 constexpr BmpLimits kPageBitmapLimits{
     .maxWidth = 65536, .emptyAllowed = true, .bitsInsideTableAllowed = false};
-
-// A name beside the PDF that nothing uses yet, for writing it whole first.
-bool PickWorkName(const std::string& pdfPath, std::string& work) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        work = pdfPath;
-        work += ".part";
-        if (attempt)
-            work += std::to_string(attempt);
-        std::error_code error;
-        const fs::file_status status = fs::symlink_status(work, error);
-        if (status.type() == fs::file_type::not_found)
-            return true;
-    }
-    return false;
-}
-
-// True when `path` names a file (through a link too).
-bool NameTaken(const std::string& path) {
-    std::error_code error;
-    return fs::exists(path, error) || error;
-}
 
 bool IsAnyOf(const std::string& path, const std::vector<std::string>& files) {
     for (const std::string& file : files) {
@@ -157,10 +137,9 @@ struct MadePage {
 struct PrintoutPdf::Work {
     std::string pdfPath;
     PrintoutPdfOptions options;
-    std::string workPath; // empty until the first page came
-    UniqueFile out;
-    std::unique_ptr<PdfWriter> writer;
-    bool pdfNameTaken = false;              // a file lay under the PDF's name at the start
+    std::unique_ptr<OutputFile> own; // the PDF, when this object puts it in place
+    OutputFile* out = nullptr;
+    std::unique_ptr<PdfWriter> writer;      // made with the first page
     std::vector<std::string> bitmaps;       // every page added, in order
     std::unique_ptr<PageMaker> inlineMaker; // for pages made without a worker
     bool finished = false;
@@ -201,15 +180,15 @@ struct PrintoutPdf::Work {
             Fail(kPdfWouldReplace, pdfPath);
             return false;
         }
-        if (!PickWorkName(pdfPath, workPath) || !(out = OpenFile(workPath.c_str(), "wb"))) {
-            workPath.clear();
+        if (!out->Create()) {
             Fail(kPdfCannotCreate, pdfPath);
             return false;
         }
-        writer = std::make_unique<PdfWriter>(out.get(), options.paper);
+        writer = std::make_unique<PdfWriter>(*out, options.paper);
         // The pages are rendered on one processor; the others make the PDF.
         const unsigned processors = std::thread::hardware_concurrency();
-        const unsigned count = options.workers
+        const unsigned count = options.workers == PrintoutPdfOptions::kNoWorkers ? 0
+                               : options.workers
                                    ? options.workers
                                    : std::clamp(processors > 1 ? processors - 1 : 1u, 1u, 3u);
         try {
@@ -320,9 +299,17 @@ struct PrintoutPdf::Work {
 
 PrintoutPdf::PrintoutPdf(std::string pdfPath, PrintoutPdfOptions options)
     : work_(std::make_unique<Work>()) {
+    work_->own = std::make_unique<OutputFile>(pdfPath);
+    work_->out = work_->own.get();
     work_->pdfPath = std::move(pdfPath);
     work_->options = std::move(options);
-    work_->pdfNameTaken = NameTaken(work_->pdfPath);
+}
+
+PrintoutPdf::PrintoutPdf(OutputFile& out, PrintoutPdfOptions options)
+    : work_(std::make_unique<Work>()) {
+    work_->out = &out;
+    work_->pdfPath = out.Target();
+    work_->options = std::move(options);
 }
 
 PrintoutPdf::~PrintoutPdf() {
@@ -331,92 +318,96 @@ PrintoutPdf::~PrintoutPdf() {
         return;
     w.Fail(kPdfCannotWrite, w.pdfPath); // the pages still queued are not written
     w.Stop();
-    w.out.reset();
-    if (!w.workPath.empty())
-        std::remove(w.workPath.c_str());
+    w.writer.reset();
+    if (w.own)
+        w.own->Abandon();
 }
 
 void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes, PageText text) {
     Work& w = *work_;
     if (w.finished || w.Result() != kPdfOk)
         return;
-    // Only a file that lies under the PDF's name can be harmed by it; the
-    // bitmaps are new, so most often nothing needs comparing.
-    if (w.pdfNameTaken && IsSameFile(w.pdfPath.c_str(), bitmap.c_str())) {
-        w.Fail(kPdfWouldReplace, w.pdfPath);
-        return;
+    try {
+        if (!w.writer && !w.Begin())
+            return;
+        w.bitmaps.push_back(bitmap);
+        const std::size_t index = w.bitmaps.size() - 1;
+        if (w.workers.empty()) {
+            if (!w.inlineMaker)
+                w.inlineMaker = std::make_unique<PageMaker>();
+            w.MakePage({index, bitmap, std::move(bytes), std::move(text)}, *w.inlineMaker);
+            return;
+        }
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
+                bytes = {};
+            w.queuedBytes += bytes.size();
+            w.queue.push_back({index, bitmap, std::move(bytes), std::move(text)});
+            wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
+        }
+        if (wake)
+            w.wake.notify_one();
+    } catch (...) {
+        // Out of memory, or a file's observer that failed: the PDF fails,
+        // and the caller carries on.
+        w.Fail(kPdfCannotWrite, w.pdfPath);
     }
-    if (w.workPath.empty() && !w.Begin())
-        return;
-    w.bitmaps.push_back(bitmap);
-    const std::size_t index = w.bitmaps.size() - 1;
-    if (w.workers.empty()) {
-        if (!w.inlineMaker)
-            w.inlineMaker = std::make_unique<PageMaker>();
-        w.MakePage({index, bitmap, std::move(bytes), std::move(text)}, *w.inlineMaker);
-        return;
-    }
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(w.mutex);
-        if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
-            bytes = {};
-        w.queuedBytes += bytes.size();
-        w.queue.push_back({index, bitmap, std::move(bytes), std::move(text)});
-        wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
-    }
-    if (wake)
-        w.wake.notify_one();
 }
 
-int PrintoutPdf::Finish(std::string* failedFile) {
+int PrintoutPdf::Finish(std::string* failedFile, SystemError* error) {
     Work& w = *work_;
     std::string unused;
     std::string& failed = failedFile ? *failedFile : unused;
     if (w.finished)
         return kPdfCannotWrite; // finished before
-    w.Stop();
-    w.finished = true;
     int result = kPdfOk;
-    {
-        std::lock_guard<std::mutex> lock(w.mutex);
-        result = w.result;
-        failed = w.failed;
-    }
-    if (result == kPdfOk && w.bitmaps.empty())
-        return kPdfNoPages; // nothing was created
-    if (result == kPdfOk) {
-        const std::string_view name = std::string_view(w.pdfPath).substr(FileNameOffset(w.pdfPath));
-        PdfDocumentInfo info;
-        info.title = "ZAV Print - ";
-        info.title += name.substr(0, name.rfind('.'));
-        info.producer = "ZAV Print Utility " ZAV_VERSION_TEXT;
-        info.created = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-        if (!w.writer->Finish(info))
+    try {
+        w.Stop();
+        w.finished = true;
+        {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            result = w.result;
+            failed = w.failed;
+        }
+        if (result == kPdfOk && w.bitmaps.empty())
+            return kPdfNoPages; // nothing was created
+        if (result == kPdfOk) {
+            const std::string_view name =
+                std::string_view(w.pdfPath).substr(FileNameOffset(w.pdfPath));
+            PdfDocumentInfo info;
+            info.title = "ZAV Print - ";
+            info.title += name.substr(0, name.rfind('.'));
+            info.producer = "ZAV Print Utility " ZAV_VERSION_TEXT;
+            info.created = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+            if (!w.writer->Finish(info))
+                result = kPdfCannotWrite;
+        }
+        w.writer.reset();
+        w.inlineMaker.reset();
+        if (!w.out->Close() && result == kPdfOk)
             result = kPdfCannotWrite;
-    }
-    w.writer.reset();
-    w.inlineMaker.reset();
-    if (w.out && !CloseFile(w.out) && result == kPdfOk)
+        // Checked just before the PDF takes its name: it must never take the
+        // place of a file that has to stay.
+        if (result == kPdfOk && w.own &&
+            (IsAnyOf(w.pdfPath, w.options.keep) || IsAnyOf(w.pdfPath, w.bitmaps)))
+            result = kPdfWouldReplace;
+        if (result == kPdfOk && w.own && !w.own->Commit())
+            result = kPdfCannotWrite;
+    } catch (...) {
+        w.finished = true;
         result = kPdfCannotWrite;
-    // Checked again just before the PDF takes its name: the work file must
-    // never take the place of a file that has to stay.
-    if (result == kPdfOk && NameTaken(w.pdfPath) &&
-        (IsAnyOf(w.pdfPath, w.options.keep) || IsAnyOf(w.pdfPath, w.bitmaps)))
-        result = kPdfWouldReplace;
-    if (result == kPdfOk) {
-        std::error_code error;
-        fs::rename(w.workPath, w.pdfPath, error);
-        if (error)
-            result = kPdfCannotWrite;
     }
     if (result != kPdfOk) {
-        if (!w.workPath.empty())
-            std::remove(w.workPath.c_str());
+        if (w.own)
+            w.own->Abandon();
         if (failed.empty())
             failed = w.pdfPath;
+        if (error && w.out->Failed())
+            *error = w.out->Error();
     }
     return result;
 }

@@ -1,7 +1,7 @@
 // The PDF of a capture: NAME.pdf beside its page bitmaps, one PDF page per
 // page bitmap in page order, with the title "ZAV Print - NAME". It is
-// written under a work name in the same folder and renamed into place once
-// whole, so a failure never leaves a cut-off NAME.pdf.
+// written as an output file (base/output_file.h), so a failure never leaves
+// a cut-off NAME.pdf. No exception leaves it: any failure is its result.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/sys_error.h"
 #include "render/page_text.h"
 #include "report/pdf_writer.h"
 
 namespace zav {
+
+class OutputFile;
 
 enum PdfResult : int {
     kPdfOk = 0,
@@ -53,19 +56,23 @@ struct PrintoutPdfOptions {
     // when the PDF's name is one of them, nothing is written.
     std::vector<std::string> keep;
     // Threads that read and compress the pages; 0: one fewer than the
-    // processors (the rendering has one), at least one.
+    // processors (the rendering has one), at least one. kNoWorkers makes
+    // every page on the thread that adds it, as when no thread can start.
     unsigned workers = 0;
+    static constexpr unsigned kNoWorkers = ~0u;
 };
 
 // A PDF made while its page bitmaps are still being rendered: a worker thread
 // reads and compresses each bitmap handed to Add, in the order given, so the
 // PDF costs little more time than the rendering it runs beside. Finish waits
-// for the last page and renames the PDF into place. Nothing is created
-// before the first page comes, and a PDF left unfinished (destroyed without
-// Finish) leaves no work file behind.
+// for the last page and puts the PDF in place. Nothing is created before the
+// first page comes, and a PDF left unfinished (destroyed without Finish)
+// leaves no work file behind.
 class PrintoutPdf {
   public:
     PrintoutPdf(std::string pdfPath, PrintoutPdfOptions options);
+    // Writes into `out`: Finish closes it, and the caller puts it in place.
+    PrintoutPdf(OutputFile& out, PrintoutPdfOptions options);
     ~PrintoutPdf();
     PrintoutPdf(const PrintoutPdf&) = delete;
     PrintoutPdf& operator=(const PrintoutPdf&) = delete;
@@ -75,8 +82,9 @@ class PrintoutPdf {
     // reading it back; `text` is the page's text, put over it. After a
     // failure further pages are ignored.
     void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {}, PageText text = {});
-    // A PdfResult, as WritePrintoutPdf gives it; call once.
-    int Finish(std::string* failedFile = nullptr);
+    // A PdfResult, as WritePrintoutPdf gives it; call once. `error` (may be
+    // null) receives the system's reason of a failed write.
+    int Finish(std::string* failedFile = nullptr, SystemError* error = nullptr);
 
   private:
     struct Work;

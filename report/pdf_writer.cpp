@@ -1,5 +1,7 @@
 #include "report/pdf_writer.h"
 
+#include "base/output_file.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -271,7 +273,7 @@ std::string PdfDate(std::int64_t secondsSince1970) {
     return text;
 }
 
-PdfWriter::PdfWriter(std::FILE* out, PdfPaper paper) : out_(out), paper_(paper) {
+PdfWriter::PdfWriter(OutputFile& out, PdfPaper paper) : out_(out), paper_(paper) {
     offsets_.assign(4, 0); // 1 catalog, 2 page tree, 3 document information
     // The comment of high bytes tells file transfer tools that this is binary.
     Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
@@ -290,7 +292,7 @@ void PdfWriter::BeginObject(std::uint32_t number) {
 void PdfWriter::PutBytes(const void* data, std::size_t size) {
     if (!ok_ || size == 0)
         return;
-    if (std::fwrite(data, 1, size, out_) != size)
+    if (!out_.Write(data, size))
         ok_ = false;
     written_ += size;
 }

@@ -27,6 +27,7 @@
 
 namespace zav {
 
+class OutputFile;
 class PageDeflater;
 class PageText;
 
@@ -128,9 +129,9 @@ class PdfCompressor {
 
 class PdfWriter {
   public:
-    // Writes to `out`, which stays the caller's to close. The header is
-    // written at once.
-    PdfWriter(std::FILE* out, PdfPaper paper);
+    // Writes to `out`, which stays the caller's to put in place. The header
+    // is written at once.
+    PdfWriter(OutputFile& out, PdfPaper paper);
     PdfWriter(const PdfWriter&) = delete;
     PdfWriter& operator=(const PdfWriter&) = delete;
 
@@ -158,7 +159,7 @@ class PdfWriter {
     // The font object of a block of code points, written when first used.
     std::uint32_t FontObject(std::uint32_t block);
 
-    std::FILE* out_;
+    OutputFile& out_;
     PdfPaper paper_;
     bool ok_ = true;
     std::uint64_t written_ = 0;

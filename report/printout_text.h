@@ -10,6 +10,7 @@
 
 namespace zav {
 
+class OutputFile;
 class PageText;
 
 inline constexpr char kTextPageBreak = '\f';
@@ -26,10 +27,12 @@ const char* TextFileResultText(int result);
 // Appends the text of the next page to the text of a printout.
 void AppendTextPage(std::string& printout, const PageText& page, bool firstPage);
 
-// Writes `text` as the file `path`, whole: under a work name beside it
-// first, renamed into place once written and closed, so that a failure
-// leaves no cut-off file and an earlier file of that name as it was. A path
-// that names one of `keep` (files that must stay) is refused.
+// Writes `text` into `out` and closes it; the caller puts it in place.
+// kTextOk or kTextCannotWrite.
+int WriteTextFile(OutputFile& out, std::string_view text);
+// Writes `text` as the file `path`, whole: an earlier file of that name
+// stays as it was until the new one is complete. A path that names one of
+// `keep` (files that must stay) is refused.
 int WriteTextFile(const std::string& path, std::string_view text,
                   const std::vector<std::string>& keep);
 

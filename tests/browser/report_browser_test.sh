@@ -3,13 +3,17 @@
 # the browser makes of them:
 #   - every image of the report decodes, at the width and height of its page
 #     bitmap, and the report shows exactly the bitmaps of its capture, in order;
+#     an empty sheet (a bitmap without dots) shows as a note, not as an image;
 #   - printed to PDF, every page bitmap gets a sheet of its own: as many sheets
-#     as bitmaps, one image on each, page 1 on sheet 1 and so on;
+#     as bitmaps, one image on each (none on an empty sheet), page 1 on sheet 1
+#     and so on;
 #   - a screenshot of each report goes to OUTDIR/screenshots/NAME.png.
 #
 #   report_browser_test.sh CHROMIUM OUTDIR ZAVPRINT ZAVPRINTOUT
-#       makes a 3-page capture and a single-file capture with the printout
-#       generator and `zavprint finish` in OUTDIR, then checks both reports;
+#       makes a 3-page capture, a single-file capture and one whose printout
+#       begins with a form feed (an empty first sheet, as real instruments
+#       print) with the printout generator and `zavprint finish` in OUTDIR,
+#       then checks the reports;
 #   report_browser_test.sh CHROMIUM OUTDIR --check REPORT.html...
 #       checks reports that exist already.
 #
@@ -44,11 +48,16 @@ browser() {
 }
 
 # The width and height in a BMP header (a negative height means top-down rows);
-# "not-a-bitmap" when the file does not start like one.
+# "empty" for a bitmap without dots, "not-a-bitmap" when the file does not
+# start like one.
 bmp_size() {
     local w=0 h=0
     if [ "$(od -An -c -N 2 "$1" | tr -d " ")" = "BM" ]; then
         read -r w h < <(od -An -t d4 -j 18 -N 8 "$1")
+        if [ "${w:-0}" -eq 0 ] || [ "${h:-0}" -eq 0 ]; then
+            echo "empty"
+            return
+        fi
     fi
     if [ "${w:-0}" -gt 0 ] && [ "${h:-0}" -ne 0 ]; then
         echo "$w ${h#-}"
@@ -93,7 +102,8 @@ check_report() {
     want=""
     for b in "${bitmaps[@]}"; do
         [ "$(bmp_size "$b")" != not-a-bitmap ] || fail "$name: $(basename "$b") is not a bitmap"
-        want+="image $(basename "$b") true $(bmp_size "$b")"$'\n'
+        [ "$(bmp_size "$b")" = empty ] ||
+            want+="image $(basename "$b") true $(bmp_size "$b")"$'\n'
     done
     want+="end"
     got=$(browser --allow-file-access-from-files --dump-dom \
@@ -122,7 +132,7 @@ check_report() {
             fail "$name: printed on ${sheets:-?} sheet(s) for ${#bitmaps[@]} page bitmap(s)"
         want=""
         for b in "${bitmaps[@]}"; do
-            want+="$n $(bmp_size "$b")"$'\n'
+            [ "$(bmp_size "$b")" = empty ] || want+="$n $(bmp_size "$b")"$'\n'
             n=$((n + 1))
         done
         got=$(pdfimages -list "$pdf" | awk 'NR > 2 && $3 == "image" { print $1, $4, $5 }')
@@ -156,8 +166,12 @@ else
     "$zavprintout" --pages 1 --seed 11 "$captures/one.raw" >/dev/null &&
         "$zavprint" finish "$captures/one.raw" --folder "$captures" --name single --single-file \
             >/dev/null || fail "cannot make the single-file capture"
+    { printf '\f' && cat "$captures/three.raw"; } >"$captures/blank-first.raw" &&
+        "$zavprint" finish "$captures/blank-first.raw" --folder "$captures" --name blank \
+            >/dev/null || fail "cannot make the capture that begins with a form feed"
     check_report "$captures/pages.html"
     check_report "$captures/single.html"
+    check_report "$captures/blank.html"
 fi
 
 if [ $failures -ne 0 ]; then

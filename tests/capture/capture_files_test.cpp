@@ -3,6 +3,7 @@
 
 #include "capture_test_support.h"
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -24,9 +25,18 @@ class SplitTest : public zavtest::CaptureFolderTest {
         Write(raw, recording);
         std::vector<std::string> done;
         unsigned kept = 99;
-        EXPECT_EQ(zav::SplitIntoPages(raw.c_str(), Path("run").c_str(), RecordPath, &done, &kept),
-                  expected);
+        // The earlier pages go as the new ones take their place, as when a
+        // capture is replaced.
+        zav::OutputBatch files;
+        for (const auto& earlier : zav::CaptureNames(Path("run")).Files()) {
+            if (earlier.kind == zav::CaptureFileKind::kOutput)
+                files.Replace(earlier.path);
+        }
+        EXPECT_EQ(
+            zav::SplitIntoPages(raw.c_str(), Path("run").c_str(), files, RecordPath, &done, &kept),
+            expected);
         EXPECT_EQ(kept, done.size());
+        EXPECT_EQ(files.Commit(), expected == zav::kFinishOk);
         std::vector<std::string> pages;
         for (unsigned p = 1; p <= kept; ++p) {
             char name[32];
@@ -136,21 +146,42 @@ TEST_F(SplitTest, PagesGiveBackTheRecording) {
     }
 }
 
-TEST_F(SplitTest, PageThatCannotBeCreatedStopsTheSplit) {
-    zavtest::fs::create_directory(Path("run002.cpt"));
-    EXPECT_EQ(Split("AB\fCD\fEF", zav::kFinishCannotCreatePage, false), (Pages{"AB\f"}));
-    EXPECT_FALSE(zavtest::fs::exists(Path("run003.cpt")));
-    // Nothing is wrong while the page that cannot be made would stay empty.
-    EXPECT_EQ(Split("AB\f", zav::kFinishOk, false), (Pages{"AB\f"}));
-    EXPECT_TRUE(zavtest::fs::is_directory(Path("run002.cpt"))) << "only stale files go";
-
-    // A page that the disk refuses as it is closed is not left half written.
-    if (zavtest::fs::exists("/dev/full")) {
-        zavtest::fs::remove(Path("run002.cpt"));
-        zavtest::fs::create_symlink("/dev/full", Path("run002.cpt"));
-        EXPECT_EQ(Split("AB\fCD\fEF", zav::kFinishCannotWritePage, false), (Pages{"AB\f"}));
-        EXPECT_FALSE(zavtest::fs::is_symlink(Path("run002.cpt")));
+// A page that cannot be made or written stops the split; nothing of it
+// takes a name, and earlier pages stay as they were.
+TEST_F(SplitTest, PageThatCannotBeMadeStopsTheSplit) {
+    const std::string raw = Path("run.tmp");
+    Write(raw, "AB\fCD\fEF");
+    std::vector<std::string> done;
+    unsigned kept = 99;
+    std::string failed;
+    zav::SystemError error;
+    {
+        zav::OutputBatch pages;
+        EXPECT_EQ(zav::SplitIntoPages(raw.c_str(), Path("gone/run").c_str(), pages, RecordPath,
+                                      &done, &kept, &failed, &error),
+                  zav::kFinishCannotCreatePage);
+        EXPECT_EQ(failed, Path("gone/run001.cpt"));
+        EXPECT_FALSE(error.text.empty());
+        EXPECT_EQ(kept, 0u);
     }
+#ifndef _WIN32
+    Write(Path("run002.cpt"), "earlier");
+    const std::string page(100000, 'x');
+    Write(raw, "AB\f" + page + "\f");
+    {
+        zavtest::FileSizeLimit limit(50000);
+        zav::OutputBatch pages;
+        pages.Replace(Path("run002.cpt"));
+        EXPECT_EQ(zav::SplitIntoPages(raw.c_str(), Path("run").c_str(), pages, RecordPath, &done,
+                                      &kept, &failed, &error),
+                  zav::kFinishCannotWritePage);
+    }
+    EXPECT_EQ(kept, 1u);
+    EXPECT_EQ(failed, Path("run002.cpt"));
+    EXPECT_EQ(error.text, "File too large");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"run.tmp", "run002.cpt"}));
+    EXPECT_EQ(Read(Path("run002.cpt")), "earlier");
+#endif
 }
 
 TEST(BasePath, FromFolderAndName) {
@@ -175,33 +206,52 @@ TEST(BasePath, FromFolderAndName) {
 using CaptureNamesTest = zavtest::CaptureFolderTest;
 
 // Every file of a capture, and nothing of another one, counts as that
-// capture's; the kept recording is named first.
+// capture's; the kept recording is named first, then the report.
 TEST_F(CaptureNamesTest, FindsTheFilesOfOneCapture) {
     zav::CaptureNames names;
     ASSERT_EQ(zav::CaptureNames::Make(dir_.string(), "run", names), zav::kFinishOk);
     EXPECT_EQ(names.PageCapture(7), Path("run007.cpt"));
     EXPECT_EQ(names.PageCapture(1234), Path("run1234.cpt"));
     EXPECT_EQ(zav::CaptureNames::BitmapOf(names.PageCapture(2)), Path("run002.bmp"));
+    EXPECT_EQ(zav::CaptureNames::SheetBitmapOf(names.PageCapture(2), 3), Path("run002-3.bmp"));
     EXPECT_EQ(names.ReportName(), "run.html");
     EXPECT_FALSE(names.AnyExists());
     for (const char* other :
-         {"run2.cpt", "runner.html", "run01.bmp", "run.text", "xrun.cpt", "run001.cpt.bak"})
+         {"run2.cpt", "run2.html", "runner.html", "run01.bmp", "run-20261207-1.cpt", "xrun.cpt",
+          "run001.cpt.bak", "run-1.bmp", "run-02.bmp", "run001.html", "run.html.part", "run.claim"})
         Write(Path(other), "x");
     EXPECT_FALSE(names.AnyExists());
-    for (const char* own : {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp", "run.txt"})
+    for (const char* own :
+         {"run.pdf", "run1000.bmp", "run001.cpt", "run.tmp", "run.txt", "run.record.json",
+          "run001-2.bmp", "run-2.bmp", "run.html", "run.html.0123abcd.part"})
         Write(Path(own), "x");
     EXPECT_EQ(names.Existing(),
-              (std::vector<std::string>{Path("run.tmp"), Path("run.pdf"), Path("run.txt"),
-                                        Path("run001.cpt"), Path("run1000.bmp")}));
+              (std::vector<std::string>{
+                  Path("run.tmp"), Path("run.html"), Path("run-2.bmp"),
+                  Path("run.html.0123abcd.part"), Path("run.pdf"), Path("run.record.json"),
+                  Path("run.txt"), Path("run001-2.bmp"), Path("run001.cpt"), Path("run1000.bmp")}));
     EXPECT_TRUE(names.RecordingExists());
+    // A sheet's name that is another capture's bitmap is not this one's to
+    // replace, but it is in this one's way.
+    Write(Path("run-2.cpt"), "x");
+    const auto files = names.Files();
+    EXPECT_EQ(files.size(), 9u);
+    EXPECT_TRUE(std::none_of(files.begin(), files.end(),
+                             [&](const auto& f) { return f.path == Path("run-2.bmp"); }));
+    EXPECT_EQ(files.front().kind, zav::CaptureFileKind::kOutput);
+    EXPECT_EQ(names.Existing().size(), 10u);
 
     // A bare name lives in the current folder.
     const auto here = zavtest::fs::current_path();
     zavtest::fs::current_path(dir_);
     zav::CaptureNames bare("run");
-    EXPECT_EQ(bare.Existing().size(), 5u);
+    EXPECT_EQ(bare.Existing().size(), 10u);
     EXPECT_EQ(bare.Existing().front(), "run.tmp");
     zavtest::fs::current_path(here);
+
+    // A name is a name: never a way into another folder.
+    EXPECT_EQ(zav::CaptureNames::Make(dir_.string(), "../run", names), zav::kBasePathNotAName);
+    EXPECT_EQ(zav::CaptureNames::Make("", "a/b", names), zav::kBasePathNotAName);
 }
 
 // A raw recording is recognised under every name that making a capture

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,6 +44,14 @@ class CaptureFolderTest : public ::testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    // The names in the test's folder (or in `folder`), sorted.
+    std::vector<std::string> Files(const std::string& folder = {}) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.empty() ? dir_ : fs::path(folder)))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     static void Write(const std::string& path, const std::string& bytes) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -51,9 +65,36 @@ class CaptureFolderTest : public ::testing::Test {
     fs::path dir_;
 };
 
+#ifndef _WIN32
+// A file-size limit (ulimit -f) on this process while it lives, with SIGXFSZ
+// ignored as zavprint ignores it: a write beyond it fails with EFBIG, as on a
+// full disk.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit tight = saved_;
+        tight.rlim_cur = bytes;
+        handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &tight);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*handler_)(int) = nullptr;
+};
+#endif
+
 // Collects the capture files handed on by the finishing step.
-inline void RecordPath(const char* path, void* context) {
+inline bool RecordPath(const char* path, const char*, void* context) {
     static_cast<std::vector<std::string>*>(context)->push_back(path);
+    return true;
 }
 
 } // namespace zavtest

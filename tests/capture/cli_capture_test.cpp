@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -26,8 +29,10 @@ using zavtest::SameBytes;
 using namespace std::chrono_literals;
 namespace fs = zavtest::fs;
 
-std::string Example() {
-    std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(zavtool::PrintoutOptions{});
+std::string Example(int pages = 3) {
+    zavtool::PrintoutOptions options;
+    options.pages = pages;
+    std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(options);
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -187,19 +192,19 @@ TEST_F(CliCapture, TerminationSignalStopsLikeStop) {
     int pages = 0;
     EXPECT_TRUE(SameBytes(Pages("sig", &pages), Example()));
 
-    // Stopped with nothing received: the empty report.
+    // Stopped with nothing received: nothing is written, and it is said.
     StartCapture({"--port", Path("line"), "--name", "none"});
     kill(capture_, SIGINT);
     ASSERT_EQ(Finish(), 0) << Output();
-    EXPECT_EQ(ReportImages("none"), 0);
-    EXPECT_TRUE(fs::exists(Path("none.html")));
-    EXPECT_FALSE(fs::exists(Path("none001.cpt")));
+    EXPECT_NE(Output().find("No data received: nothing written"), std::string::npos) << Output();
+    EXPECT_FALSE(fs::exists(Path("none.html")));
+    EXPECT_FALSE(fs::exists(Path("none.tmp")));
 
     // The terminal closing stops it the same way.
     StartCapture({"--port", Path("line"), "--name", "hup"});
     kill(capture_, SIGHUP);
     ASSERT_EQ(Finish(), 0) << Output();
-    EXPECT_TRUE(fs::exists(Path("hup.html")));
+    EXPECT_NE(Output().find("No data received"), std::string::npos) << Output();
 }
 
 TEST_F(CliCapture, FailuresAreToldAndKeepWhatCame) {
@@ -244,7 +249,8 @@ TEST_F(CliCapture, KeptRecordingBlocksTheNameUntilRecovered) {
     EXPECT_EQ(Finish(), 1) << Output();
     EXPECT_NE(Output().find(Path("run.tmp") + " is a recording kept"), std::string::npos)
         << Output();
-    EXPECT_NE(Output().find("zavprint finish " + Path("run.tmp") + " --name run"),
+    EXPECT_NE(Output().find("zavprint finish " + Path("run.tmp") + " --name run --folder " +
+                            dir_.string() + "\n"),
               std::string::npos)
         << Output();
     EXPECT_EQ(Read(Path("run.tmp")), kept);
@@ -257,6 +263,82 @@ TEST_F(CliCapture, KeptRecordingBlocksTheNameUntilRecovered) {
     EXPECT_TRUE(fs::exists(Path("run.bmp")));
     EXPECT_EQ(ReportImages("run"), 1);
     EXPECT_FALSE(fs::exists(Path("run.tmp"))) << "the recording is now the capture file";
+}
+
+// --overwrite: a 5-page capture replaced by a 2-page printout leaves exactly
+// the new capture's files.
+TEST_F(CliCapture, OverwriteLeavesOnlyTheNewCapture) {
+    Write(Path("five.cpt"), Example(5));
+    Write(Path("two.cpt"), Example(2));
+    Write(Path("playlist"), Path("five.cpt") + "\n" + Path("two.cpt") + "\n");
+    fs::create_directories(Path("out"));
+    StartSimulator({"--playlist", Path("playlist")});
+    for (const char* extra : {"--pdf", "--overwrite"}) {
+        StartCapture({"--port", Path("line"), "--folder", Path("out"), "--name", "run",
+                      "--idle-stop", "0.5", extra});
+        Print();
+        ASSERT_EQ(Finish(), 0) << Output();
+    }
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(Path("out")))
+        files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"run.html", "run.pdf", "run.txt", "run001.bmp",
+                                               "run001.cpt", "run002.bmp", "run002.cpt"}));
+    EXPECT_TRUE(SameBytes(Read(Path("out/run001.cpt")) + Read(Path("out/run002.cpt")), Example(2)));
+    EXPECT_EQ(ReportImages("out/run"), 2);
+}
+
+// A name is a file name: a path in it is refused before anything is
+// opened, by capture and by the watch alike.
+TEST_F(CliCapture, NameWithAPathIsRefused) {
+    for (const char* watch : {"--pages", "--watch"}) {
+        StartCapture({"--port", Path("nothing"), "--folder", Path("in"), "--name", "../x", watch});
+        EXPECT_EQ(Finish(), 2) << Output();
+        EXPECT_EQ(Output(), "zavprint capture: --name is a file name without '/'; give the "
+                            "folder with --folder\n");
+    }
+    EXPECT_FALSE(fs::exists(Path("x.tmp")));
+    EXPECT_FALSE(fs::exists(Path("in")));
+}
+
+// A file-size limit (ulimit -f) is a failed write like a full disk: the
+// program is not killed, no cut file is left, the earlier capture stays whole.
+TEST_F(CliCapture, FileSizeLimitIsAFailedWrite) {
+    const std::string big = Example(40);
+    Write(Path("small.raw"), Example(1));
+    Write(Path("big.raw"), big);
+    fs::create_directories(Path("out"));
+    pid_t first = Spawn({ZAVPRINT_PATH, "finish", Path("small.raw"), "--folder", Path("out"),
+                         "--name", "run", "--pdf"},
+                        -1, Path("finish.out"), Path("cfg"));
+    ASSERT_EQ(WaitFor(first, 10s), 0) << Read(Path("finish.out"));
+    std::vector<std::pair<std::string, std::string>> before;
+    for (const auto& entry : fs::directory_iterator(Path("out")))
+        before.emplace_back(entry.path().filename().string(), Read(entry.path().string()));
+    std::sort(before.begin(), before.end());
+
+    pid_t limited = fork();
+    if (limited == 0) {
+        const rlimit limit{big.size() / 4, big.size() / 4};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int out = open(Path("limited.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        execl(ZAVPRINT_PATH, ZAVPRINT_PATH, "finish", Path("big.raw").c_str(), "--folder",
+              Path("out").c_str(), "--name", "run", "--pdf", "--overwrite",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    EXPECT_EQ(WaitFor(limited, 20s), 1) << "killed by SIGXFSZ? " << Read(Path("limited.out"));
+    EXPECT_NE(Read(Path("limited.out")).find("File too large"), std::string::npos)
+        << Read(Path("limited.out"));
+    std::vector<std::pair<std::string, std::string>> after;
+    for (const auto& entry : fs::directory_iterator(Path("out")))
+        after.emplace_back(entry.path().filename().string(), Read(entry.path().string()));
+    std::sort(after.begin(), after.end());
+    EXPECT_TRUE(before == after) << "the earlier capture changed";
+    EXPECT_EQ(Read(Path("big.raw")), big);
 }
 
 // What zavprint prints is part of its result.

@@ -39,10 +39,12 @@ class CliWatch : public zavtest::CaptureFolderTest {
         fs::create_directories(Folder());
     }
     void TearDown() override {
-        for (pid_t* pid : {&watch_, &sim_}) {
-            if (*pid > 0) {
-                kill(*pid, SIGKILL);
-                waitpid(*pid, nullptr, 0);
+        others_.push_back(watch_);
+        others_.push_back(sim_);
+        for (pid_t pid : others_) {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
             }
         }
         CaptureFolderTest::TearDown();
@@ -73,6 +75,12 @@ class CliWatch : public zavtest::CaptureFolderTest {
     }
 
     std::string Log() { return Read(Path("watch.log")); }
+    static int Count(const std::string& text, const std::string& what) {
+        int seen = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++seen;
+        return seen;
+    }
 
     // Waits until the log has `count` lines with `text`.
     bool WaitForLog(const std::string& text, int count, std::chrono::milliseconds limit = 20s) {
@@ -138,7 +146,26 @@ class CliWatch : public zavtest::CaptureFolderTest {
         return rows;
     }
 
+    // Distinct printouts of 1 to 3 pages, each in a file, listed in `playlist`.
+    std::vector<std::string> Printouts(int count, std::uint32_t seed, const std::string& playlist) {
+        std::vector<std::string> printouts;
+        std::string list;
+        for (int i = 0; i < count; ++i) {
+            zavtool::PrintoutOptions options;
+            options.pages = 1 + i % 3;
+            options.seed = seed + static_cast<std::uint32_t>(i);
+            const std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(options);
+            printouts.emplace_back(bytes.begin(), bytes.end());
+            const std::string file = Path(playlist + std::to_string(i) + ".cpt");
+            Write(file, printouts.back());
+            list += file + "\n";
+        }
+        Write(Path(playlist), list);
+        return printouts;
+    }
+
     pid_t sim_ = -1, watch_ = -1;
+    std::vector<pid_t> others_;
 };
 
 // Three printouts with pauses; the cable is pulled in the middle of the
@@ -256,6 +283,130 @@ TEST_F(CliWatch, TakenNamesAndUnknownIndexRowsAreKept) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(names[0], saved[0].first);
     EXPECT_EQ(rows[1], unknown);
+}
+
+// Two watches (two computers at one shared folder, where a new file takes a
+// while to be made) with the same prefix, their printouts ending in the same
+// seconds: every capture holds one whole printout, none is lost, and the
+// index lists them all.
+TEST_F(CliWatch, SeveralWatchesShareAFolder) {
+    constexpr int kEach = 6;
+    std::vector<std::string> sent;
+    setenv("ZAV_SLOW_FOLDER", Folder().c_str(), 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    for (int w = 0; w < 2; ++w) {
+        const std::string id = std::to_string(w);
+        const auto printouts = Printouts(kEach, 100 + 50 * w, "list" + id);
+        sent.insert(sent.end(), printouts.begin(), printouts.end());
+        others_.push_back(
+            zavtest::Spawn({ZAVSIM_PATH, "--pty", Path("line" + id), "--trigger",
+                            Path("print" + id), "--playlist", Path("list" + id), "--gap", "900"},
+                           -1, Path("sim" + id + ".out"), Path("cfg")));
+        for (int i = 0; i < 250 && !fs::exists(Path("line" + id)); ++i)
+            std::this_thread::sleep_for(20ms);
+        setenv("LD_PRELOAD", SLOWFOLDER_PATH, 1);
+        others_.push_back(
+            zavtest::Spawn({ZAVPRINT_PATH, "capture", "--watch", "--folder", Folder(), "--name",
+                            "lab", "--idle-stop", "0.4", "--port", Path("line" + id)},
+                           -1, Path("watch" + id + ".log"), Path("cfg")));
+        unsetenv("LD_PRELOAD");
+    }
+    unsetenv("ZAV_SLOW_FOLDER");
+    unsetenv("ASAN_OPTIONS");
+    const auto logs = [&] { return Read(Path("watch0.log")) + Read(Path("watch1.log")); };
+    for (int i = 0; i < 250 && Count(logs(), "cable found") < 2; ++i)
+        std::this_thread::sleep_for(20ms);
+    Write(Path("print0"), "");
+    Write(Path("print1"), "");
+    for (int i = 0; i < 1000 && Count(logs(), "saved ") + Count(logs(), "not finished") < 2 * kEach;
+         ++i)
+        std::this_thread::sleep_for(50ms);
+    for (pid_t& pid : others_) {
+        if (pid > 0)
+            kill(pid, SIGTERM);
+    }
+    for (pid_t& pid : others_) {
+        if (pid > 0)
+            zavtest::WaitFor(pid, 20s);
+    }
+    const std::string log = logs();
+    const std::regex line("saved (\\S+): (\\d+) bytes");
+    std::vector<std::string> names, kept;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+        names.push_back((*it)[1]);
+        kept.push_back(Pages(names.back()));
+    }
+    ASSERT_EQ(names.size(), sent.size()) << log;
+    std::sort(kept.begin(), kept.end());
+    std::sort(sent.begin(), sent.end());
+    EXPECT_TRUE(kept == sent) << "a capture does not hold one whole printout\n" << log;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << log;
+    EXPECT_EQ(IndexRows().size(), sent.size());
+}
+
+// A printout that comes while the one before it is being finished (a tall
+// page and its PDF take a while) is recorded whole.
+TEST_F(CliWatch, PrintoutDuringFinishingIsRecordedWhole) {
+    std::string tall = "\x1b@" + std::string(300, 'W') + "\r\n";
+    for (int i = 0; i < 1500; ++i)
+        tall += "\x1bJ\xff";
+    tall += "END\r\n\f";
+    Write(Path("tall.cpt"), tall);
+    const std::string next = Example();
+    Write(Path("next.cpt"), next);
+    Write(Path("list"), Path("tall.cpt") + "\n" + Path("next.cpt") + "\n");
+    StartSimulator({"--playlist", Path("list"), "--gap", "500"});
+    StartWatch({"--pdf"});
+    Print();
+    ASSERT_TRUE(WaitForLog("saved", 2, 60s)) << Log();
+    EXPECT_EQ(Stop(), 0) << Log();
+    const auto saved = Saved();
+    ASSERT_EQ(saved.size(), 2u) << Log();
+    EXPECT_TRUE(SameBytes(Pages(saved[0].first), tall));
+    EXPECT_TRUE(SameBytes(Pages(saved[1].first), next));
+}
+
+// A recording that cannot be forced to the disk (a share that went away):
+// said, the printout is still finished whole, and its recording is kept.
+TEST_F(CliWatch, RecordingThatCannotBeForcedToTheDiskIsKept) {
+    StartSimulator();
+    setenv("LD_PRELOAD", SLOWFOLDER_PATH, 1);
+    setenv("ZAV_SLOW_FOLDER", Folder().c_str(), 1);
+    setenv("ZAV_SLOW_MS", "0", 1);
+    setenv("ZAV_FAIL_SYNC", "1", 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    StartWatch();
+    for (const char* name :
+         {"LD_PRELOAD", "ZAV_SLOW_FOLDER", "ZAV_SLOW_MS", "ZAV_FAIL_SYNC", "ASAN_OPTIONS"})
+        unsetenv(name);
+    Print();
+    ASSERT_TRUE(WaitForLog("saved", 1)) << Log();
+    EXPECT_EQ(Stop(), 0) << Log();
+    const auto saved = Saved();
+    ASSERT_EQ(saved.size(), 1u) << Log();
+    EXPECT_TRUE(SameBytes(Pages(saved[0].first), Example()));
+    const std::regex said("cannot force (\\S+-recording\\.raw) to the disk: Input/output error; "
+                          "it is kept");
+    std::smatch match;
+    const std::string log = Log();
+    ASSERT_TRUE(std::regex_search(log, match, said)) << log;
+    EXPECT_NE(log.find("the recording stays in " + match[1].str()), std::string::npos) << log;
+    EXPECT_TRUE(SameBytes(Read(match[1]), Example()));
+}
+
+// A folder the watch cannot write in: said once, and it does not start.
+TEST_F(CliWatch, FolderThatCannotBeWrittenIsSaidOnce) {
+    fs::permissions(Folder(), fs::perms::owner_read | fs::perms::owner_exec |
+                                  fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    StartSimulator();
+    watch_ = zavtest::Spawn({ZAVPRINT_PATH, "capture", "--watch", "--folder", Folder(), "--name",
+                             "lab", "--port", Path("line")},
+                            -1, Path("watch.log"), Path("cfg"), true);
+    EXPECT_EQ(zavtest::WaitFor(watch_, 10s), 1) << Log();
+    EXPECT_EQ(Log(), "zavprint capture: cannot write in " + Folder() + ": Permission denied\n");
+    fs::permissions(Folder(), fs::perms::owner_all);
 }
 
 } // namespace

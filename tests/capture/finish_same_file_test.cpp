@@ -23,6 +23,7 @@ TEST_F(FinishSameFile, CaptureNamedByAnotherSpellingIsRenderedAndKeepsItsBytes) 
         zav::FinishOptions options;
         options.singleFile = true;
         options.keepRaw = spelling.keepRaw;
+        options.replace = true; // the second spelling makes the capture again
         zav::FinishOutcome outcome;
         EXPECT_EQ(
             zav::FinishCapture(spelling.raw.c_str(), spelling.base.c_str(), options, &outcome),

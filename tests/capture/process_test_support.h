@@ -15,9 +15,10 @@
 namespace zavtest {
 
 // Starts args[0] with `in` as its input (when not -1), its output and errors
-// into `outPath`, and XDG_CONFIG_HOME set to `config`.
+// into `outPath`, and XDG_CONFIG_HOME set to `config`. `unprivileged` runs it
+// as nobody when the test runs as root (who may write into any folder).
 inline pid_t Spawn(const std::vector<std::string>& args, int in, const std::string& outPath,
-                   const std::string& config) {
+                   const std::string& config, bool unprivileged = false) {
     pid_t pid = fork();
     if (pid == 0) {
         if (in >= 0)
@@ -25,6 +26,8 @@ inline pid_t Spawn(const std::vector<std::string>& args, int in, const std::stri
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(out, 2);
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         std::vector<char*> argv;
         for (const std::string& a : args)

@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -174,6 +175,15 @@ TEST_F(SessionTest, PageModeRecordsEveryByteRendersEachPageAndReports) {
     EXPECT_EQ(env.statuses.back(), "3 pages: run.html");
 }
 
+// The status says which page could not be drawn (an empty sheet is drawn).
+TEST_F(SessionTest, PageNotDrawnIsInTheStatus) {
+    FakeEnv env({"PAGE ONE\r\n\f\x01\x02\f\x03\x04", 100}, stop_);
+    EXPECT_EQ(Run(env), zav::kSessionStopped);
+    EXPECT_EQ(env.statuses.back(), "3 pages: run.html; not drawn: page 3");
+    ASSERT_EQ(outcome_.finish.pages.size(), 3u);
+    EXPECT_TRUE(outcome_.finish.pages[1].empty);
+}
+
 TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
     const std::string stream = Example(2);
     request_.singleFile = true;
@@ -185,24 +195,20 @@ TEST_F(SessionTest, SingleFileModeKeepsTheRecordingWhole) {
     EXPECT_EQ(ReportImages(), 1);
 }
 
-TEST_F(SessionTest, NoDataGivesAnEmptyReportInBothModes) {
+// Start and Stop with no data changes nothing, also where replacing was
+// allowed: an earlier capture and a kept recording stay, and it is said.
+TEST_F(SessionTest, NoDataChangesNothingInBothModes) {
     Write(Path("run.cpt"), "old capture");
-    request_.singleFile = true;
-    FakeEnv single({"", 100}, stop_);
-    EXPECT_EQ(Run(single), zav::kSessionStopped);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt"))) << "the old capture file goes";
-    EXPECT_TRUE(zavtest::fs::exists(Path("run.html")));
-    EXPECT_EQ(ReportImages(), 0);
-    EXPECT_EQ(single.statuses, std::vector<std::string>{"0 pages: run.html"});
-
-    zavtest::fs::remove(Path("run.html"));
-    request_.singleFile = false;
-    FakeEnv pages({"", 100}, stop_);
-    EXPECT_EQ(Run(pages), zav::kSessionStopped);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run001.cpt")));
-    EXPECT_TRUE(zavtest::fs::exists(Path("run.html")));
-    EXPECT_EQ(ReportImages(), 0);
-    EXPECT_FALSE(zavtest::fs::exists(Path("run.tmp")));
+    Write(Path("run.tmp"), "kept recording");
+    request_.replace = true;
+    for (bool single : {true, false}) {
+        request_.singleFile = single;
+        FakeEnv env({"", 100}, stop_);
+        EXPECT_EQ(Run(env), zav::kSessionStopped);
+        EXPECT_EQ(env.statuses, std::vector<std::string>{"No data received: nothing written"});
+        EXPECT_EQ(Files(), (std::vector<std::string>{"run.cpt", "run.tmp"}));
+        EXPECT_EQ(Read(Path("run.tmp")), "kept recording");
+    }
 }
 
 // A session that cannot record ends before any byte and leaves the files of
@@ -239,7 +245,8 @@ TEST_F(SessionTest, SessionThatCannotRecordChangesNoFile) {
         FakeEnv env({Example(1), 100}, stop_);
         EXPECT_EQ(Run(env), zav::kSessionCannotOpenFile);
         EXPECT_EQ(env.openedPort, "Com5");
-        EXPECT_EQ(env.statuses, std::vector<std::string>{"Cannot open capture file"});
+        EXPECT_EQ(env.statuses,
+                  std::vector<std::string>{"Cannot open capture file: " + Path("run.tmp")});
         EXPECT_FALSE(outcome_.finished);
     }
     zavtest::fs::remove(Path("run.tmp"));
@@ -288,7 +295,11 @@ TEST_F(SessionTest, WriteFailureEndsTheRecordingAndKeepsWhatWasStored) {
 
     EXPECT_EQ(result, zav::kSessionWriteFailed);
     EXPECT_EQ(outcome_.bytes, static_cast<long long>(limit));
-    EXPECT_TRUE(SameBytes(Read(Path("run.cpt")), stream.substr(0, limit)));
+    // Its bitmap is larger than the limit too: no capture is made of it, and
+    // the recording stays.
+    EXPECT_TRUE(SameBytes(Read(Path("run.tmp")), stream.substr(0, limit)));
+    EXPECT_EQ(outcome_.finishResult, zav::kFinishCannotWriteBitmap);
+    EXPECT_FALSE(zavtest::fs::exists(Path("run.cpt")));
     ASSERT_FALSE(env.statuses.empty());
     EXPECT_EQ(env.statuses.back(), "Cannot write capture file: recording ended, 10000 bytes kept");
 }
@@ -430,6 +441,7 @@ TEST_F(SessionTest, ControllerCloseKeepsAThreadThatCannotBeKilled) {
 // comes back: no thread for it, or an exception while the pages are made
 // (the recording is then kept whole).
 TEST_F(SessionTest, ControllerFailureEndsTheSessionWithItsReason) {
+    request_.replace = true; // each session records over the one kept before
     ManualThread thread;
     FakeClock clock;
     zav::SessionController control(thread, clock, stop_);
@@ -503,6 +515,7 @@ class PacedEnv : public zav::CaptureSessionEnv {
 // ended by the stop; a session that failed by itself is no session to close;
 // a controller is not gone before its session.
 TEST_F(SessionTest, ControllerOnARealThread) {
+    request_.replace = true; // each session replaces the capture before
     zav::StdSessionThread thread;
     zav::SteadySessionClock clock;
     zav::SessionController control(thread, clock, stop_);

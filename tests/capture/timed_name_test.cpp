@@ -6,7 +6,8 @@ namespace {
 
 class TimedName : public zavtest::CaptureFolderTest {};
 
-// Two captures that end in the same second get distinct names; the files of
+// Two captures that end in the same second get distinct names, whether the
+// first is held by a process still making it or already made; the files of
 // other captures that merely start alike do not take a name.
 TEST_F(TimedName, ASecondNameInTheSameSecondGetsASuffix) {
     std::tm when{};
@@ -17,20 +18,26 @@ TEST_F(TimedName, ASecondNameInTheSameSecondGetsASuffix) {
     when.tm_min = 5;
     when.tm_sec = 3;
     const std::string folder = dir_.string();
-    const std::string first = zav::PickTimedCaptureName(folder, "lab", when);
-    EXPECT_EQ(first, "lab-20261207-090503");
+    zav::SystemError error;
+    zav::NameClaim first, second, third;
+    const auto claim = [&](zav::NameClaim& claim, const char* prefix = "lab") {
+        return zav::ClaimTimedCaptureName(folder, prefix, when, claim, error);
+    };
     // The recording of a printout that is still coming takes no name.
-    Write(Path(first + "-recording.raw"), "x");
-    EXPECT_EQ(zav::PickTimedCaptureName(folder, "lab", when), first);
+    Write(Path("lab-20261207-090503-recording.raw"), "x");
+    EXPECT_EQ(claim(first), "lab-20261207-090503");
+    EXPECT_EQ(claim(second), "lab-20261207-090503-2") << "the first is held";
+    first.Release();
+    second.Release();
+    Write(Path("lab-20261207-090503001.cpt"), "page");
+    Write(Path("lab-20261207-090503-2.html"), "report");
+    EXPECT_EQ(claim(third), "lab-20261207-090503-3");
+    EXPECT_TRUE(zavtest::fs::exists(Path("lab-20261207-090503-3.claim")));
+    EXPECT_FALSE(zavtest::fs::exists(Path("lab-20261207-090503.claim"))) << "let go when used";
+    EXPECT_EQ(claim(first, "other"), "other-20261207-090503");
 
-    Write(Path(first + "001.cpt"), "page");
-    const std::string second = zav::PickTimedCaptureName(folder, "lab", when);
-    EXPECT_EQ(second, first + "-2");
-    Write(Path(second + ".html"), "report");
-    EXPECT_EQ(zav::PickTimedCaptureName(folder, "lab", when), first + "-3");
-    EXPECT_EQ(zav::PickTimedCaptureName(folder, "other", when), "other-20261207-090503");
-
-    EXPECT_EQ(zav::PickTimedCaptureName(Path("no such folder"), "lab", when), "");
+    EXPECT_EQ(zav::ClaimTimedCaptureName(Path("no such folder"), "lab", when, second, error), "");
+    EXPECT_FALSE(error.text.empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The PDF writer on its own: page geometry, the file's cross references and
 // image data read back with zlib, text strings, the page bitmap reader, and
 // how the PDF takes its name.
+#include "base/output_file.h"
 #include "report/pdf_printout.h"
 #include "report/pdf_writer.h"
 
@@ -163,15 +164,15 @@ TEST(PdfWriter, CrossReferencesAndImageDataReadBack) {
     info.producer = "test";
     info.created = 1700000000;
     const auto write = [&](bool withBad) {
-        zav::UniqueFile out = zav::OpenFile(path.c_str(), "wb");
-        zav::PdfWriter writer(out.get(), zav::PdfPaper::Letter);
+        zav::OutputFile out(path);
+        zav::PdfWriter writer(out, zav::PdfPaper::Letter);
         EXPECT_TRUE(writer.AddPage(a));
         EXPECT_TRUE(writer.AddPage(zav::PdfImage{}));
         EXPECT_TRUE(writer.AddPage(b));
         EXPECT_EQ(writer.AddPage(bad), !withBad);
         EXPECT_EQ(writer.PageCount(), withBad ? 3u : 4u);
         EXPECT_EQ(writer.Finish(info), !withBad);
-        EXPECT_TRUE(zav::CloseFile(out));
+        EXPECT_TRUE(out.Commit());
     };
     write(true);
     // After a failure nothing more is written: the file has no trailer and

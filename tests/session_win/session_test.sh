@@ -131,6 +131,8 @@ same_bitmaps() {
 mkdir -p "$out"
 "$native" stream "$work/stream.raw" || exit 1
 "$native" stream "$work/long.raw" 120 || exit 1 # 5 s at the full line rate
+"$native" stream "$work/five.raw" 5 || exit 1
+"$native" stream "$work/two.raw" 2 || exit 1
 size=$(wc -c <"$work/stream.raw")
 sum=$(md5sum <"$work/stream.raw" | cut -d' ' -f1)
 echo normal >"$work/mode"
@@ -203,21 +205,47 @@ got=$(md5sum <"$out/single.cpt" | cut -d' ' -f1)
 same_bitmaps single
 [ "$(images "$out/single.html")" = 1 ] || fail "the single-file report does not show one page"
 
-echo "== Start and Stop with no data: the empty report in both modes"
+echo "== Start and Stop with no data: nothing is written or changed, in both modes"
 echo old >"$out/empty1.cpt"
-drive waitfor "$main" settext 1002 empty1 click 1011 expect 1003 "Waiting for printout" \
-    sleep 300 click 1012 >/dev/null
+drive waitfor "$main" settext 1002 empty1 click 1011 \
+    waitfor "File $(winpath "$out/empty1.cpt") already exists; overwrite?" 20000 click 6 \
+    waitfor "$main" expect 1003 "Waiting for printout" 20000 sleep 300 click 1012 >/dev/null ||
+    fail "empty1: no question about the earlier capture file"
 start_available || fail "empty1: Start stayed unavailable"
-[ ! -e "$out/empty1.cpt" ] || fail "the old single capture file stayed"
-[ -f "$out/empty1.html" ] && [ "$(images "$out/empty1.html")" = 0 ] ||
-    fail "no empty report in single-file mode"
+[ "$(cat "$out/empty1.cpt")" = old ] || fail "no data changed the earlier capture file"
+[ ! -e "$out/empty1.html" ] || fail "no data made a report in single-file mode"
+[ "$(status_text)" = "No data received: nothing written" ] || fail "no data: $(status_text)"
 drive waitfor "$main" click 1007 >/dev/null
 drive waitfor "$main" settext 1002 empty0 click 1011 expect 1003 "Waiting for printout" \
     sleep 300 click 1012 >/dev/null
 start_available || fail "empty0: Start stayed unavailable"
-[ -f "$out/empty0.html" ] && [ "$(images "$out/empty0.html")" = 0 ] ||
-    fail "no empty report in page mode"
-[ ! -e "$out/empty0001.cpt" ] && [ ! -e "$out/empty0.tmp" ] || fail "page mode left files"
+[ -z "$(cd "$out" && ls empty0* 2>/dev/null)" ] || fail "page mode left files: $(cd "$out" && ls empty0*)"
+
+echo "== Yes to the question: a 5-page capture replaced by a 2-page printout leaves its files only"
+# Prints STREAM under NAME; the rest are guidriver steps between Start and the printout.
+print_as() {
+    local stream=$1 name=$2
+    shift 2
+    line_up --print "$stream"
+    drive waitfor "$main" settext 1002 "$name" click 1011 "$@" \
+        waitfor "$main" expect 1003 "Waiting for printout" 20000 >/dev/null ||
+        { fail "$name: Start did not wait for the printout"; return 1; }
+    sleep 0.5
+    touch "$work/print"
+    drive waitfor "$main" expect 1003 "Reading ($(wc -c <"$stream"))" 30000 click 1012 \
+        >/dev/null || fail "$name: not all of $stream came: $(status_text)"
+    start_available || fail "$name: Start stayed unavailable"
+}
+print_as "$work/five.raw" again
+[ -f "$out/again005.cpt" ] || fail "the 5-page capture was not made"
+print_as "$work/two.raw" again \
+    waitfor "File $(winpath "$out/again.html") already exists; overwrite?" 20000 click 6
+got=$(cd "$out" && LC_ALL=C ls again* | tr '\n' ' ')
+[ "$got" = "again.html again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
+    fail "after replacing: $got"
+[ "$(cat "$out"/again00?.cpt | md5sum)" = "$(md5sum <"$work/two.raw")" ] ||
+    fail "the new pages do not hold the 2-page printout"
+[ "$(status_text)" = "2 pages: again.html" ] || fail "after replacing: $(status_text)"
 
 # Start under NAME, where FILE already lies: the question names FILE, and No
 # starts nothing and leaves FILE as it was.

@@ -49,7 +49,9 @@ struct Workspace {
     }
 };
 
-void NoRender(const char*, void*) {}
+bool NoRender(const char*, const char*, void*) {
+    return true;
+}
 
 void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = false,
             bool text = true) {
@@ -58,6 +60,7 @@ void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = fa
     options.singleFile = singleFile;
     options.pdf = pdf;
     options.text = text;
+    options.replace = true; // the capture of the last round
     if (!render)
         options.onCaptureFile = NoRender;
     zav::FinishOutcome outcome;

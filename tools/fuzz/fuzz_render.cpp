@@ -273,9 +273,16 @@ void Finish(const std::uint8_t* data, std::size_t size) {
     zav::FinishOutcome outcome;
     const std::string base = (dir / "run").string();
     const int result = zav::FinishCapture(raw.string().c_str(), base.c_str(), options, &outcome);
-    Check(result == zav::kFinishOk, "finishing failed");
     Check(fs::exists(raw), "kept recording deleted");
+    if (size == 0) {
+        Check(result == zav::kFinishEmpty, "an empty recording was not told as such");
+        return;
+    }
+    Check(result == zav::kFinishOk, "finishing failed");
     Check(outcome.reportWritten && fs::exists(outcome.reportPath), "no report");
+    for (const zav::PageOutcome& page : outcome.pages)
+        Check(page.renderResult == zav::kRenderOk || page.bitmap.empty(),
+              "a page not drawn has a bitmap");
 
     Bytes joined;
     for (const std::string& file : outcome.captureFiles) {
