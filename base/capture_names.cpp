@@ -148,7 +148,8 @@ bool CaptureNames::WouldBeWritten(const char* path, std::string_view capturePath
 }
 
 bool CaptureNames::IsReportFile(const char* path) const {
-    return IsSameFile(path, Report().c_str()) || IsSameFile(path, Pdf().c_str());
+    return IsSameFile(path, Report().c_str()) || IsSameFile(path, Pdf().c_str()) ||
+           IsSameFile(path, Text().c_str());
 }
 
 bool CaptureNames::RecordingExists() const {

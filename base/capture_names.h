@@ -5,7 +5,7 @@
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
 //   X.bmp           the page bitmap of capture file X.cpt; X-2.bmp, X-3.bmp ...
 //                   the further sheets of a page that needs more than one
-//   base.html       the report; base.pdf its printable copy
+//   base.html       the report; base.pdf its printable copy; base.txt its text
 //   base.sha256     the checksums of the capture's files (record/)
 //   base.record.json  the capture's record (record/)
 //   base.claim      held while a process makes the capture (output_file.h)
@@ -98,6 +98,7 @@ class CaptureNames {
     std::string PageCapture(unsigned page) const;
     std::string Report() const { return base_ + ".html"; }
     std::string Pdf() const { return base_ + ".pdf"; }
+    std::string Text() const { return base_ + ".txt"; }
     std::string Claim() const { return base_ + ".claim"; }
     // The capture's record and the checksums of its files (in kOwnFiles).
     static constexpr std::string_view kChecksumsExtension = ".sha256";
@@ -116,7 +117,7 @@ class CaptureNames {
     // The bitmaps of later sheets are checked as they are written
     // (CaptureRenderer::Keep).
     static bool WouldBeWritten(const char* path, std::string_view capturePath);
-    // True when `path` names the report or its printable copy.
+    // True when `path` names the report, its printable copy or its text.
     bool IsReportFile(const char* path) const;
 
     struct File {

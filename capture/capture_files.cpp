@@ -334,6 +334,8 @@ const char* FinishResultText(int result) {
         return "not enough memory";
     case kFinishNotAName:
         return "the capture's name holds a folder separator";
+    case kFinishTextFailed:
+        return "the text file could not be written";
     default:
         return "unknown capture result";
     }

@@ -45,6 +45,7 @@ enum FinishResult : int {
     kFinishCannotWriteBitmap = -15,     // a page bitmap could not be written
     kFinishCannotPutInPlace = -16,      // the files could not take their names: nothing was changed
     kFinishNoMemory = -17,              // not enough memory, or another failure on the way
+    kFinishTextFailed = -18,            // the text file could not be written: nothing was changed
     kFinishNotAName = kBasePathNotAName // the capture's name holds a folder separator
 };
 
@@ -81,6 +82,9 @@ struct FinishOptions {
     // rendering and finished after the report.
     bool pdf = false;
     PdfPaper paper = PdfPaper::A4;
+    // Also write base path + ".txt", the printout's words, taken from the
+    // rendering (so only when the capture files are rendered here).
+    bool text = true;
     // The files of an earlier capture of the name may be replaced; without
     // this they are in the way.
     bool replace = false;
@@ -112,8 +116,12 @@ struct FinishOutcome {
     int reportResult = 0;   // WriteHtmlReport's result, when it ran
     std::string reportPath; // base path + ".html"
     bool pdfWritten = false;
-    int pdfResult = 0;      // a PdfResult, when a PDF was asked for
-    std::string pdfPath;    // base path + ".pdf", when one was asked for
+    int pdfResult = 0;   // a PdfResult, when a PDF was asked for
+    std::string pdfPath; // base path + ".pdf", when one was asked for
+    bool textWritten = false;
+    int textResult = 0;     // a TextFileResult, when a text file was asked for
+    std::string textPath;   // base path + ".txt", when one was asked for
+    std::string text;       // the words it holds, once written
     std::string failedFile; // the file that could not be made or read, or is in the way
     SystemError error;      // the system's reason, when it gave one
 
@@ -137,9 +145,15 @@ struct FinishOutcome {
 // place, the recording stays whatever keepRaw says, and the result tells
 // which file failed and why. No exception leaves it. `outcome` may be null.
 //
+// With `text`, the words of each page are taken as it is drawn and the text
+// file is made after the report, one of the capture's files; a page that
+// could not be drawn has no words (its page break stays, so that the pages
+// keep their numbers). A text file that cannot be written gives
+// kFinishTextFailed.
+//
 // With `pdf`, each page bitmap goes into the PDF as soon as it is rendered
-// (on a thread of its own), and the PDF is finished after the report; there
-// is none when no page has a bitmap.
+// (on a thread of its own), with its words over it, and the PDF is finished
+// after the report; there is none when no page has a bitmap.
 FinishResult FinishCapture(const char* rawPath, const char* basePath, const FinishOptions& options,
                            FinishOutcome* outcome);
 

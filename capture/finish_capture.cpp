@@ -4,10 +4,12 @@
 #include "base/output_file.h"
 #include "base/stdio_file.h"
 #include "render/page_bitmap.h"
+#include "render/page_text.h"
 #include "render/printout.h"
 #include "render/renderer.h"
 #include "report/html_report.h"
 #include "report/pdf_printout.h"
+#include "report/printout_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace zav {
@@ -62,6 +65,9 @@ struct Making {
     // sheets (one or more a capture file).
     std::unique_ptr<CaptureRenderer> sheets;
     std::vector<ReportPage> sheetPages;
+    bool text = false; // the text file is made
+    std::string words; // its words, page after page
+    PageText page;     // the words of the page being drawn
     FinishResult failure = kFinishOk;
 
     FinishResult Fail(FinishResult code, const std::string& file, const SystemError& error = {}) {
@@ -93,6 +99,9 @@ class SheetCollector final : public SheetObserver {
         page.bitmap = bitmapPath;
         page.readFrom = file_->WorkPath();
         making_.sheetPages.push_back(std::move(page));
+        // Each sheet is a page of the text too.
+        if (making_.text)
+            AppendTextPage(making_.words, PageText{}, making_.sheetPages.size() == 1);
         if (making_.pdf)
             making_.pdf->Add(file_->WorkPath(),
                              copy_ ? copy_->Take() : std::vector<std::uint8_t>{});
@@ -121,12 +130,15 @@ bool TakeSheets(Making& making, PageOutcome& page, const SheetCollector& sheets)
         note.shown = ReportPage::kNotDrawn;
         note.reason = RenderResultText(page.renderResult);
         making.sheetPages.push_back(std::move(note));
+        if (making.text)
+            AppendTextPage(making.words, PageText{}, making.sheetPages.size() == 1);
     }
     return true;
 }
 
-// Renders a complete capture file into its bitmap, and hands the bitmap on
-// to the PDF. False when the bitmap could not be written.
+// Renders a complete capture file into its bitmap and takes its words from
+// the same pass, and hands both on to the PDF. False when the bitmap could
+// not be written.
 bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
     auto* making = static_cast<Making*>(context);
     const FinishOptions& options = making->options;
@@ -146,22 +158,31 @@ bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
     OutputFile& bitmap = making->files.Add(page.bitmap);
     PageCopy copy;
     PageGeometry geometry;
-    page.renderResult =
-        RenderCaptureFileTo(readFrom, bitmap, making->pdf ? &copy : nullptr, &geometry);
+    PageText& text = making->page; // its room is kept from page to page
+    text.Clear();
+    const bool words = making->text || making->pdf;
+    page.renderResult = RenderCaptureFileTo(readFrom, bitmap, making->pdf ? &copy : nullptr,
+                                            &geometry, words ? &text : nullptr);
     if (page.renderResult == kRenderCannotCreate) {
         making->out.pages.push_back(page);
         making->Fail(kFinishCannotWriteBitmap, page.bitmap, bitmap.Error());
         return false;
     }
-    if (page.renderResult != kRenderOk) {
-        // Not drawn: no picture under its name, none in the PDF.
+    const bool drawn = page.renderResult == kRenderOk;
+    if (!drawn) {
+        // Not drawn: no picture under its name, none in the PDF, no words;
+        // the text keeps its page break, so that later pages keep their numbers.
         bitmap.Abandon();
         page.bitmap.clear();
-    } else {
+        text.Clear();
+    }
+    if (making->text)
+        AppendTextPage(making->words, text, making->out.pages.empty());
+    if (drawn) {
         page.empty = geometry.rows == 0 || geometry.rasterWidth == 0;
         // The PDF takes the page while the next one is split and rendered.
         if (making->pdf)
-            making->pdf->Add(bitmap.WorkPath(), copy.Take());
+            making->pdf->Add(bitmap.WorkPath(), copy.Take(), std::exchange(text, PageText{}));
     }
     making->out.pages.push_back(page);
     return true;
@@ -258,6 +279,10 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
     out.reportPath = names.Report();
     if (options.pdf)
         out.pdfPath = names.Pdf();
+    // The words come from the rendering, so only when it is done here.
+    const bool text = options.text && !options.onCaptureFile;
+    if (text)
+        out.textPath = names.Text();
     out.failedFile = rawPath;
     if (names.IsReportFile(rawPath))
         return kFinishRawIsOutput;
@@ -290,6 +315,7 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
         }
     }
     Making making(options, out);
+    making.text = text;
     making.files.Keep(rawPath);
     const FileIdentity raw = IdentityOf(rawPath);
     if (!options.replace) {
@@ -329,6 +355,12 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
         report, basePath, making.sheets ? making.sheetPages : ReportPages(out), options.singleFile);
     if (out.reportResult != kReportOk)
         return making.Fail(kFinishReportFailed, out.reportPath, report.Error());
+    if (text) {
+        OutputFile& textFile = making.files.Add(out.textPath);
+        out.textResult = WriteTextFile(textFile, making.words);
+        if (out.textResult != kTextOk)
+            return making.Fail(kFinishTextFailed, out.textPath, textFile.Error());
+    }
     if (making.pdf) {
         std::string failed;
         SystemError error;
@@ -341,6 +373,8 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
         return making.Fail(kFinishCannotPutInPlace, making.files.FailedFile(),
                            making.files.Error());
     out.reportWritten = true;
+    out.textWritten = text;
+    out.text = std::move(making.words);
     out.pdfWritten = making.pdf && out.pdfResult == kPdfOk;
     // The recording goes only when every byte of it is in the pages.
     if (!options.keepRaw && !options.singleFile)

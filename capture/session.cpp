@@ -214,6 +214,7 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
         options.singleFile = env.FinishAsSingleFile(request.singleFile);
         options.pdf = request.pdf;
         options.paper = request.paper;
+        options.text = request.text;
         options.replace = request.replace;
         options.claim = &claim;
         options.printer = request.printer;

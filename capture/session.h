@@ -72,6 +72,7 @@ struct CaptureRequest {
     bool singleFile = false;
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
+    bool text = true; // the printout's words beside the report (NAME.txt)
     // The user allowed replacing an earlier capture of this name and a
     // recording kept from an earlier session.
     bool replace = false;

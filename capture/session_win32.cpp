@@ -138,6 +138,8 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
     request.printer = zav::PrinterSetting(store);
+    // The words beside the report unless the setting "Text" says 0.
+    request.text = quorGetType(store, "Text") == QUOR_NONE || quorGetNumeric(store, "Text") != 0;
     return request;
 }
 

@@ -80,4 +80,12 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
     return true;
 }
 
+CaptureSettings RememberedCaptureSettings() {
+    CaptureSettings settings;
+    const std::string path = CaptureSettingsPath();
+    if (!path.empty())
+        LoadCaptureSettings(path, settings);
+    return settings;
+}
+
 } // namespace zav

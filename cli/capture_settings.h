@@ -28,6 +28,9 @@ std::string CaptureSettingsPath();
 // are; false when the file cannot be read.
 bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings);
 
+// The settings remembered in CaptureSettingsPath(), as far as they are there.
+CaptureSettings RememberedCaptureSettings();
+
 // Writes the file (and its folder) whole, through a temporary file; false when
 // it cannot be written or a value holds a line break.
 bool SaveCaptureSettings(const std::string& path, const CaptureSettings& settings);

@@ -23,7 +23,7 @@ extern const CommandInfo kPortsCommand;
 int RunFinish(int argc, char** argv);
 extern const CommandInfo kFinishCommand;
 // Says what a finished capture holds: each page (and the ones not drawn, on
-// standard error), the report and the PDF.
+// standard error), the report, its text and the PDF.
 void TellFinished(const FinishOutcome& outcome);
 // Says why a capture was not finished: what failed, which file, the reason.
 void TellNotFinished(const char* command, int result, const FinishOutcome& outcome);
@@ -36,6 +36,12 @@ extern const CommandInfo kCaptureCommand;
 int RunView(int argc, char** argv);
 extern const CommandInfo kViewCommand;
 
+// zavprint text FILE...: the words of each capture file on standard output.
+int RunText(int argc, char** argv);
+extern const CommandInfo kTextCommand;
+// zavprint search WORD... [--folder DIR]: the captures whose text holds every word.
+int RunSearch(int argc, char** argv);
+extern const CommandInfo kSearchCommand;
 // zavprint verify [--key FILE.pub]... [--log [--sign-key FILE]] [DIR | DIR/NAME]:
 // checks captures against their records and the audit log; changes nothing
 // (but for the line of --log).

@@ -257,20 +257,22 @@ const CommandInfo kCaptureCommand{
     .summary = "Records a printout from the print cable into DIR/NAME.tmp until Enter,\n"
                "Ctrl+C or SIGTERM, then makes the capture files (one per page:\n"
                "DIR/NAME001.cpt, ...; or DIR/NAME.cpt with --single-file), their\n"
-               "bitmaps and the report DIR/NAME.html. A stop takes effect once the\n"
-               "line falls quiet; a second Ctrl+C or SIGTERM stops at once. It does not\n"
-               "start while files of an earlier capture NAME or a kept recording\n"
-               "DIR/NAME.tmp exist, unless --overwrite: then exactly the new capture's\n"
-               "files are left. Folder, name, mode, the PDF choice and the printer\n"
-               "model are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+               "bitmaps, the report DIR/NAME.html and its words DIR/NAME.txt. A stop\n"
+               "takes effect once the line falls quiet; a second Ctrl+C or SIGTERM\n"
+               "stops at once. It does not start while files of an earlier capture NAME\n"
+               "or a kept recording DIR/NAME.tmp exist, unless --overwrite: then\n"
+               "exactly the new capture's files are left. Folder, name, mode, the PDF\n"
+               "choice and the printer model are remembered in\n"
+               "$XDG_CONFIG_HOME/zavprint/capture.conf.\n"
                "Exit status 1 when the session failed.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
                "seconds (default 5) and becomes DIR/NAME-YYYYMMDD-HHMMSS (pages, bitmaps,\n"
-               "report; a suffix -2, -3 ... when the name is taken); DIR/index.html lists\n"
-               "them all, newest first. A cable that goes away ends the printout in\n"
-               "progress and is waited for. SIGTERM or Ctrl+C finishes the printout in\n"
-               "progress and ends with status 0. Log lines go to standard error.",
+               "report, text; a suffix -2, -3 ... when the name is taken); DIR/index.html\n"
+               "lists them all, newest first, and finds them by their words. A cable\n"
+               "that goes away ends the printout in progress and is waited for. SIGTERM\n"
+               "or Ctrl+C finishes the printout in progress and ends with status 0. Log\n"
+               "lines go to standard error.",
     .options = kCaptureOptions,
 };
 
@@ -494,10 +496,7 @@ int RunView(int argc, char** argv) {
     ParsedArgs args;
     if (!ParseArgs(kViewCommand, argc, argv, args))
         return args.exitStatus;
-    CaptureSettings settings;
-    const std::string settingsPath = CaptureSettingsPath();
-    if (!settingsPath.empty())
-        LoadCaptureSettings(settingsPath, settings);
+    CaptureSettings settings = RememberedCaptureSettings();
     for (const ParsedOption& option : args.options) {
         switch (option.id) {
         case kViewFolder:

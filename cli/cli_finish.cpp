@@ -32,6 +32,8 @@ void TellFinished(const FinishOutcome& outcome) {
     }
     if (outcome.reportWritten)
         std::printf("report: %s\n", outcome.reportPath.c_str());
+    if (outcome.textWritten)
+        std::printf("text: %s\n", outcome.textPath.c_str());
     if (outcome.pdfWritten)
         std::printf("pdf: %s\n", outcome.pdfPath.c_str());
     else if (outcome.reportWritten && outcome.pdfResult == kPdfNoPages)
@@ -52,6 +54,7 @@ enum FinishOption {
     kFinishSingleFile,
     kFinishPdf,
     kFinishPaper,
+    kFinishNoText,
     kFinishOverwrite,
     kFinishPrinter
 };
@@ -63,6 +66,7 @@ constexpr OptionInfo kFinishOptions[] = {
     {kFinishPdf, "pdf", nullptr,
      "also write DIR/NAME.pdf: one page per page bitmap at its\nprinted size"},
     {kFinishPaper, "paper", "SIZE", "the PDF's paper: a4 (default) or letter"},
+    {kFinishNoText, "no-text", nullptr, "no text file DIR/NAME.txt"},
     {kFinishOverwrite, "overwrite", nullptr, "replace an earlier capture NAME in DIR"},
     {kFinishPrinter, "printer", "MODEL",
      "the printer model: basic (default) or epson9 (Epson\n"
@@ -72,12 +76,13 @@ constexpr OptionInfo kFinishOptions[] = {
 const CommandInfo kFinishCommand{
     .name = "finish",
     .synopsis = "finish RAW --name=NAME [OPTION]...",
-    .summary = "Turns a raw recording of a printout into capture files, page bitmaps\n"
-               "and the report DIR/NAME.html: one page per form feed (DIR/NAME001.cpt,\n"
-               "...), or DIR/NAME.cpt with --single-file. RAW itself is never changed\n"
-               "or deleted, except DIR/NAME.tmp: the recording a capture session NAME\n"
-               "kept when it could not finish becomes the capture files as the session\n"
-               "would have made them. It does not replace the files of an earlier\n"
+    .summary = "Turns a raw recording of a printout into capture files, page bitmaps,\n"
+               "the report DIR/NAME.html and its words DIR/NAME.txt: one page per form\n"
+               "feed (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file. RAW\n"
+               "itself is never changed or deleted, except DIR/NAME.tmp: the recording\n"
+               "a capture session NAME kept when it could not finish becomes the\n"
+               "capture files as the session would have made them. It does not replace the files "
+               "of an earlier\n"
                "capture NAME unless --overwrite; then exactly the new capture's files\n"
                "are left. Everything is made whole or not at all. Exit status 1 when\n"
                "anything could not be made, or a page could not be drawn.",
@@ -110,6 +115,9 @@ int RunFinish(int argc, char** argv) {
         case kFinishPaper:
             if (!ParsePdfPaper(option.value, options.paper))
                 return UsageError(kFinishCommand, "--paper is a4 or letter");
+            break;
+        case kFinishNoText:
+            options.text = false;
             break;
         case kFinishOverwrite:
             options.replace = true;

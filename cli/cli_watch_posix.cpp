@@ -323,7 +323,8 @@ class Finisher {
             }
         }
         std::string aside;
-        const int indexed = AddToIndexPage(options_.folder, entry, &aside);
+        // Its words, for the page's search box, as its text file holds them.
+        const int indexed = AddCaptureToIndex(options_.folder, entry, outcome.text, &aside);
         if (!aside.empty())
             Log("the page that was %s is kept as %s", kIndexFileName, aside.c_str());
         if (indexed != kIndexOk)

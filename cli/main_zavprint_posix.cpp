@@ -19,6 +19,8 @@ constexpr Command kCommands[] = {
     {&zav::cli::kFinishCommand, zav::cli::RunFinish},
     {&zav::cli::kPortsCommand, zav::cli::RunPorts},
     {&zav::cli::kViewCommand, zav::cli::RunView},
+    {&zav::cli::kTextCommand, zav::cli::RunText},
+    {&zav::cli::kSearchCommand, zav::cli::RunSearch},
     {&zav::cli::kVerifyCommand, zav::cli::RunVerify},
     {&zav::cli::kKeygenCommand, zav::cli::RunKeygen},
 };
@@ -46,8 +48,10 @@ void PrintHelp() {
     }
     std::printf("%s zavprint COMMAND --help\n"
                 "Captures what a measuring instrument prints on its \"ZAV Print\" cable\n"
-                "and turns the printout into page bitmaps (1-bit BMP) and an HTML report.\n"
-                "Commands: render (the default), capture, finish, ports, view, verify, keygen.\n\n",
+                "and turns the printout into page bitmaps (1-bit BMP), an HTML report and\n"
+                "the text of the printout.\n"
+                "Commands: render (the default), capture, finish, ports, view, text, search,\n"
+                "verify, keygen.\n\n",
                 lead);
     for (const Command& c : kCommands) {
         zav::cli::PrintCommandSection(*c.info);
@@ -97,7 +101,7 @@ int Dispatch(int argc, char** argv) {
     }
     // Options of rendering may come before the capture files.
     if (std::strcmp(argv[1], "--pdf") == 0 || std::strncmp(argv[1], "--paper", 7) == 0 ||
-        std::strncmp(argv[1], "--pr", 4) == 0)
+        std::strncmp(argv[1], "--pr", 4) == 0 || std::strcmp(argv[1], "--text") == 0)
         return zav::cli::RunRender(argc - 1, argv + 1);
     // zavprint's own options, or capture files to render.
     zav::cli::ParsedArgs args;

@@ -227,17 +227,18 @@ RenderResult RenderBasic(const char* path, SheetObserver* observer, const char* 
         return kRenderPathTooLong;
     OutputFile* given = observer ? observer->SheetFile(1, bitmap) : nullptr;
     BlockOutput* copy = observer ? observer->CopyOfSheet(1) : nullptr;
+    TextSink* text = observer ? observer->TextOfSheet(1) : nullptr;
     RenderResult result = kRenderOk;
     if (given) {
         if (IsSameFile(path, bitmap))
             return kRenderNameClash;
-        result = RenderCaptureFileTo(readFrom ? readFrom : path, *given, copy, nullptr);
+        result = RenderCaptureFileTo(readFrom ? readFrom : path, *given, copy, nullptr, text);
         if (result != kRenderOk) {
             error = given->Error();
             given->Abandon();
         }
     } else {
-        result = RenderCaptureFile(path, copy, &error);
+        result = RenderCaptureFile(path, copy, text, &error);
     }
     if (result == kRenderOk && observer)
         observer->SheetWritten(1, bitmap);

@@ -28,6 +28,7 @@ const char* PrinterModelName(PrinterModel model);
 bool PrinterModelOfResolution(const BitmapResolution& resolution, PrinterModel& model);
 
 class OutputFile;
+class TextSink;
 
 // Told of each page bitmap as it is written. `sheet` counts from 1 within
 // one capture file.
@@ -46,6 +47,11 @@ class SheetObserver {
     // A second output for the blocks of the sheet's bitmap (at the same
     // offsets), or null. Only a sheet that SheetWritten names is whole in it.
     virtual BlockOutput* CopyOfSheet(unsigned sheet) {
+        (void)sheet;
+        return nullptr;
+    }
+    // Where the words printed on the sheet go as it is drawn, or null.
+    virtual TextSink* TextOfSheet(unsigned sheet) {
         (void)sheet;
         return nullptr;
     }

@@ -11,6 +11,7 @@
 #include "base/sys_error.h"
 #include "render/font.h"
 #include "render/page_bitmap.h"
+#include "render/text_sink.h"
 
 namespace zav {
 
@@ -86,14 +87,17 @@ std::uint64_t ColumnsToRows(std::uint64_t x) {
 // Which band rows hold dots is kept as a column byte (bit 7 the top row):
 // drawing only sets dots and the band moves and clears whole rows, so that
 // byte tells exactly which rows are blank, for measuring and drawing alike.
+// Every text line drawn is also told to the text sink, when there is one.
 class BandPrinter final : public ItemSink {
   public:
-    BandPrinter() = default;
-    BandPrinter(std::uint32_t rasterWidth, std::uint8_t* band, RowSink& rows)
-        : band_(band), rowBytes_(rasterWidth / 8), sink_(&rows) {}
+    explicit BandPrinter(TextSink* text = nullptr) : text_(text) {}
+    BandPrinter(std::uint32_t rasterWidth, std::uint8_t* band, RowSink& rows, TextSink* text)
+        : band_(band), rowBytes_(rasterWidth / 8), sink_(&rows), text_(text) {}
 
     bool TextLine(std::span<const std::uint8_t> chars) override {
         const std::size_t dots = chars.size() * kGlyphColumns;
+        if (text_)
+            TellText(chars);
         if (!sink_) {
             widest_ = std::max(widest_, static_cast<std::int32_t>(dots));
             streamBytes_ += 4 + dots;
@@ -135,6 +139,13 @@ class BandPrinter final : public ItemSink {
     }
 
   private:
+    // The line's cells begin at the left edge, in the band's top row.
+    void TellText(std::span<const std::uint8_t> chars) {
+        for (std::size_t i = 0; i < chars.size(); ++i)
+            unicode_[i] = BasicModelChar(chars[i]);
+        text_->Run({rows_, 0, kGlyphColumns, kBandRows, {unicode_.data(), chars.size()}});
+    }
+
     bool Escape(std::span<const std::uint8_t> bytes) {
         if (bytes.size() < 2)
             return true;
@@ -246,6 +257,9 @@ class BandPrinter final : public ItemSink {
     RowSink* sink_ = nullptr;
     int top_ = 0; // the band's rows form a ring; top_ is row 0
     std::array<std::uint8_t, kMaxTextLineChars * kGlyphColumns> columns_;
+    // The text.
+    TextSink* text_ = nullptr;
+    std::array<char32_t, kMaxTextLineChars> unicode_;
     // The paper.
     unsigned spacing_ = kInitialLineSpacing;
     std::uint8_t dotRows_ = 0;
@@ -386,16 +400,21 @@ RenderResult CheckPage(const PageGeometry& page) {
     return kRenderOk;
 }
 
+void ReadPageText(std::span<const std::uint8_t> capture, TextSink& text) {
+    BandPrinter printer(&text);
+    SplitPrinterItems(capture, printer);
+}
+
 bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidth,
-                 std::span<std::uint8_t> band, RowSink& rows) {
+                 std::span<std::uint8_t> band, RowSink& rows, TextSink* text) {
     if (band.size() < BandBytesFor(rasterWidth))
         return false;
-    BandPrinter printer(rasterWidth, band.data(), rows);
+    BandPrinter printer(rasterWidth, band.data(), rows, text);
     return SplitPrinterItems(capture, printer);
 }
 
 RenderResult WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
-                             BlockOutput& out) {
+                             BlockOutput& out, TextSink* text) {
     if (const RenderResult check = CheckPage(page); check != kRenderOk)
         return check;
     const auto rows = static_cast<std::uint32_t>(page.rows);
@@ -409,27 +428,36 @@ RenderResult WritePageBitmap(std::span<const std::uint8_t> capture, const PageGe
     std::memset(memory.get(), 0, bandBytes);
     BottomUpBitmap bitmap(out, page.rasterWidth, rows, {memory.get() + bandBytes, bufferBytes});
     const bool written =
-        RenderBands(capture, page.rasterWidth, {memory.get(), bandBytes}, bitmap) &&
+        RenderBands(capture, page.rasterWidth, {memory.get(), bandBytes}, bitmap, text) &&
         bitmap.Finish();
     return written ? kRenderOk : kRenderCannotCreate;
 }
 
-RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
-                                 PageGeometry* geometry) {
-    FileBytes capture;
-    {
-        UniqueFile in = OpenFile(path, "rb");
-        if (!in)
-            return kRenderCannotOpen;
-        switch (ReadWholeFile(in.get(), capture)) {
-        case ReadWholeResult::NoMemory:
-            return kRenderNoMemory;
-        case ReadWholeResult::ShortRead:
-            return kRenderCannotRead;
-        case ReadWholeResult::Ok:
-            break;
-        }
+namespace {
+
+// The whole capture file in memory: kRenderOk or why not.
+RenderResult ReadCapture(const char* path, FileBytes& capture) {
+    UniqueFile in = OpenFile(path, "rb");
+    if (!in)
+        return kRenderCannotOpen;
+    switch (ReadWholeFile(in.get(), capture)) {
+    case ReadWholeResult::NoMemory:
+        return kRenderNoMemory;
+    case ReadWholeResult::ShortRead:
+        return kRenderCannotRead;
+    case ReadWholeResult::Ok:
+        break;
     }
+    return kRenderOk;
+}
+
+} // namespace
+
+RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
+                                 PageGeometry* geometry, TextSink* text) {
+    FileBytes capture;
+    if (const RenderResult read = ReadCapture(path, capture); read != kRenderOk)
+        return read;
     const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
     const PageGeometry page = MeasurePage(bytes);
     if (geometry)
@@ -439,13 +467,14 @@ RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutp
     FileBlockOutput out(bitmap);
     CopyingBlockOutput copying(out, copy ? *copy : out);
     const RenderResult result =
-        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out);
+        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out, text);
     if (result == kRenderOk && !bitmap.Close())
         return kRenderCannotCreate;
     return result;
 }
 
-RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, SystemError* error) {
+RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text,
+                               SystemError* error) {
     char bitmapPath[kPathBufferSize];
     if (!ReplaceExtension(path, "bmp", bitmapPath))
         return kRenderPathTooLong;
@@ -453,7 +482,7 @@ RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, SystemError*
     if (IsSameFile(path, bitmapPath))
         return kRenderNameClash;
     OutputFile bitmap(bitmapPath);
-    RenderResult result = RenderCaptureFileTo(path, bitmap, copy, nullptr);
+    RenderResult result = RenderCaptureFileTo(path, bitmap, copy, nullptr, text);
     if (result == kRenderCannotOpen && error)
         *error = LastErrnoError();
     if (result == kRenderOk && !bitmap.Commit({path}))
@@ -461,6 +490,14 @@ RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, SystemError*
     if (result == kRenderCannotCreate && error)
         *error = bitmap.Error();
     return result; // on failure the earlier bitmap stays, and nothing made here does
+}
+
+RenderResult ReadCaptureText(const char* path, TextSink& text) {
+    FileBytes capture;
+    const RenderResult read = ReadCapture(path, capture);
+    if (read == kRenderOk)
+        ReadPageText({capture.data.get(), capture.size}, text);
+    return read;
 }
 
 const char* RenderResultText(int result) {

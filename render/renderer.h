@@ -9,7 +9,8 @@
 //     band and hands each finished row, top row first, to a RowSink;
 //  3. BottomUpBitmap (page_bitmap.h) is the RowSink that puts every row at its
 //     final place in the bottom-up bitmap file.
-// Nothing but the page bitmap is written to disk.
+// The same pass that draws the page tells a TextSink (text_sink.h) where each
+// character it draws lies. Nothing but the page bitmap is written to disk.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,7 @@ class BlockOutput;
 class OutputFile;
 struct PageGeometry;
 struct SystemError;
+class TextSink;
 
 // Results of RenderCaptureFile.
 enum RenderResult : int {
@@ -45,14 +47,21 @@ enum RenderResult : int {
 // per output file. `copy` (may be null) is handed every block of the bitmap
 // file too (at the same offsets), so that a caller can use the page without
 // reading it back; only a kRenderOk result makes the copy a whole bitmap
-// file, and what the copy does with a block never fails the bitmap.
+// file, and what the copy does with a block never fails the bitmap. `text`
+// (may be null) is told the page's characters as they are drawn; what it
+// received stands for the page only when the result is kRenderOk.
 RenderResult RenderCaptureFile(const char* path, BlockOutput* copy = nullptr,
-                               SystemError* error = nullptr);
+                               TextSink* text = nullptr, SystemError* error = nullptr);
 // Renders the capture file at `path` into `bitmap`, which the caller puts in
-// place (or abandons). `copy` (may be null) as above; `page` (may be null)
-// receives the page's size, also when nothing was printed on it.
+// place (or abandons). `copy` and `text` (each may be null) as above; `page`
+// (may be null) receives the page's size, also when nothing was printed on it.
 RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
-                                 PageGeometry* page);
+                                 PageGeometry* page, TextSink* text = nullptr);
+
+// The characters of the capture file at `path` without drawing the page:
+// what rendering it would tell `text`. Returns kRenderOk, kRenderCannotOpen,
+// kRenderNoMemory or kRenderCannotRead.
+RenderResult ReadCaptureText(const char* path, TextSink& text);
 
 // Plain-words text of a RenderResult, for messages to the user.
 const char* RenderResultText(int result);
@@ -139,15 +148,19 @@ inline std::size_t BandBytesFor(std::uint32_t rasterWidth) {
 // BandBytesFor(rasterWidth) bytes, all zero) and hands every row to `rows` as
 // the paper moves it past the head. Bit images are drawn eight columns at a
 // time. Dots still in the band when the data ends never reach the page.
-// Returns false when `rows` refused a row.
+// Returns false when `rows` refused a row. `text` (may be null) is told every
+// text line as it is drawn.
 bool RenderBands(std::span<const std::uint8_t> capture, std::uint32_t rasterWidth,
-                 std::span<std::uint8_t> band, RowSink& rows);
+                 std::span<std::uint8_t> band, RowSink& rows, TextSink* text = nullptr);
+
+// The text lines of a capture as RenderBands tells them, without drawing.
+void ReadPageText(std::span<const std::uint8_t> capture, TextSink& text);
 
 // The whole renderer on bytes in memory for a page that CheckPage accepted:
 // draws it and writes its bitmap file to `out`. Returns kRenderOk,
 // kRenderNoMemoryForStream when the band and the row buffer cannot be had, or
 // kRenderCannotCreate when `out` fails.
 RenderResult WritePageBitmap(std::span<const std::uint8_t> capture, const PageGeometry& page,
-                             BlockOutput& out);
+                             BlockOutput& out, TextSink* text = nullptr);
 
 } // namespace zav

@@ -4,6 +4,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
+#include "render/page_text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -82,37 +83,51 @@ bool ReadPageBitmap(const char* path, PageBitmapPixels& out) {
     return ParsePageBitmap({file.data.get(), file.size}, out);
 }
 
-bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) {
-    out.width = out.height = 0;
-    out.stride = 0;
-    out.rows.clear();
-    out.pitch = PrintedPitch{};
+bool ViewPageBitmap(std::span<const std::uint8_t> file, PdfImage& view) {
+    view = PdfImage{};
     const std::optional<DibLayout> layout = ParseBitmapFile(file, kPageBitmapLimits);
     if (!layout || layout->bitCount != 1 || layout->core || layout->colorCount != 2)
         return false;
     const std::span<const std::uint8_t> block = file.subspan(kBitmapFileHeaderSize);
     // The darker palette entry is the ink.
     const auto luma = [](DibRgb c) { return 114u * c.blue + 587u * c.green + 299u * c.red; };
-    out.setBitIsBlack = luma(DibColor(block, *layout, 1)) <= luma(DibColor(block, *layout, 0));
+    view.setBitIsBlack = luma(DibColor(block, *layout, 1)) <= luma(DibColor(block, *layout, 0));
+    view.width = static_cast<std::uint32_t>(layout->width);
+    view.height = layout->Rows();
+    view.stride = layout->stride;
+    view.rows = block.data() + layout->bitsOffset;
+    view.bottomUp = layout->height > 0;
     // The dot pitch on paper, from the information header's resolution.
     if (layout->headerSize >= kInfoHeaderSize) {
         const auto le32 = [&](std::size_t at) {
             return block[at] | block[at + 1] << 8 | block[at + 2] << 16 |
                    static_cast<std::uint32_t>(block[at + 3]) << 24;
         };
-        out.pitch = PrintedPitchOf({le32(24), le32(28)}); // biXPelsPerMeter, biYPelsPerMeter
+        const PrintedPitch pitch = PrintedPitchOf({le32(24), le32(28)}); // biX/YPelsPerMeter
+        view.dotsPerInch = pitch.dotsPerInch;
+        view.rowsPerInch = pitch.rowsPerInch;
     }
-    const std::uint32_t rows = layout->Rows();
-    out.width = static_cast<std::uint32_t>(layout->width);
-    out.height = rows;
-    out.stride = (static_cast<std::size_t>(out.width) + 7) / 8;
-    if (out.width == 0 || rows == 0)
+    return true;
+}
+
+bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) {
+    out.width = out.height = 0;
+    out.stride = 0;
+    out.rows.clear();
+    PdfImage view;
+    if (!ViewPageBitmap(file, view))
+        return false;
+    out.setBitIsBlack = view.setBitIsBlack;
+    out.pitch = {view.dotsPerInch, view.rowsPerInch};
+    out.width = view.width;
+    out.height = view.height;
+    out.stride = (static_cast<std::size_t>(view.width) + 7) / 8;
+    if (out.width == 0 || out.height == 0)
         return true;
-    out.rows.resize(out.stride * rows);
-    const std::uint8_t* bits = block.data() + layout->bitsOffset;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const std::uint32_t fileRow = layout->height > 0 ? rows - 1 - r : r;
-        std::copy_n(bits + static_cast<std::size_t>(fileRow) * layout->stride, out.stride,
+    out.rows.resize(out.stride * out.height);
+    for (std::uint32_t r = 0; r < out.height; ++r) {
+        const std::uint32_t stored = view.bottomUp ? out.height - 1 - r : r;
+        std::copy_n(view.rows + static_cast<std::size_t>(stored) * view.stride, out.stride,
                     out.rows.begin() + static_cast<std::ptrdiff_t>(r * out.stride));
     }
     return true;
@@ -120,8 +135,14 @@ bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out) 
 
 // What one thread needs to turn page bitmaps into PDF images.
 struct PageMaker {
-    PdfImageCompressor compressor;
+    PdfCompressor compressor;
     PageBitmapPixels pixels;
+};
+
+// A page as it goes into the PDF.
+struct MadePage {
+    PdfPageImage image;
+    PdfPageText text;
 };
 
 struct PrintoutPdf::Work {
@@ -140,10 +161,11 @@ struct PrintoutPdf::Work {
         std::size_t index;
         std::string bitmap;
         std::vector<std::uint8_t> bytes; // the bitmap file's, when given
+        PageText text;
     };
-    std::deque<Page> queue;                   // pages to make
-    std::size_t queuedBytes = 0;              // their bitmap bytes
-    std::map<std::size_t, PdfPageImage> made; // pages made, waiting for their turn
+    std::deque<Page> queue;               // pages to make
+    std::size_t queuedBytes = 0;          // their bitmap bytes
+    std::map<std::size_t, MadePage> made; // pages made, waiting for their turn
     std::size_t nextToWrite = 0;
     bool writing = false; // a thread is writing pages out
     bool closing = false;
@@ -193,24 +215,32 @@ struct PrintoutPdf::Work {
     void MakePage(const Page& page, PageMaker& maker) {
         if (Result() != kPdfOk)
             return;
-        PdfPageImage image;
+        MadePage made;
         try {
-            const bool read = page.bytes.empty() ? ReadPageBitmap(page.bitmap.c_str(), maker.pixels)
-                                                 : ParsePageBitmap(page.bytes, maker.pixels);
+            // The bitmap's bytes are compressed where they lie; a bitmap
+            // read back from its file is read whole first.
+            PdfImage pixels;
+            bool read = false;
+            if (!page.bytes.empty()) {
+                read = ViewPageBitmap(page.bytes, pixels);
+            } else if ((read = ReadPageBitmap(page.bitmap.c_str(), maker.pixels))) {
+                const PageBitmapPixels& bitmap = maker.pixels;
+                pixels.width = bitmap.width;
+                pixels.height = bitmap.height;
+                pixels.stride = bitmap.stride;
+                pixels.rows = bitmap.rows.data();
+                pixels.setBitIsBlack = bitmap.setBitIsBlack;
+                pixels.dotsPerInch = bitmap.pitch.dotsPerInch;
+                pixels.rowsPerInch = bitmap.pitch.rowsPerInch;
+            }
             if (!read) {
                 Fail(kPdfBadBitmap, page.bitmap);
                 return;
             }
-            const PageBitmapPixels& bitmap = maker.pixels;
-            PdfImage pixels;
-            pixels.width = bitmap.width;
-            pixels.height = bitmap.height;
-            pixels.stride = bitmap.stride;
-            pixels.rows = bitmap.rows.data();
-            pixels.setBitIsBlack = bitmap.setBitIsBlack;
-            pixels.dotsPerInch = bitmap.pitch.dotsPerInch;
-            pixels.rowsPerInch = bitmap.pitch.rowsPerInch;
-            if (!maker.compressor.Compress(pixels, image)) {
+            if (!maker.compressor.Compress(pixels, made.image) ||
+                !maker.compressor.CompressText(page.text, pixels.width, pixels.height,
+                                               options.paper, made.text, pixels.dotsPerInch,
+                                               pixels.rowsPerInch)) {
                 Fail(kPdfCannotWrite, pdfPath);
                 return;
             }
@@ -219,14 +249,14 @@ struct PrintoutPdf::Work {
             Fail(kPdfCannotWrite, pdfPath);
             return;
         }
-        WriteDue(page.index, std::move(image));
+        WriteDue(page.index, std::move(made));
     }
 
     // Pages go into the file in page order, written by whichever thread
     // finds the next one made.
-    void WriteDue(std::size_t index, PdfPageImage&& image) {
+    void WriteDue(std::size_t index, MadePage&& page) {
         std::unique_lock<std::mutex> lock(mutex);
-        made.emplace(index, std::move(image));
+        made.emplace(index, std::move(page));
         if (writing)
             return; // the writing thread finds it
         writing = true;
@@ -234,11 +264,11 @@ struct PrintoutPdf::Work {
             const auto next = made.find(nextToWrite);
             if (next == made.end())
                 break;
-            const PdfPageImage page = std::move(next->second);
+            const MadePage page = std::move(next->second);
             made.erase(next);
             ++nextToWrite;
             lock.unlock();
-            const bool ok = writer->AddPage(page);
+            const bool ok = writer->AddPage(page.image, &page.text);
             lock.lock();
             if (!ok && result == kPdfOk) {
                 result = kPdfCannotWrite;
@@ -307,7 +337,7 @@ PrintoutPdf::~PrintoutPdf() {
         w.own->Abandon();
 }
 
-void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes) {
+void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes, PageText text) {
     Work& w = *work_;
     if (w.finished || w.Result() != kPdfOk)
         return;
@@ -319,7 +349,7 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
         if (w.workers.empty()) {
             if (!w.inlineMaker)
                 w.inlineMaker = std::make_unique<PageMaker>();
-            w.MakePage({index, bitmap, std::move(bytes)}, *w.inlineMaker);
+            w.MakePage({index, bitmap, std::move(bytes), std::move(text)}, *w.inlineMaker);
             return;
         }
         bool wake = false;
@@ -328,7 +358,7 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
             if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
                 bytes = {};
             w.queuedBytes += bytes.size();
-            w.queue.push_back({index, bitmap, std::move(bytes)});
+            w.queue.push_back({index, bitmap, std::move(bytes), std::move(text)});
             wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
         }
         if (wake)
@@ -397,14 +427,15 @@ PdfResult PrintoutPdf::Finish(std::string* failedFile, SystemError* error) {
 }
 
 PdfResult WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                           const PrintoutPdfOptions& options, std::string* failedFile) {
+                           const PrintoutPdfOptions& options, std::string* failedFile,
+                           const std::vector<PageText>& texts) {
     if (failedFile)
         failedFile->clear();
     if (bitmaps.empty())
         return kPdfNoPages;
     PrintoutPdf pdf(pdfPath, options);
-    for (const std::string& bitmap : bitmaps)
-        pdf.Add(bitmap);
+    for (std::size_t i = 0; i < bitmaps.size(); ++i)
+        pdf.Add(bitmaps[i], {}, i < texts.size() ? texts[i] : PageText{});
     return pdf.Finish(failedFile);
 }
 

@@ -13,6 +13,7 @@
 
 #include "base/sys_error.h"
 #include "render/page_bitmap.h"
+#include "render/page_text.h"
 #include "report/pdf_writer.h"
 
 namespace zav {
@@ -47,6 +48,9 @@ struct PageBitmapPixels {
 bool ReadPageBitmap(const char* path, PageBitmapPixels& out);
 // The same for the bytes of such a file.
 bool ParsePageBitmap(std::span<const std::uint8_t> file, PageBitmapPixels& out);
+// The same checks, the rows left where they lie in `file` (`view` points
+// into it).
+bool ViewPageBitmap(std::span<const std::uint8_t> file, PdfImage& view);
 
 struct PrintoutPdfOptions {
     PdfPaper paper = PdfPaper::A4;
@@ -77,8 +81,9 @@ class PrintoutPdf {
 
     // The next page: the bitmap must be whole on disk when this is called.
     // `bytes`, when not empty, are the bitmap file's bytes, used instead of
-    // reading it back. After a failure further pages are ignored.
-    void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {});
+    // reading it back; `text` is the page's text, put over it. After a
+    // failure further pages are ignored.
+    void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {}, PageText text = {});
     // A PdfResult, as WritePrintoutPdf gives it; call once. `error` (may be
     // null) receives the system's reason of a failed write.
     PdfResult Finish(std::string* failedFile = nullptr, SystemError* error = nullptr);
@@ -88,11 +93,13 @@ class PrintoutPdf {
     std::unique_ptr<Work> work_;
 };
 
-// Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order; an
-// existing PDF of that name is replaced only by a whole new one. The title
-// names the PDF's file name without its extension. On failure `*failedFile`
-// (may be null) receives the file at fault.
+// Writes `pdfPath` with one page per bitmap of `bitmaps`, in that order, the
+// text of each from `texts` (by index, when there) over it; an existing PDF
+// of that name is replaced only by a whole new one. The title names the
+// PDF's file name without its extension. On failure `*failedFile` (may be
+// null) receives the file at fault.
 PdfResult WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::string>& bitmaps,
-                           const PrintoutPdfOptions& options, std::string* failedFile = nullptr);
+                           const PrintoutPdfOptions& options, std::string* failedFile = nullptr,
+                           const std::vector<PageText>& texts = {});
 
 } // namespace zav

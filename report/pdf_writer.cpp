@@ -2,11 +2,16 @@
 
 #include "base/output_file.h"
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <span>
+
+#include "base/utf8.h"
+#include "render/page_text.h"
+#include "render/text_sink.h"
+#include "report/page_deflate.h"
 
 namespace zav {
 
@@ -30,59 +35,80 @@ constexpr double kMarginX = kPdfMarginDots * (72.0 / 60.0);
 constexpr double kMarginY = kPdfMarginRows * 1.0;
 constexpr std::uint64_t kMaxImageBytes = 1ull << 30;
 
-// A length in points with up to three decimals, never in a locale's style.
+// The invisible text: Courier's characters are 600/1000 of the font size
+// wide; the size makes the font's ascent and descent span the cell's height,
+// and the baseline lies where a viewer's highlight then covers the cell.
+constexpr double kCourierWidth = 0.6;
+constexpr double kFontSizePerPoint = 1.25; // of a row's height
+constexpr double kBaselineInCell = 0.8;    // of the cell's height, from its top
+
+// A length in thousandths of a point as the PDF writes it: up to three
+// decimals, no trailing zeros, never in a locale's style.
+void AppendMilli(std::string& out, long long milli) {
+    if (milli < 0)
+        out += '-';
+    unsigned long long whole = static_cast<unsigned long long>(milli < 0 ? -milli : milli);
+    char digits[24];
+    int n = 0;
+    unsigned fraction = static_cast<unsigned>(whole % 1000);
+    whole /= 1000;
+    do {
+        digits[n++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    while (n)
+        out += digits[--n];
+    if (fraction) {
+        out += '.';
+        for (unsigned place = 100; fraction; place /= 10) {
+            out += static_cast<char>('0' + fraction / place);
+            fraction %= place;
+        }
+    }
+}
+
+long long Milli(double value) {
+    return std::llround(value * 1000.0);
+}
+
+// A length in points with up to three decimals.
 std::string Number(double value) {
-    const long long milli = std::llround(value * 1000.0);
-    const unsigned long long whole = static_cast<unsigned long long>(milli < 0 ? -milli : milli);
-    char text[40];
-    int n = std::snprintf(text, sizeof text, "%s%llu.%03llu", milli < 0 ? "-" : "", whole / 1000,
-                          whole % 1000);
-    while (n > 0 && text[n - 1] == '0')
-        --n;
-    if (n > 0 && text[n - 1] == '.')
-        --n;
-    return std::string(text, static_cast<std::size_t>(n));
+    std::string text;
+    AppendMilli(text, Milli(value));
+    return text;
+}
+
+// The text drawing state of a content stream, so that only what changes is set.
+struct TextState {
+    std::uint32_t block = 0xFFFFFFFF; // font
+    double size = -1;
+    double scaling = -1;
+};
+
+// A run of characters of one block as a PDF string of their low bytes.
+void AppendPdfString(std::string& out, std::u32string_view chars) {
+    out += '(';
+    for (const char32_t c : chars) {
+        const unsigned byte = c & 0xFF;
+        if (byte == '(' || byte == ')' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                                  static_cast<char>('0' + ((byte >> 3) & 7)),
+                                  static_cast<char>('0' + (byte & 7))};
+            out.append(octal, 4);
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    out += ')';
 }
 
 void AppendUtf16(std::string& hex, std::uint32_t unit) {
     char four[5];
-    std::snprintf(four, sizeof four, "%04X", static_cast<unsigned>(unit));
+    std::snprintf(four, sizeof four, "%04X", static_cast<unsigned>(unit & 0xFFFFu));
     hex += four;
-}
-
-// Decodes one UTF-8 sequence at `i`; U+FFFD and one byte for anything else.
-std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b = byte(i);
-    std::size_t length = 0;
-    std::uint32_t cp = 0, min = 0;
-    if (b < 0x80) {
-        ++i;
-        return b;
-    } else if ((b & 0xE0) == 0xC0) {
-        length = 2, cp = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-        length = 3, cp = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-        length = 4, cp = b & 0x07, min = 0x10000;
-    }
-    if (length == 0 || i + length > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = cp << 6 | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += length;
-    return cp;
 }
 
 } // namespace
@@ -159,6 +185,85 @@ std::string PdfTextString(std::string_view text) {
     return hex;
 }
 
+std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32_t rows,
+                           PdfPaper paper, std::vector<std::uint32_t>& blocks, double dotsPerInch,
+                           double rowsPerInch) {
+    blocks.clear();
+    std::string out;
+    if (text.Empty())
+        return out;
+    const PdfPageLayout layout = LayOutPdfPage(dots, rows, paper, dotsPerInch, rowsPerInch);
+    const double pointsPerDot = 72.0 / dotsPerInch;
+    const double pointsPerRow = 72.0 / rowsPerInch;
+    const double fontSizePerRow = kFontSizePerPoint * pointsPerRow;
+    const double left = kMarginX;
+    const double top = layout.pageHeight - kMarginY;
+    TextState state;
+    // Where the last line began, in thousandths of a point: each line is
+    // placed from there (Td), in whole thousandths, so that nothing drifts.
+    long long lineX = 0, lineY = 0;
+    std::u32string all;
+    for (const PageText::KeptRun& run : text.Runs()) {
+        all.clear();
+        for (const char32_t c : text.Chars(run))
+            all += ShownChar(c);
+        // Leading and trailing blanks show nothing: the string starts at the
+        // first character and the columns stay where the dots put them.
+        std::size_t first = 0, end = all.size();
+        while (first < end && all[first] == U' ')
+            ++first;
+        while (end > first && all[end - 1] == U' ')
+            --end;
+        if (first == end || run.pitch <= 0 || run.height <= 0)
+            continue;
+        if (out.empty())
+            out = "BT\n3 Tr\n";
+        const double size = run.height * fontSizePerRow;
+        const double scaling = 100.0 * run.pitch * pointsPerDot / (kCourierWidth * size);
+        if (scaling != state.scaling) {
+            AppendMilli(out, Milli(scaling));
+            out += " Tz\n";
+            state.scaling = scaling;
+        }
+        const long long x =
+            Milli(left + (run.x + static_cast<double>(first) * run.pitch) * pointsPerDot);
+        const long long y = Milli(
+            top - (static_cast<double>(run.row) + kBaselineInCell * run.height) * pointsPerRow);
+        AppendMilli(out, x - lineX);
+        out += ' ';
+        AppendMilli(out, y - lineY);
+        out += " Td";
+        lineX = x;
+        lineY = y;
+        for (std::size_t i = first; i < end;) {
+            const std::uint32_t block = all[i] >> 8;
+            std::size_t j = i + 1;
+            while (j < end && (all[j] >> 8) == block)
+                ++j;
+            if (block != state.block || size != state.size) {
+                char font[32];
+                std::snprintf(font, sizeof font, " /F%X ", static_cast<unsigned>(block));
+                out += font;
+                AppendMilli(out, Milli(size));
+                out += " Tf";
+                state.block = block;
+                state.size = size;
+                if (std::find(blocks.begin(), blocks.end(), block) == blocks.end())
+                    blocks.push_back(block);
+            }
+            out += ' ';
+            AppendPdfString(out, std::u32string_view(all).substr(i, j - i));
+            out += " Tj";
+            i = j;
+        }
+        out += '\n';
+    }
+    if (!out.empty())
+        out += "ET\n";
+    std::sort(blocks.begin(), blocks.end());
+    return out;
+}
+
 std::string PdfDate(std::int64_t secondsSince1970) {
     using namespace std::chrono;
     const sys_seconds when{seconds{secondsSince1970}};
@@ -201,19 +306,22 @@ void PdfWriter::PutText(std::string_view text) {
     PutBytes(text.data(), text.size());
 }
 
-struct PdfImageCompressor::Deflater {
-    z_stream z{};
-    bool ready = false;
-    ~Deflater() {
-        if (ready)
-            deflateEnd(&z);
-    }
-};
+PdfCompressor::PdfCompressor()
+    : images_(std::make_unique<PageDeflater>()), text_(std::make_unique<PageDeflater>()) {}
+PdfCompressor::~PdfCompressor() = default;
 
-PdfImageCompressor::PdfImageCompressor() : deflater_(std::make_unique<Deflater>()) {}
-PdfImageCompressor::~PdfImageCompressor() = default;
+bool PdfCompressor::CompressText(const PageText& text, std::uint32_t dots, std::uint32_t rows,
+                                 PdfPaper paper, PdfPageText& out, double dotsPerInch,
+                                 double rowsPerInch) {
+    out.content.clear();
+    const std::string content =
+        PdfTextContent(text, dots, rows, paper, out.blocks, dotsPerInch, rowsPerInch);
+    return content.empty() ||
+           text_->DeflateBytes(reinterpret_cast<const std::uint8_t*>(content.data()),
+                               content.size(), out.content);
+}
 
-bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
+bool PdfCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
     out.width = image.width;
     out.height = image.height;
     out.setBitIsBlack = image.setBitIsBlack;
@@ -228,32 +336,12 @@ bool PdfImageCompressor::Compress(const PdfImage& image, PdfPageImage& out) {
         return true; // an empty page: no image
     if (!image.rows || image.stride < rowBytes)
         return false;
-    const std::size_t total = rowBytes * image.height;
-
-    z_stream& z = deflater_->z;
-    if (!deflater_->ready) {
-        if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
-            return false;
-        deflater_->ready = true;
-    } else if (deflateReset(&z) != Z_OK) {
-        return false;
-    }
-    out.data.resize(deflateBound(&z, static_cast<uLong>(total)));
-    z.next_out = out.data.data();
-    z.avail_out = static_cast<uInt>(out.data.size());
-    // Contiguous rows go in one piece; rows with fill bytes between them one by one.
-    const bool contiguous = image.stride == rowBytes;
-    const std::uint32_t pieces = contiguous ? 1 : image.height;
-    bool ok = true;
-    for (std::uint32_t i = 0; ok && i < pieces; ++i) {
-        z.next_in = const_cast<Bytef*>(image.rows + i * image.stride);
-        z.avail_in = static_cast<uInt>(contiguous ? total : rowBytes);
-        const int flush = i + 1 == pieces ? Z_FINISH : Z_NO_FLUSH;
-        const int result = deflate(&z, flush);
-        ok = flush == Z_FINISH ? result == Z_STREAM_END : result == Z_OK;
-    }
-    out.data.resize(ok ? z.total_out : 0);
-    return ok;
+    const auto stride = static_cast<std::ptrdiff_t>(image.stride);
+    const std::uint8_t* top =
+        image.bottomUp ? image.rows + static_cast<std::ptrdiff_t>(image.height - 1) * stride
+                       : image.rows;
+    return images_->Deflate(top, image.bottomUp ? -stride : stride, rowBytes, image.height,
+                            out.data);
 }
 
 std::uint32_t PdfWriter::ContentObject(const std::string& content) {
@@ -269,13 +357,67 @@ std::uint32_t PdfWriter::ContentObject(const std::string& content) {
     return object;
 }
 
-bool PdfWriter::AddPage(const PdfImage& image) {
-    if (ok_ && !compressor_.Compress(image, image_))
-        ok_ = false;
-    return ok_ && AddPage(image_);
+std::uint32_t PdfWriter::FontObject(std::uint32_t block) {
+    for (const auto& [known, object] : fonts_) {
+        if (known == block)
+            return object;
+    }
+    if (widthsObject_ == 0) {
+        widthsObject_ = NewObject();
+        BeginObject(widthsObject_);
+        Put("[");
+        for (int code = 0; code < 256; ++code)
+            Put(code % 16 == 0 ? "\n600" : " 600");
+        Put("\n]\nendobj\n");
+    }
+    // Code c of the font stands for U+bbc (bb the block); beyond the first
+    // plane as its UTF-16 pair, whose low half a block never wraps.
+    char target[16];
+    if (block < 0x100) {
+        std::snprintf(target, sizeof target, "%04X", static_cast<unsigned>(block << 8));
+    } else {
+        const std::uint32_t v = (block << 8) - 0x10000;
+        std::snprintf(target, sizeof target, "%04X%04X", static_cast<unsigned>(0xD800 + (v >> 10)),
+                      static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+    }
+    const std::string cmap = std::string("/CIDInit /ProcSet findresource begin\n"
+                                         "12 dict begin\n"
+                                         "begincmap\n"
+                                         "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) "
+                                         "/Supplement 0 >> def\n"
+                                         "/CMapName /Adobe-Identity-UCS def\n"
+                                         "/CMapType 2 def\n"
+                                         "1 begincodespacerange\n<00> <FF>\nendcodespacerange\n"
+                                         "1 beginbfrange\n<00> <FF> <") +
+                             target +
+                             ">\nendbfrange\n"
+                             "endcmap\n"
+                             "CMapName currentdict /CMap defineresource pop\n"
+                             "end\n"
+                             "end\n";
+    const std::uint32_t toUnicode = NewObject();
+    BeginObject(toUnicode);
+    Put("<< /Length ", std::to_string(cmap.size()), " >>\nstream\n", cmap, "endstream\nendobj\n");
+    const std::uint32_t font = NewObject();
+    BeginObject(font);
+    Put("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /FirstChar 0 /LastChar 255 /Widths ",
+        std::to_string(widthsObject_), " 0 R /ToUnicode ", std::to_string(toUnicode),
+        " 0 R >>\nendobj\n");
+    fonts_.emplace_back(block, font);
+    return font;
 }
 
-bool PdfWriter::AddPage(const PdfPageImage& image) {
+bool PdfWriter::AddPage(const PdfImage& image, const PageText* text) {
+    if (ok_ && !compressor_.Compress(image, image_))
+        ok_ = false;
+    if (ok_ && text &&
+        !compressor_.CompressText(*text, image.width, image.height, paper_, text_,
+                                  image.dotsPerInch, image.rowsPerInch))
+        ok_ = false;
+    return ok_ && AddPage(image_, text ? &text_ : nullptr);
+}
+
+bool PdfWriter::AddPage(const PdfPageImage& image, const PdfPageText* text) {
     if (!ok_)
         return false;
     const bool hasImage = image.width > 0 && image.height > 0;
@@ -302,6 +444,22 @@ bool PdfWriter::AddPage(const PdfPageImage& image) {
         content.append(" ").append(Number(layout.imageY)).append(" cm\n/Im0 Do\nQ\n");
     }
     const std::uint32_t contentObject = ContentObject(content);
+    const bool hasText = text && !text->content.empty();
+    std::uint32_t textObject = 0;
+    std::string fonts;
+    if (hasText) {
+        for (const std::uint32_t block : text->blocks) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/F%X ", static_cast<unsigned>(block));
+            fonts.append(name).append(std::to_string(FontObject(block))).append(" 0 R ");
+        }
+        textObject = NewObject();
+        BeginObject(textObject);
+        Put("<< /Length ", std::to_string(text->content.size()),
+            " /Filter /FlateDecode >>\nstream\n");
+        PutBytes(text->content.data(), text->content.size());
+        Put("\nendstream\nendobj\n");
+    }
 
     // The page tree gives the paper's size; a page of another size has its own.
     const Paper paper = PaperOf(paper_);
@@ -313,7 +471,13 @@ bool PdfWriter::AddPage(const PdfPageImage& image) {
     Put("/Resources << ");
     if (hasImage)
         Put("/XObject << /Im0 ", std::to_string(imageObject), " 0 R >> ");
-    Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
+    if (hasText)
+        Put("/Font << ", fonts, ">> ");
+    if (hasText)
+        Put(">> /Contents [", std::to_string(contentObject), " 0 R ", std::to_string(textObject),
+            " 0 R] >>\nendobj\n");
+    else
+        Put(">> /Contents ", std::to_string(contentObject), " 0 R >>\nendobj\n");
     pages_.push_back(pageObject);
     return ok_;
 }

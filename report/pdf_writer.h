@@ -1,9 +1,20 @@
 // PDF of a printout: one PDF page per page bitmap, each bitmap at the size it
 // has on paper (in the basic model a dot column 1/60 inch wide and a raster
 // row 1/72 inch tall; the pitch that the bitmap's header states) as
-// a 1-bit image compressed with Flate (zlib). The writer streams: each page
-// goes to the file as it is added, so a long printout needs no more memory
-// than its largest page.
+// a 1-bit image compressed with Flate, and over it the page's words as
+// invisible text (text render mode 3): each character in a cell exactly over
+// the cell of its glyph, so that a viewer finds, highlights and copies the
+// words where the picture shows them. The writer streams: each page goes to
+// the file as it is added, so a long printout needs no more memory than its
+// largest page.
+//
+// The text is set in Courier, one of the fonts every viewer has, at a
+// horizontal scaling that makes each character exactly as wide as its cell.
+// A font resource is one block of 256 Unicode code points (/F0 for U+0000 to
+// U+00FF, /F25 for the box drawing characters U+2500 to U+25FF, ...): a
+// character's code in it is the low byte of its code point, and the font's
+// ToUnicode map gives every code back its code point, so that copying gives
+// the right characters whatever table the printer printed them from.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +29,8 @@
 namespace zav {
 
 class OutputFile;
+class PageDeflater;
+class PageText;
 
 enum class PdfPaper { A4, Letter };
 
@@ -49,15 +62,16 @@ struct PdfPageLayout {
 PdfPageLayout LayOutPdfPage(std::uint32_t dots, std::uint32_t rows, PdfPaper paper,
                             double dotsPerInch = 60, double rowsPerInch = 72);
 
-// One page's picture: packed 1-bit rows, top row first, the first dot in the
-// high bit of a row's first byte.
+// One page's picture: packed 1-bit rows, the first dot in the high bit of a
+// row's first byte.
 struct PdfImage {
-    std::uint32_t width = 0;  // dots
-    std::uint32_t height = 0; // rows
-    std::size_t stride = 0;   // bytes from one row to the next, at least (width + 7) / 8
-    const std::uint8_t* rows = nullptr;
-    bool setBitIsBlack = true; // else a clear bit is a black dot
-    double dotsPerInch = 60;   // its printed size
+    std::uint32_t width = 0;            // dots
+    std::uint32_t height = 0;           // rows
+    std::size_t stride = 0;             // bytes from one row to the next, at least (width + 7) / 8
+    const std::uint8_t* rows = nullptr; // the first row stored
+    bool setBitIsBlack = true;          // else a clear bit is a black dot
+    bool bottomUp = false;              // the rows are stored bottom row first (as in a BMP)
+    double dotsPerInch = 60;            // its printed size
     double rowsPerInch = 72;
 };
 
@@ -75,7 +89,7 @@ std::string PdfTextString(std::string_view text);
 // "D:YYYYMMDDHHmmSSZ" for a time in seconds since 1970 UTC.
 std::string PdfDate(std::int64_t secondsSince1970);
 
-// A page's image as the PDF stores it, made by PdfImageCompressor.
+// A page's image as the PDF stores it, made by PdfCompressor.
 struct PdfPageImage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -85,28 +99,41 @@ struct PdfPageImage {
     std::vector<std::uint8_t> data; // the image stream's bytes
 };
 
-// Compresses page images for the PDF with Flate, using zlib's run-length
-// strategy: a printout page is mostly long runs of white, and the rows of
-// text between them repeat little that a search for earlier strings would
-// find at a price worth paying. Measured on printout pages, its output is
-// about a tenth larger than at zlib's default level, made in a fifth of the
-// time. Keeps zlib's
-// state from one image to the next (setting it up anew for each small page
-// cost more than compressing it); one per thread.
-class PdfImageCompressor {
+// A page's invisible text as the PDF holds it, made by PdfCompressor.
+struct PdfPageText {
+    std::vector<std::uint8_t> content; // the Flate-compressed content stream; empty: no text
+    std::vector<std::uint32_t> blocks; // the fonts it uses (code point / 256), ascending
+};
+
+// The content stream that puts `text` (in the dots and rows of a bitmap of
+// `dots` x `rows` at the given pitch) over the image of a page laid out by
+// LayOutPdfPage; `blocks` receives the fonts it uses. Empty when the page
+// shows no word.
+std::string PdfTextContent(const PageText& text, std::uint32_t dots, std::uint32_t rows,
+                           PdfPaper paper, std::vector<std::uint32_t>& blocks,
+                           double dotsPerInch = 60, double rowsPerInch = 72);
+
+// Compresses pages for the PDF with Flate: images and text content streams,
+// each with a PageDeflater (page_deflate.h) of their own, which keeps its
+// codes from one page to the next; one per thread.
+class PdfCompressor {
   public:
-    PdfImageCompressor();
-    ~PdfImageCompressor();
-    PdfImageCompressor(const PdfImageCompressor&) = delete;
-    PdfImageCompressor& operator=(const PdfImageCompressor&) = delete;
+    PdfCompressor();
+    ~PdfCompressor();
+    PdfCompressor(const PdfCompressor&) = delete;
+    PdfCompressor& operator=(const PdfCompressor&) = delete;
 
     // False when the image's fields do not fit together, when it is too
-    // large for one stream (1 GiB of rows), or when zlib fails.
+    // large for one stream (1 GiB of rows).
     bool Compress(const PdfImage& image, PdfPageImage& out);
+    // The text layer of a page of `dots` x `rows` at the given pitch
+    // (PdfTextContent, then compressed).
+    bool CompressText(const PageText& text, std::uint32_t dots, std::uint32_t rows, PdfPaper paper,
+                      PdfPageText& out, double dotsPerInch = 60, double rowsPerInch = 72);
 
   private:
-    struct Deflater;
-    std::unique_ptr<Deflater> deflater_;
+    std::unique_ptr<PageDeflater> images_;
+    std::unique_ptr<PageDeflater> text_;
 };
 
 class PdfWriter {
@@ -118,9 +145,10 @@ class PdfWriter {
     PdfWriter& operator=(const PdfWriter&) = delete;
 
     // Adds a page showing `image` (a page of width or height 0 is an empty
-    // page of paper size). False once anything failed.
-    bool AddPage(const PdfImage& image);
-    bool AddPage(const PdfPageImage& image);
+    // page of paper size) with `text` (may be null) over it. False once
+    // anything failed.
+    bool AddPage(const PdfImage& image, const PageText* text = nullptr);
+    bool AddPage(const PdfPageImage& image, const PdfPageText* text = nullptr);
     // Writes the page tree, the document information and the cross-reference
     // table. False when anything since the start failed.
     bool Finish(const PdfDocumentInfo& info);
@@ -137,6 +165,8 @@ class PdfWriter {
     // The object of the content stream `content`, written when first used:
     // pages of one size share it.
     std::uint32_t ContentObject(const std::string& content);
+    // The font object of a block of code points, written when first used.
+    std::uint32_t FontObject(std::uint32_t block);
 
     OutputFile& out_;
     PdfPaper paper_;
@@ -145,8 +175,11 @@ class PdfWriter {
     std::vector<std::uint64_t> offsets_; // by object number; 0 is the free head
     std::vector<std::uint32_t> pages_;   // page object numbers, in order
     std::vector<std::pair<std::string, std::uint32_t>> contents_; // content streams written
-    PdfImageCompressor compressor_;
-    PdfPageImage image_; // for AddPage of an uncompressed image
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> fonts_;  // block, font object
+    std::uint32_t widthsObject_ = 0; // the character widths all fonts share
+    PdfCompressor compressor_;
+    PdfPageImage image_; // for AddPage of an uncompressed page
+    PdfPageText text_;
 };
 
 } // namespace zav

@@ -9,6 +9,10 @@
 #                           sheet, dot for dot (zavprint --printer=epson9 on a
 #                           copy of ../shared/samples/scope-tds-epson.esc_p, or
 #                           of ZAV_SAMPLES_DIR's).
+#   docs/index-search.png   the index page of a watch folder of 40 generated
+#                           printouts, narrowed by typing "run 043" into its search
+#                           box (headless Chromium; needs build/native's zavarchive
+#                           and Node).
 # The example is made here when it is missing; the screenshot comes from the
 # Windows tests:
 #   bash scripts/test.sh     (or: xvfb-run -a ctest --test-dir build/win -R dialogs_gui)
@@ -44,4 +48,10 @@ mkdir -p docs
 convert "$dialog" -strip docs/main-dialog.png
 # A thin grey frame shows where the paper ends on a white page.
 convert "$page" -bordercolor "#a0a0a0" -border 1 -strip docs/rendered-page.png
-identify docs/main-dialog.png docs/rendered-page.png
+archive=$(mktemp -d)
+trap 'rm -rf "$archive"' EXIT
+build/native/tools/archive/zavarchive --folder "$archive/folder" --captures 40 --first-seed 9 >/dev/null
+node tests/browser/index_search.js chromium "$archive/folder/index.html" "$archive/profile" \
+    --screenshot "$archive/search.png" "run 043" >/dev/null
+convert "$archive/search.png" -strip docs/index-search.png
+identify docs/main-dialog.png docs/rendered-page.png docs/index-search.png

@@ -3,14 +3,15 @@
 set -euo pipefail
 # help2man makes the manual page; dpkg-dev and file make the .deb, man-db
 # reads its manual page in the package test; chromium, poppler-utils and qpdf
-# check the report and the PDF with real tools; zlib compresses the PDF's images.
+# check the report and the PDF with real tools (nodejs drives chromium through the index
+# page's search box); zlib reads back in the tests what the PDF writer compressed.
 # libgcrypt hashes and signs the records (static for Windows); the record tests
 # check them with sha256sum (coreutils) and openssl. imagemagick makes the
 # pictures in docs/ (scripts/make-docs-pictures.sh).
 native=(cmake g++ make libgtest-dev libbenchmark-dev socat zlib1g-dev help2man man-db dpkg-dev file
         poppler-utils qpdf libgcrypt20-dev coreutils openssl)
 pkgs=("${native[@]}" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev
-      libgpg-error-mingw-w64-dev wine64 xvfb xauth chromium fp-utils imagemagick)
+      libgpg-error-mingw-w64-dev wine64 xvfb xauth chromium nodejs fp-utils imagemagick)
 [ "${1:-}" = "--native-only" ] && pkgs=("${native[@]}")
 missing=()
 for p in "${pkgs[@]}"; do

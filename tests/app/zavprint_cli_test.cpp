@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "printout.h"
 
 namespace {
 
@@ -86,8 +90,8 @@ class ZavprintCli : public ::testing::Test {
     fs::path dir_;
 };
 
-const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports",
-                                            "view",   "verify",  "keygen"};
+const std::vector<std::string> kCommands = {"render", "capture", "finish", "ports", "view",
+                                            "text",   "search",  "verify", "keygen"};
 
 TEST_F(ZavprintCli, EveryCommandAnswersHelp) {
     const Result all = Zavprint({"--help"});
@@ -207,6 +211,52 @@ TEST_F(ZavprintCli, BadUsageIsOneLineNamingTheFault) {
     }
     // Nothing was started: no settings written, no file rendered.
     EXPECT_FALSE(fs::exists(Path("config")));
+}
+
+// Two printouts finished into one folder: their words on standard output,
+// beside a rendered capture file, and found by them.
+TEST_F(ZavprintCli, WordsOnStandardOutputAndCapturesFoundByThem) {
+    std::string textA, textB;
+    zavtool::PrintoutOptions options;
+    options.seed = 11;
+    const auto a = zavtool::GeneratePrintout(options, &textA);
+    options.seed = 12;
+    const auto b = zavtool::GeneratePrintout(options, &textB);
+    Write("a.raw", std::string(a.begin(), a.end()));
+    Write("b.raw", std::string(b.begin(), b.end()));
+    ASSERT_EQ(Zavprint({"finish", Path("a.raw"), "--folder", Path(""), "--name", "a"}).status, 0);
+    ASSERT_EQ(Zavprint({"finish", Path("b.raw"), "--folder", Path(""), "--name", "b"}).status, 0);
+
+    const Result text = Zavprint({"text", Path("a001.cpt"), Path("a002.cpt"), Path("a003.cpt")});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, textA);
+    const Result missing = Zavprint({"text", Path("a001.cpt"), Path("none.cpt")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find(Path("none.cpt")), std::string::npos) << missing.err;
+    EXPECT_EQ(Zavprint({"--text", Path("b002.cpt")}).status, 0);
+    std::ifstream page(Path("b002.txt"), std::ios::binary);
+    const std::string second(std::istreambuf_iterator<char>(page), {});
+    EXPECT_EQ("\f" + second + "\f", textB.substr(textB.find('\f'), second.size() + 2));
+
+    // The serial number of one printout, in another case: its three pages.
+    const std::string serial = textA.substr(textA.find("Serial no."), 16);
+    std::string shouted = serial;
+    for (char& c : shouted)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const Result one = Zavprint({"search", shouted, "--folder", Path("")});
+    EXPECT_EQ(one.status, 0) << one.err;
+    for (int p = 1; p <= 3; ++p)
+        EXPECT_NE(one.out.find("\t" + std::to_string(p) + "\t" + serial), std::string::npos)
+            << one.out;
+    EXPECT_EQ(one.out.rfind("a\t", 0), 0u) << one.out;
+    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 3) << one.out;
+    EXPECT_EQ(one.out.find("\nb\t"), std::string::npos) << one.out;
+    // Every word must be there; a word alone may stand in both.
+    EXPECT_EQ(Zavprint({"search", serial, "no such words", "--folder", Path("")}).status, 1);
+    const Result both = Zavprint({"search", "--folder=" + Path(""), "page 3 of 3"});
+    EXPECT_NE(both.out.find("a\t"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("b\t"), std::string::npos) << both.out;
+    EXPECT_EQ(Zavprint({"search", "--folder", Path("")}).status, 2);
 }
 
 } // namespace

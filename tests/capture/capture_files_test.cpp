@@ -270,6 +270,8 @@ TEST_F(CaptureNamesTest, RecordingUnderAnOutputName) {
     EXPECT_FALSE(zav::CaptureNames::WouldBeWritten(Path("rec.bin").c_str(), names.PageCapture(1)));
     Write(Path("run.pdf"), "x");
     EXPECT_TRUE(names.IsReportFile(Path("run.pdf").c_str()));
+    Write(Path("run.txt"), "x");
+    EXPECT_TRUE(names.IsReportFile(Path("run.txt").c_str()));
     EXPECT_FALSE(names.IsReportFile(Path("rec.bin").c_str()));
 }
 

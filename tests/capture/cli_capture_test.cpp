@@ -309,8 +309,8 @@ TEST_F(CliCapture, OverwriteLeavesOnlyTheNewCapture) {
     for (const auto& entry : fs::directory_iterator(Path("out")))
         files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"run.html", "run.pdf", "run001.bmp", "run001.cpt",
-                                               "run002.bmp", "run002.cpt"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"run.html", "run.pdf", "run.txt", "run001.bmp",
+                                               "run001.cpt", "run002.bmp", "run002.cpt"}));
     EXPECT_TRUE(SameBytes(Read(Path("out/run001.cpt")) + Read(Path("out/run002.cpt")), Example(2)));
     EXPECT_EQ(ReportImages("out/run"), 2);
 }

@@ -107,10 +107,11 @@ TEST_F(CliFinish, ReplacingIsAskedForAndLeavesOnlyTheNewCapture) {
 
     EXPECT_EQ(Run({Path("two.raw"), "--folder", folder, "--name", "run", "--overwrite"}), 0)
         << err_;
-    EXPECT_EQ(Files(), (std::vector<std::string>{"five.raw", "run-20261207-1.cpt", "run.html",
-                                                 "run001.bmp", "run001.cpt", "run002.bmp",
-                                                 "run002.cpt", "run2.html", "two.raw"}));
+    EXPECT_EQ(Files(), (std::vector<std::string>{
+                           "five.raw", "run-20261207-1.cpt", "run.html", "run.txt", "run001.bmp",
+                           "run001.cpt", "run002.bmp", "run002.cpt", "run2.html", "two.raw"}));
     EXPECT_EQ(Read(Path("run002.cpt")), "PAGE 2\r\n\f");
+    EXPECT_EQ(Read(Path("run.txt")), "PAGE 1\n\fPAGE 2\n");
 }
 
 // A page that draws nothing: no earlier picture under its name, not in the
@@ -134,6 +135,7 @@ TEST_F(CliFinish, PagesWithoutAPicture) {
     EXPECT_NE(report.find("page 1: empty sheet"), std::string::npos) << report;
     EXPECT_NE(report.find("src=\"run002.bmp\""), std::string::npos) << report;
     EXPECT_NE(report.find("page 3: not drawn"), std::string::npos) << report;
+    EXPECT_EQ(Read(Path("run.txt")), "\fNEW PAGE TWO\n\f") << "no words of the page not drawn";
     // The empty sheet is a blank page of the PDF; the page not drawn is left out.
     EXPECT_NE(Read(Path("run.pdf")).find("/Count 2"), std::string::npos);
 }
@@ -155,8 +157,8 @@ TEST_F(CliFinish, EmptyRecordingMissingFolderAndPathsInNames) {
     EXPECT_EQ(Read(Path("run.html")), report);
 
     EXPECT_EQ(Run({Path("one.raw"), "--folder", Path("new/out"), "--name", "lab09"}), 0) << err_;
-    EXPECT_EQ(Files(Path("new/out")),
-              (std::vector<std::string>{"lab09.html", "lab09001.bmp", "lab09001.cpt"}));
+    EXPECT_EQ(Files(Path("new/out")), (std::vector<std::string>{"lab09.html", "lab09.txt",
+                                                                "lab09001.bmp", "lab09001.cpt"}));
     EXPECT_EQ(err_, "");
 
     for (const char* name : {"../x", "a/b"}) {

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -203,10 +205,20 @@ TEST_F(CliWatch, PrintoutsBecomeNamedCapturesThroughAPulledCable) {
     std::vector<std::string> names;
     IndexRows(&names);
     EXPECT_EQ(names, (std::vector<std::string>{saved[2].first, saved[1].first, saved[0].first}));
-    // Only captures are left: no recording, no temporary file.
+    // Each capture's words are in its text file and in the index's side script.
+    std::ifstream script(Folder() + "/index-text-0001.js", std::ios::binary);
+    const std::string words(std::istreambuf_iterator<char>(script), {});
+    for (const auto& [name, bytes] : saved) {
+        EXPECT_TRUE(fs::exists(Folder() + "/" + name + ".txt")) << name;
+        EXPECT_NE(words.find("zavText(\"" + name + "\", [\"ZAV LAB ANALYZER"), std::string::npos)
+            << words;
+    }
+    // Only captures and the index are left: no recording, no temporary file.
     for (const auto& entry : fs::directory_iterator(Folder())) {
         const std::string file = entry.path().filename().string();
-        EXPECT_TRUE(file == "index.html" || file.starts_with("lab-20")) << file;
+        EXPECT_TRUE(file == "index.html" || file == "index-text-0001.js" ||
+                    file.starts_with("lab-20"))
+            << file;
         EXPECT_EQ(file.find(".raw"), std::string::npos) << file;
         EXPECT_EQ(file.find(".tmp"), std::string::npos) << file;
     }

@@ -1,7 +1,9 @@
 #include "base/output_file.h"
 #include "capture/capture_files.h"
+#include "printout.h"
 #include "render/renderer.h"
 #include "report/pdf_printout.h"
+#include "report/printout_text.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -216,6 +218,22 @@ TEST_F(FinishTest, EarlierCaptureStaysWholeWhenTheNewOneCannotBeWritten) {
         EXPECT_EQ(outcome_.error.text, "File too large") << bytes;
         EXPECT_TRUE(snapshot() == before) << "limit " << bytes << ": " << outcome_.failedFile;
     }
+    // Only the text file passes the limit: every page's words, three bytes
+    // for each boxed character.
+    options.pdf = false;
+    std::string boxed;
+    for (int page = 0; page < 60; ++page)
+        boxed += std::string(100, '\x80') + "\r\n\f";
+    Write(raw_, boxed);
+    const auto boxedBefore = snapshot();
+    int result = zav::kFinishOk;
+    {
+        zavtest::FileSizeLimit limit(10000);
+        result = zav::FinishCapture(raw_.c_str(), Path("run").c_str(), options, &outcome_);
+    }
+    EXPECT_EQ(result, zav::kFinishTextFailed);
+    EXPECT_EQ(outcome_.failedFile, Path("run.txt"));
+    EXPECT_TRUE(snapshot() == boxedBefore);
 }
 
 #endif
@@ -315,6 +333,60 @@ TEST_F(FinishTest, FailuresByExceptionAreResults) {
     EXPECT_EQ(result, zav::kFinishNoMemory);
     EXPECT_FALSE(outcome_.error.text.empty());
     EXPECT_EQ(Files(), (std::vector<std::string>{"page.bmp", "page.cpt", "run.tmp"}));
+}
+
+TEST_F(FinishTest, TextFileHoldsEveryPagesWordsAndNeverTakesTheRecordingsPlace) {
+    zavtool::PrintoutOptions options;
+    options.seed = 99;
+    std::string printed;
+    const std::vector<std::uint8_t> bytes = zavtool::GeneratePrintout(options, &printed);
+    const std::string recording(bytes.begin(), bytes.end());
+    raw_ = Path("run.tmp");
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), {}, &outcome_), zav::kFinishOk);
+    EXPECT_TRUE(outcome_.textWritten);
+    EXPECT_EQ(outcome_.textPath, Path("run.txt"));
+    EXPECT_EQ(Read(Path("run.txt")), printed);
+
+    // One file for all pages: one page of text.
+    zav::FinishOptions single;
+    single.singleFile = true;
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("one").c_str(), single, &outcome_),
+              zav::kFinishOk);
+    std::string joined = printed;
+    std::erase(joined, zav::kTextPageBreak);
+    EXPECT_EQ(Read(Path("one.txt")), joined);
+
+    // A recording under the text file's name is refused before anything is made.
+    single.keepRaw = true;
+    Write(Path("two.txt"), recording);
+    EXPECT_EQ(zav::FinishCapture(Path("two.txt").c_str(), Path("two").c_str(), single, &outcome_),
+              zav::kFinishRawIsOutput);
+    EXPECT_EQ(Read(Path("two.txt")), recording);
+    EXPECT_FALSE(exists(Path("two.cpt")));
+
+    // A page that is not drawn has no words; its page break stays.
+    Write(raw_, "NEW PAGE ONE\r\n\f\x01\x02");
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("three").c_str(), {}, &outcome_),
+              zav::kFinishOk);
+    ASSERT_EQ(outcome_.NotDrawn(), 1u);
+    EXPECT_EQ(Read(Path("three.txt")), "NEW PAGE ONE\n\f");
+
+    // Asked for none, none is made.
+    zav::FinishOptions none;
+    none.text = false;
+    Write(raw_, recording);
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("four").c_str(), none, &outcome_),
+              zav::kFinishOk);
+    EXPECT_FALSE(exists(Path("four.txt")));
+    // Nor is an earlier capture's text left beside the new one that replaces it.
+    none.replace = true;
+    Write(raw_, "NEW\r\n");
+    ASSERT_EQ(zav::FinishCapture(raw_.c_str(), Path("run").c_str(), none, &outcome_),
+              zav::kFinishOk);
+    EXPECT_FALSE(exists(Path("run.txt")));
+    EXPECT_FALSE(exists(Path("run002.cpt")));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,8 +30,8 @@ class IndexPage : public ::testing::Test {
         std::ofstream(dir_ / name, std::ios::binary) << text;
     }
     int Add(const std::string& name, unsigned pages, std::string* aside = nullptr) const {
-        return zav::AddToIndexPage(dir_.string(),
-                                   {name, "2026-12-07 09:05:03", pages, name + "001.bmp"}, aside);
+        return zav::AddToIndexPage(
+            dir_.string(), {name, "2026-12-07 09:05:03", pages, name + "001.bmp", ""}, aside);
     }
 
     fs::path dir_;
@@ -78,11 +79,62 @@ TEST_F(IndexPage, APageThatIsNotOursIsMovedAsideNotOverwritten) {
 // Whatever the name holds, the row stays one line and its addresses point at
 // the capture's own files.
 TEST_F(IndexPage, NamesAreEscapedOnOneLine) {
-    const std::string row = zav::IndexRow({"a\"b<c>&\nd %#?", "t", 1, "a\"b<c>&\nd %#?.bmp"});
+    const std::string row = zav::IndexRow({"a\"b<c>&\nd %#?", "t", 1, "a\"b<c>&\nd %#?.bmp", ""});
     EXPECT_EQ(row.find('\n'), std::string::npos);
     EXPECT_EQ(row.find("<c>"), std::string::npos);
     EXPECT_NE(row.find("href=\"a%22b%3Cc%3E%26%0Ad%20%25%23%3F.html\""), std::string::npos) << row;
     EXPECT_NE(row.find(">a&quot;b&lt;c&gt;&amp;&#10;d %#?</a>"), std::string::npos) << row;
+}
+
+// The words go into side scripts of a bounded size, which the page lists
+// once each, in order; a capture added again replaces its own words.
+TEST_F(IndexPage, WordsGoIntoBoundedSideScriptsThePageLists) {
+    // Rows written before the page had a search box stay.
+    Write("index.html", "<html>\n<!-- captures: one row per line, newest first -->\n"
+                        "<tr class=\"capture\" data-name=\"old\"><td>old</td></tr>\n"
+                        "<!-- end of captures -->\n</html>\n");
+    const std::string odd = "say \"hi\"\\ \x01\n" + std::string("\xE2\x80\xA8") + "end\f2nd page\n";
+    const std::size_t count = zav::kTextScriptCaptures + 6;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = "cap-" + std::to_string(i);
+        ASSERT_EQ(zav::AddCaptureToIndex(dir_.string(), {name, "t", 2, "", ""},
+                                         "Serial no. " + std::to_string(1000 + i) + "\n" + odd),
+                  zav::kIndexOk);
+    }
+    ASSERT_EQ(zav::AddCaptureToIndex(dir_.string(), {"cap-68", "t", 2, "", ""}, "again\n"),
+              zav::kIndexOk);
+    const std::string first = Read("index-text-0001.js"), second = Read("index-text-0002.js");
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1 + zav::kTextScriptCaptures);
+    EXPECT_EQ(second.find("Serial no. 1068"), std::string::npos) << "replaced";
+    EXPECT_NE(second.find("zavText(\"cap-68\", [\"again\\u000a\"]);\r\n"), std::string::npos)
+        << second;
+    EXPECT_NE(second.find("[\"Serial no. 1069\\u000asay \\\"hi\\\"\\\\ \\u0001\\u000a\\u2028end\", "
+                          "\"2nd page\\u000a\"]);"),
+              std::string::npos)
+        << second;
+    EXPECT_FALSE(fs::exists(dir_ / "index-text-0003.js"));
+    // They belong to the folder, not to a capture.
+    EXPECT_TRUE(zav::IsIndexPageName("index-text-0002.js"));
+    EXPECT_FALSE(zav::IsIndexPageName("index-text-02.js"));
+    EXPECT_FALSE(zav::IsIndexPageName("index-text-0002.js.123.part"));
+    const std::string page = Read("index.html");
+    const std::string tag1 = "<script type=\"text/x-zav-words\" data-src=\"index-text-0001.js\">";
+    const std::string tag2 = "<script type=\"text/x-zav-words\" data-src=\"index-text-0002.js\">";
+    const std::size_t one = page.find(tag1), two = page.find(tag2);
+    ASSERT_NE(one, std::string::npos) << page;
+    EXPECT_LT(one, two);
+    EXPECT_EQ(page.find("index-text-0001.js", one + tag1.size()), std::string::npos);
+    EXPECT_EQ(page.find("index-text-0002.js", two + tag2.size()), std::string::npos);
+    EXPECT_NE(page.find("data-name=\"old\""), std::string::npos);
+    EXPECT_LT(page.find("function zavText"), one);
+    EXPECT_NE(page.find("id=\"search\""), std::string::npos);
+
+    // A script past its size takes no more captures.
+    const std::string big(zav::kTextScriptBytes, 'x');
+    ASSERT_EQ(zav::AddCaptureToIndex(dir_.string(), {"big", "t", 1, "", ""}, big), zav::kIndexOk);
+    ASSERT_EQ(zav::AddCaptureToIndex(dir_.string(), {"after", "t", 1, "", ""}, "a"), zav::kIndexOk);
+    EXPECT_NE(Read("index-text-0002.js").find("\"big\""), std::string::npos);
+    EXPECT_NE(Read("index-text-0003.js").find("\r\nzavText(\"after\""), std::string::npos);
 }
 
 } // namespace

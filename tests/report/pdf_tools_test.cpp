@@ -1,14 +1,19 @@
 // PDFs of real printouts checked with poppler and qpdf: page count and page
-// size (pdfinfo), structure (qpdf --check), and each page turned back into
-// dots by pdftoppm at 60 x 72 dpi, compared with its page bitmap dot for dot,
-// the margin included.
+// size (pdfinfo), structure (qpdf --check), each page turned back into dots
+// by pdftoppm at 60 x 72 dpi, compared with its page bitmap dot for dot, the
+// margin included, and each page's words read back by pdftotext: in physical
+// layout at the printer's pitch they are the lines of the text file, columns
+// and all; in pdftotext's own layout the same words on the same lines; and
+// every word's box lies over the dots of its glyphs.
 #include "report/pdf_printout.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,8 +22,10 @@
 #include "capture/capture_files.h"
 #include "printout.h"
 #include "render/page_bitmap.h"
+#include "render/page_text.h"
 #include "render/printout.h"
 #include "render/renderer.h"
+#include "report/printout_text.h"
 
 namespace {
 
@@ -48,16 +55,134 @@ std::string Quote(const std::string& path) {
 }
 
 bool HaveTools() {
-    int a = -1, b = -1, c = -1;
+    int a = -1, b = -1, c = -1, d = -1;
     Shell("pdfinfo -v", &a);
     Shell("qpdf --version", &b);
     Shell("pdftoppm -v", &c);
-    return a == 0 && b == 0 && c == 0;
+    Shell("pdftotext -v", &d);
+    return a == 0 && b == 0 && c == 0 && d == 0;
 }
 
 #define REQUIRE_PDF_TOOLS()                                                                        \
     if (!HaveTools())                                                                              \
-    GTEST_SKIP() << "pdfinfo, qpdf and pdftoppm are needed (Debian: poppler-utils, qpdf)"
+    GTEST_SKIP() << "pdfinfo, qpdf, pdftoppm and pdftotext are needed (Debian: poppler-utils, "    \
+                    "qpdf)"
+
+// The pages of a text, split at its form feeds; the lines of each, without
+// the empty ones (pdftotext marks vertical gaps with empty lines).
+std::vector<std::vector<std::string>> PagesOf(const std::string& text) {
+    std::vector<std::vector<std::string>> pages(1);
+    std::string line;
+    for (const char c : text) {
+        if (c == '\n' || c == zav::kTextPageBreak) {
+            if (!line.empty())
+                pages.back().push_back(line);
+            line.clear();
+            if (c == zav::kTextPageBreak)
+                pages.emplace_back();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        pages.back().push_back(line);
+    return pages;
+}
+
+// A line's words, whatever the spaces between them.
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while ((at = line.find_first_not_of(' ', at)) != std::string::npos) {
+        const std::size_t end = line.find(' ', at);
+        words.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+// The columns of a 6-dot cell, in points.
+constexpr double kCellPoints = 7.2;
+
+// The words of each page of `pdf` as pdftotext reads them: in physical
+// layout at the printer's pitch from the image's left edge, or in
+// pdftotext's own layout.
+std::vector<std::vector<std::string>> PdfLines(const std::string& pdf, bool atPitch) {
+    const std::string options = atPitch ? "-fixed 7.2 -x 28 -y 0 -W 100000 -H 100000" : "-layout";
+    int status = -1;
+    std::string text = Shell("pdftotext " + options + " " + Quote(pdf) + " -", &status);
+    EXPECT_EQ(status, 0);
+    // pdftotext ends every page with a form feed; the text file separates them.
+    if (!text.empty() && text.back() == zav::kTextPageBreak)
+        text.pop_back();
+    return PagesOf(text);
+}
+
+// Every page of `pdf` holds the words of `text` (the text file's form):
+// columns and all at the printer's pitch, the same words on each line in
+// pdftotext's own layout.
+void CheckPdfText(const std::string& pdf, const std::string& text) {
+    SCOPED_TRACE(pdf + ": text");
+    const auto want = PagesOf(text);
+    EXPECT_EQ(PdfLines(pdf, true), want);
+    const auto layout = PdfLines(pdf, false);
+    ASSERT_EQ(layout.size(), want.size());
+    for (std::size_t page = 0; page < want.size(); ++page) {
+        ASSERT_EQ(layout[page].size(), want[page].size()) << "page " << page + 1;
+        for (std::size_t line = 0; line < want[page].size(); ++line)
+            EXPECT_EQ(Words(layout[page][line]), Words(want[page][line]))
+                << "page " << page + 1 << ": " << layout[page][line];
+    }
+}
+
+// Each word pdftotext finds on page `number` lies over its glyphs: it begins
+// at a cell's left edge, is as wide as its cells, and the band of 8 rows
+// around the middle of its box holds the dots drawn in its columns. A page
+// without words gives none.
+void CheckWordBoxes(const std::string& pdf, int number, const std::string& bitmap,
+                    bool hasWords = true) {
+    SCOPED_TRACE(pdf + ": word boxes on page " + std::to_string(number));
+    const std::string n = std::to_string(number);
+    const std::string html =
+        Shell("pdftotext -bbox -f " + n + " -l " + n + " " + Quote(pdf) + " -");
+    const zavtest::Page page = zavtest::ReadPage(bitmap);
+    int words = 0;
+    for (std::size_t at = html.find("<word "); at != std::string::npos;
+         at = html.find("<word ", at + 1)) {
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        int length = 0;
+        ASSERT_EQ(std::sscanf(html.c_str() + at,
+                              "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">%*[^<]%n",
+                              &x0, &y0, &x1, &y1, &length),
+                  4);
+        const std::size_t textAt = html.find('>', at) + 1;
+        std::string word = html.substr(textAt, html.find('<', textAt) - textAt);
+        for (const auto& [entity, c] :
+             {std::pair{"&amp;", "&"}, std::pair{"&lt;", "<"}, std::pair{"&gt;", ">"},
+              std::pair{"&quot;", "\""}, std::pair{"&apos;", "'"}}) {
+            for (std::size_t e = word.find(entity); e != std::string::npos; e = word.find(entity))
+                word.replace(e, std::strlen(entity), c);
+        }
+        const auto chars =
+            std::count_if(word.begin(), word.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        ++words;
+        const double column = (x0 - 24 * 1.2) / kCellPoints;
+        EXPECT_NEAR(column, std::round(column), 0.01) << word;
+        EXPECT_NEAR(x1 - x0, kCellPoints * static_cast<double>(chars), 0.01) << word;
+        // The glyphs' rows: dots in the word's columns within 4 rows of the
+        // middle of its box (the next line's are 12 rows away).
+        const int middle = static_cast<int>(std::lround((y0 + y1) / 2 - 29));
+        const int first = static_cast<int>(std::lround(column)) * 6;
+        const int last = std::min(page.width, first + 6 * static_cast<int>(chars));
+        int inside = 0;
+        for (int y = std::max(0, middle - 4); y <= std::min(page.height - 1, middle + 4); ++y) {
+            for (int x = first; x < last; ++x)
+                inside += page.Dot(x, y);
+        }
+        EXPECT_GT(inside, 0) << word << ": no glyph under its box";
+    }
+    EXPECT_EQ(words > 0, hasWords);
+}
 
 // The value after "key:" in pdfinfo's output.
 std::string Field(const std::string& info, const std::string& key) {
@@ -188,11 +313,12 @@ std::vector<std::string> BitmapsOf(const std::vector<std::string>& captures) {
 
 // Finishes a generated printout with a PDF; returns the bitmaps in order.
 std::vector<std::string> FinishPrintout(const zavtest::ScratchDir& dir, int pages,
-                                        zav::PdfPaper paper, std::string& pdf) {
+                                        zav::PdfPaper paper, std::string& pdf,
+                                        std::string* printed = nullptr) {
     zavtool::PrintoutOptions options;
     options.pages = pages;
     const std::string raw = dir.File("run.tmp");
-    zavtest::WriteBytes(raw, zavtool::GeneratePrintout(options));
+    zavtest::WriteBytes(raw, zavtool::GeneratePrintout(options, printed));
     zav::FinishOptions finish;
     finish.pdf = true;
     finish.paper = paper;
@@ -210,14 +336,19 @@ TEST(PdfWithTools, ExamplePrintoutOnA4AndLetter) {
     for (zav::PdfPaper paper : {zav::PdfPaper::A4, zav::PdfPaper::Letter}) {
         zavtest::ScratchDir dir;
         std::string pdf;
-        const std::vector<std::string> bitmaps = FinishPrintout(dir, 3, paper, pdf);
+        std::string printed;
+        const std::vector<std::string> bitmaps = FinishPrintout(dir, 3, paper, pdf, &printed);
         EXPECT_EQ(pdf, dir.File("run.pdf"));
         CheckPdf(pdf, bitmaps, paper, dir);
+        EXPECT_EQ(zavtest::ReadBytes(dir.File("run.txt")), zavtest::Text(printed));
+        CheckPdfText(pdf, printed);
+        CheckWordBoxes(pdf, 2, bitmaps[1]);
         // The report and the bitmaps are made as ever, beside the PDF.
         EXPECT_TRUE(fs::exists(dir.File("run.html")));
-        EXPECT_EQ(dir.List(), (std::vector<std::string>{"page.pgm", "run.html", "run.pdf",
-                                                        "run001.bmp", "run001.cpt", "run002.bmp",
-                                                        "run002.cpt", "run003.bmp", "run003.cpt"}));
+        EXPECT_EQ(dir.List(),
+                  (std::vector<std::string>{"page.pgm", "run.html", "run.pdf", "run.txt",
+                                            "run001.bmp", "run001.cpt", "run002.bmp", "run002.cpt",
+                                            "run003.bmp", "run003.cpt"}));
     }
 }
 
@@ -225,10 +356,16 @@ TEST(PdfWithTools, ThousandPages) {
     REQUIRE_PDF_TOOLS();
     zavtest::ScratchDir dir;
     std::string pdf;
-    const std::vector<std::string> bitmaps = FinishPrintout(dir, 1000, zav::PdfPaper::A4, pdf);
+    std::string printed;
+    const std::vector<std::string> bitmaps =
+        FinishPrintout(dir, 1000, zav::PdfPaper::A4, pdf, &printed);
     ASSERT_EQ(bitmaps.size(), 1000u);
     // Structure and count of all; the dots of the first, a middle and the last.
     CheckPdf(pdf, bitmaps, zav::PdfPaper::A4, dir, {1, 500, 1000});
+    // The words of every page, as printed and as the text file holds them.
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("run.txt")), zavtest::Text(printed));
+    CheckPdfText(pdf, printed);
+    CheckWordBoxes(pdf, 1000, bitmaps.back());
 }
 
 TEST(PdfWithTools, EverySampleAndAPageWiderThanThePaper) {
@@ -247,13 +384,18 @@ TEST(PdfWithTools, EverySampleAndAPageWiderThanThePaper) {
 
     bool wider = false;
     for (const std::string& capture : captures) {
-        ASSERT_EQ(zav::RenderCaptureFile(capture.c_str()), zav::kRenderOk) << capture;
+        zav::PageText text;
+        ASSERT_EQ(zav::RenderCaptureFile(capture.c_str(), nullptr, &text), zav::kRenderOk)
+            << capture;
         const std::string bitmap = BitmapsOf({capture})[0];
         const std::string pdf = fs::path(capture).replace_extension(".pdf").string();
         zav::PrintoutPdfOptions options;
         options.keep = {capture};
-        ASSERT_EQ(zav::WritePrintoutPdf(pdf, {bitmap}, options), zav::kPdfOk) << capture;
+        ASSERT_EQ(zav::WritePrintoutPdf(pdf, {bitmap}, options, nullptr, {text}), zav::kPdfOk)
+            << capture;
         CheckPdf(pdf, {bitmap}, zav::PdfPaper::A4, dir);
+        CheckPdfText(pdf, text.PlainText());
+        CheckWordBoxes(pdf, 1, bitmap, !text.PlainText().empty());
         wider = wider || zavtest::ReadPage(bitmap).width * 1.2 + 57.6 > 595.276;
     }
     EXPECT_TRUE(wider);
@@ -291,6 +433,34 @@ TEST(PdfWithTools, Epson9SheetsAtTheirSizeOnPaper) {
     options.keep = {capture};
     ASSERT_EQ(zav::WritePrintoutPdf(pdf, bitmaps, options), zav::kPdfOk);
     CheckPdf(pdf, bitmaps, zav::PdfPaper::A4, dir, {}, Grid{240, 216});
+}
+
+// Characters of other tables than ASCII (a printer model's national sets,
+// Greek, box drawing, beyond the first plane) come back as themselves, each
+// in its own cell, beside ASCII on the same line.
+TEST(PdfWithTools, CharactersBeyondAsciiReadBackAsThemselves) {
+    REQUIRE_PDF_TOOLS();
+    zavtest::ScratchDir dir;
+    const std::string capture = dir.File("page.cpt");
+    zavtest::WriteBytes(capture, zavtest::Text("0123456789012345678901234\r\n\r\n0123456789\r\n"));
+    ASSERT_EQ(zav::RenderCaptureFile(capture.c_str()), zav::kRenderOk);
+    zav::PageText text;
+    const std::u32string first =
+        U"Gr\u00FC\u00DFe \u03A9=\u03BC\u00B7\u03C3 \u20AC5 \u2554\u2550\u2557";
+    const std::u32string second = U"\u2502 \U0001D49C\uFFFD(\\)";
+    text.Run({0, 0, 6, 8, {first.data(), first.size()}});
+    text.Run({20, 12, 6, 8, {second.data(), second.size()}});
+    const std::string pdf = dir.File("page.pdf");
+    ASSERT_EQ(zav::WritePrintoutPdf(pdf, {dir.File("page.bmp")}, {}, nullptr, {text}), zav::kPdfOk);
+    EXPECT_EQ(PdfLines(pdf, true), PagesOf(text.PlainText()));
+    EXPECT_EQ(text.PlainText(), "Gr\xC3\xBC\xC3\x9F"
+                                "e \xCE\xA9=\xCE\xBC\xC2\xB7\xCF\x83 "
+                                "\xE2\x82\xAC"
+                                "5 \xE2\x95\x94\xE2\x95\x90\xE2\x95\x97\n"
+                                "  \xE2\x94\x82 \xF0\x9D\x92\x9C\xEF\xBF\xBD(\\)\n");
+    int status = -1;
+    const std::string check = Shell("qpdf --check " + Quote(pdf), &status);
+    EXPECT_EQ(status, 0) << check;
 }
 
 #ifdef ZAVPRINT_PATH

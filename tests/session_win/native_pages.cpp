@@ -2,13 +2,16 @@
 //   native_pages stream FILE [N]  writes the example printout (3 pages, or N)
 //   native_pages render FILE...   renders each capture file with the native
 //                                 renderer (its page bitmap goes beside it)
+//   native_pages text FILE...     prints their words as a text file holds them
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "printout.h"
+#include "render/page_text.h"
 #include "render/renderer.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +36,15 @@ int main(int argc, char** argv) {
         }
         return failures ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: native_pages stream FILE [N] | render FILE...\n");
+    if (argc >= 3 && std::strcmp(argv[1], "text") == 0) {
+        for (int i = 2; i < argc; ++i) {
+            zav::PageText page;
+            if (zav::ReadCaptureText(argv[i], page) != zav::kRenderOk)
+                return 1;
+            std::fputs((i > 2 ? "\f" : std::string()).append(page.PlainText()).c_str(), stdout);
+        }
+        return 0;
+    }
+    std::fprintf(stderr, "usage: native_pages stream FILE [N] | render FILE... | text FILE...\n");
     return 2;
 }

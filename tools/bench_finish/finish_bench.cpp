@@ -3,7 +3,8 @@
 // page as soon as it is complete, and the HTML report. The split alone and
 // single-file mode are measured beside it, and what the PDF adds: finishing
 // 1000 pages without and with it, the PDF alone from the bitmaps, and its size
-// against theirs (counter bitmaps_per_pdf). On a shared machine run with
+// against theirs (counter bitmaps_per_pdf), and finishing without the text
+// file. On a shared machine run with
 // --benchmark_repetitions=5 and read the medians.
 #include <benchmark/benchmark.h>
 
@@ -52,11 +53,13 @@ bool NoRender(const char*, const char*, void*) {
     return true;
 }
 
-void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = false) {
+void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = false,
+            bool text = true) {
     Workspace work(static_cast<int>(state.range(0)));
     zav::FinishOptions options;
     options.singleFile = singleFile;
     options.pdf = pdf;
+    options.text = text;
     options.replace = true; // the capture of the last round
     if (!render)
         options.onCaptureFile = NoRender;
@@ -80,6 +83,10 @@ void Finish(benchmark::State& state, bool singleFile, bool render, bool pdf = fa
 
 void BM_FinishPages(benchmark::State& state) {
     Finish(state, false, true);
+}
+// What the text file adds: the same without it.
+void BM_FinishPagesWithoutText(benchmark::State& state) {
+    Finish(state, false, true, false, false);
 }
 void BM_SplitOnly(benchmark::State& state) {
     Finish(state, false, false);
@@ -120,6 +127,7 @@ void BM_PdfOnly(benchmark::State& state) {
 }
 
 BENCHMARK(BM_FinishPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPagesWithoutText)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishPagesWithPdf)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PdfOnly)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SplitOnly)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();

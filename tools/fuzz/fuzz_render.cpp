@@ -9,6 +9,8 @@
 //    bottom-up behind a header that gives its size, the rows of a plain model
 //    that draws one dot at a time from the graphics stream, whatever the size
 //    of the blocks it is written in;
+//  - the words the drawing pass tells its text sink are those read without
+//    drawing, lie on the page and make lines without control characters;
 //  - a rendered page file is as long as its header says and no other file is
 //    left; a failed one leaves no bitmap;
 //  - the page files put together give back the recording, save the one byte
@@ -32,6 +34,7 @@
 #include "capture/capture_files.h"
 #include "fuzz_files.h"
 #include "render/page_bitmap.h"
+#include "render/page_text.h"
 #include "render/renderer.h"
 
 namespace fs = std::filesystem;
@@ -172,9 +175,21 @@ std::uint64_t InMemory(const std::uint8_t* data, std::size_t size) {
         Check(rows.rows == page.rows, "page height differs from the measured one");
         return pageBytes;
     }
+    // Drawn with its words told to a text sink: the same words as read
+    // without drawing, on the page, one line per line.
     zav::VectorBlockOutput whole;
-    Check(zav::WritePageBitmap(capture, page, whole) == zav::kRenderOk, "page bitmap failed");
+    zav::PageText drawn, read;
+    Check(zav::WritePageBitmap(capture, page, whole, &drawn) == zav::kRenderOk,
+          "page bitmap failed");
     CheckBitmap(whole.bytes, page, ModelRaster(stream, page.rasterWidth));
+    zav::ReadPageText(capture, read);
+    const std::string text = drawn.PlainText();
+    Check(text == read.PlainText(), "the words read differ from the words drawn");
+    for (const zav::PageText::KeptRun& run : drawn.Runs())
+        Check(run.row < page.rows, "words below the page");
+    for (const char c : text)
+        Check(static_cast<unsigned char>(c) >= 0x20 || c == '\n',
+              "a control character in the words");
 
     // The same page written in small blocks: every block lands in its place.
     const auto height = static_cast<std::uint32_t>(page.rows);

@@ -31,11 +31,18 @@ class Random {
 
 class Printer {
   public:
-    explicit Printer(std::vector<std::uint8_t>& out) : out_(out) {}
+    Printer(std::vector<std::uint8_t>& out, std::string* text) : out_(out), text_(text) {}
     void Bytes(std::initializer_list<std::uint8_t> b) { out_.insert(out_.end(), b); }
-    void Line(const std::string& text) {
-        out_.insert(out_.end(), text.begin(), text.end());
+    void Line(const std::string& line) {
+        out_.insert(out_.end(), line.begin(), line.end());
         Bytes({'\r', '\n'});
+        if (text_)
+            text_->append(line).append("\n");
+    }
+    void FormFeed(bool last) {
+        Bytes({'\f'});
+        if (text_ && !last)
+            text_->append("\f");
     }
     void BitImage(const std::vector<std::uint8_t>& columns) {
         const auto k = static_cast<std::uint32_t>(columns.size());
@@ -46,6 +53,7 @@ class Printer {
 
   private:
     std::vector<std::uint8_t>& out_;
+    std::string* text_;
 };
 
 template <typename... Args> std::string Format(const char* fmt, Args... args) {
@@ -102,9 +110,11 @@ void PlotCurve(Printer& printer, const PrintoutOptions& o, Random& rnd, int page
 
 } // namespace
 
-std::vector<std::uint8_t> GeneratePrintout(const PrintoutOptions& o) {
+std::vector<std::uint8_t> GeneratePrintout(const PrintoutOptions& o, std::string* text) {
     std::vector<std::uint8_t> out;
-    Printer p(out);
+    if (text)
+        text->clear();
+    Printer p(out, text);
     Random rnd(o.seed);
     const unsigned serial = 10000 + rnd.Next() % 90000;
     for (int page = 1; page <= o.pages; ++page) {
@@ -132,7 +142,7 @@ std::vector<std::uint8_t> GeneratePrintout(const PrintoutOptions& o) {
         p.Bytes({ESC, 'J', 36});
         p.Line(Format("Result: decay constant %.3f 1/s", 0.05 + rnd.Unit() * 0.02));
         p.Line("Signature: ______________________");
-        p.Bytes({'\f'});
+        p.FormFeed(page == o.pages);
     }
     return out;
 }

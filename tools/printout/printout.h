@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zavtool {
@@ -17,7 +18,10 @@ struct PrintoutOptions {
 
 // Each page: ESC "@", a header of text lines, a table of measured values, a
 // curve drawn as ESC "K" lines at ESC "3" 24 (bands join), ESC "2", a result
-// line, ESC "J" advances, and a form feed at its end.
-std::vector<std::uint8_t> GeneratePrintout(const PrintoutOptions& options);
+// line, ESC "J" advances, and a form feed at its end. `text` (may be null)
+// receives the words it printed as the printout's text file shows them: one
+// line per text line, a form feed between pages.
+std::vector<std::uint8_t> GeneratePrintout(const PrintoutOptions& options,
+                                           std::string* text = nullptr);
 
 } // namespace zavtool
