@@ -1,5 +1,6 @@
 #include "report/html_report.h"
 
+#include "base/capture_names.h"
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
@@ -159,7 +160,9 @@ std::string PrintedSizeStyle(const ReportPage& page, bool* epson9) {
 }
 
 // One page: its picture, or a note in its place.
-int EmitPage(const std::string& source, const ReportPage& page, unsigned number, unsigned count,
+// `names` are the capture's names without a folder: a page's picture is the
+// bitmap of its capture file, beside the report.
+int EmitPage(const CaptureNames& names, const ReportPage& page, unsigned number, unsigned count,
              bool singleFile) {
     char label[32];
     if (count == 1)
@@ -180,17 +183,15 @@ int EmitPage(const std::string& source, const ReportPage& page, unsigned number,
             1, "border=1 src=\"%s\" alt=\"%s\"%s",
             ImageSource(std::string_view(page.bitmap).substr(FileNameOffset(page.bitmap))).c_str(),
             label, PrintedSizeStyle(page, nullptr).c_str());
-    if (count == 1 && singleFile)
-        return HtmlImg(1, "border=1 src=\"%s.bmp\" alt=\"%s\"", source.c_str(), label);
-    char number3[16];
-    std::snprintf(number3, sizeof number3, "%03u.bmp", number);
-    return HtmlImg(1, "border=1 src=\"%s%s\" alt=\"%s\"", source.c_str(), number3, label);
+    const std::string bitmap = CaptureNames::BitmapOf(
+        count == 1 && singleFile ? names.SingleCapture() : names.PageCapture(number));
+    return HtmlImg(1, "border=1 src=\"%s\" alt=\"%s\"", ImageSource(bitmap).c_str(), label);
 }
 
-int EmitPages(const std::string& source, const std::vector<ReportPage>& pages, bool singleFile) {
+int EmitPages(const CaptureNames& names, const std::vector<ReportPage>& pages, bool singleFile) {
     const auto count = static_cast<unsigned>(pages.size());
     for (unsigned page = 1; page <= count; ++page) {
-        if (EmitPage(source, pages[page - 1], page, count, singleFile) < 0)
+        if (EmitPage(names, pages[page - 1], page, count, singleFile) < 0)
             return -1;
         if (page != count && HtmlP(1, "STYLE=page-break-before:always") < 0)
             return -1;
@@ -311,7 +312,7 @@ ReportResult WriteHtmlReport(OutputFile& out, const char* basePath,
         return kReportPathTooLong;
     const std::string_view baseName = base.substr(FileNameOffset(base));
     const std::string title = EscapeHtml(baseName);
-    const std::string source = ImageSource(baseName);
+    const CaptureNames names{std::string(baseName)};
     bool epson9 = false;
     for (const ReportPage& page : pages) {
         if (!page.bitmap.empty() && !epson9)
@@ -333,7 +334,7 @@ ReportResult WriteHtmlReport(OutputFile& out, const char* basePath,
         ReportAppend("%s\r\n", meta);
     HtmlHeadEnd(1);
     HtmlBody(1);
-    EmitPages(source, pages, singleFile);
+    EmitPages(names, pages, singleFile);
     HtmlBodyEnd(1);
     HtmlHtmlEnd(1);
     if (g_report.failed)
