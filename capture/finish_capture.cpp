@@ -62,6 +62,7 @@ struct Making {
     // sheets (one or more a capture file).
     std::unique_ptr<CaptureRenderer> sheets;
     std::vector<ReportPage> sheetPages;
+    std::string receivedFile; // a file that is the recording, put in place whole
     int failure = kFinishOk;
 
     int Fail(int code, const std::string& file, const SystemError& error = {}) {
@@ -199,6 +200,9 @@ int MakeSingleFile(const char* rawPath, const CaptureNames& names, Making& makin
     // renderer writes (the bitmap is named after the stem).
     if (options.keepRaw && !rawIsCapture && CaptureNames::WouldBeWritten(rawPath, capture))
         return making.Fail(kFinishRawIsOutput, rawPath);
+    // The recording itself, where it lies or moved: the bytes received.
+    if (rawIsCapture || !options.keepRaw)
+        making.receivedFile = capture;
     if (rawIsCapture) {
         // Used where it lies.
     } else if (options.keepRaw) {
@@ -290,6 +294,7 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
         }
     }
     Making making(options, out);
+    making.files.Observe(options.record);
     making.files.Keep(rawPath);
     const FileIdentity raw = IdentityOf(rawPath);
     if (!options.replace) {
@@ -304,6 +309,15 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
             making.files.Replace(earlier.path);
     }
 
+    // The kept copy of the recording: never over a recording of that name.
+    if (options.storeRaw) {
+        const std::string kept = names.KeptRaw();
+        if (NameInUse(kept))
+            return making.Fail(kFinishInTheWay, kept);
+        OutputFile& copy = making.files.Add(kept);
+        if (!CopyRecording(rawPath, copy))
+            return making.Fail(kFinishCannotKeepRaw, kept, copy.Error());
+    }
     if (options.pdf) {
         PrintoutPdfOptions pdfOptions;
         pdfOptions.paper = options.paper;
@@ -342,6 +356,11 @@ int Finish(const char* rawPath, const char* basePath, const FinishOptions& optio
                            making.files.Error());
     out.reportWritten = true;
     out.pdfWritten = making.pdf && out.pdfResult == kPdfOk;
+    if (options.record) {
+        options.record->SetPages(out.pageCount);
+        if (!making.receivedFile.empty())
+            options.record->AddReceivedFile(making.receivedFile);
+    }
     // The recording goes only when every byte of it is in the pages.
     if (!options.keepRaw && !options.singleFile)
         RemoveFile(rawPath, out.error);

@@ -7,7 +7,7 @@
 #include "base/capture_names.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
-#include "record/record_io.h"
+#include "base/sys_error.h"
 
 namespace zav::record {
 
@@ -22,33 +22,29 @@ constexpr std::string_view kSignatureTail = "\"}\n}\n";
 constexpr std::size_t kSignatureBlock =
     kSignatureHead.size() + 16 + kSignatureMiddle.size() + 128 + kSignatureTail.size();
 
-// Writes `text` whole to `path`: into a new file beside it first, forced to
-// the disk, then renamed over `path`. Nothing is left of the temporary file
-// on failure.
+// Writes `text` whole to `path`: under a work name, forced to the disk, then
+// renamed over `path`.
 bool WriteWhole(const std::string& path, std::string_view text, std::string& error) {
-    std::string temporary;
-    std::FILE* raw = nullptr;
-    for (int attempt = 0; attempt < 100 && !raw; ++attempt) {
-        temporary = path + ".part" + (attempt ? std::to_string(attempt) : std::string());
-        raw = CreateNewFile(temporary, false);
-    }
-    if (!raw) {
-        error = "cannot create a temporary file beside " + path;
-        return false;
-    }
-    UniqueFile file(raw);
-    const bool written =
-        std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && SyncFile(file.get());
-    std::error_code renameError;
-    if (CloseFile(file) && written) {
-        fs::rename(temporary, path, renameError);
-        if (!renameError)
-            return true;
-    }
-    error = "cannot write " + path + (renameError ? ": " + renameError.message() : "");
-    std::remove(temporary.c_str());
+    OutputFile file(path);
+    if (file.Write(text.data(), text.size()) && file.Sync() && file.Commit())
+        return true;
+    error = WithReason("cannot write " + path, file.Error());
     return false;
 }
+
+// Hands what an output file is shown on to its record.
+class RecordedTap final : public OutputTap {
+  public:
+    explicit RecordedTap(RecordedFile& file) : file_(file) {}
+    void Written(std::uint64_t offset, const void* data, std::size_t size) override {
+        file_.Written(offset, data, size);
+    }
+    void Complete(const std::string& workPath) override { file_.Complete(workPath); }
+    void Closed(bool whole) override { file_.Closed(whole); }
+
+  private:
+    RecordedFile& file_;
+};
 
 std::string FileNameOf(std::string_view path) {
     return std::string(path.substr(FileNameOffset(path)));
@@ -120,6 +116,10 @@ bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size
 void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t size) {
     if (size == 0 || closed_)
         return;
+    if (readBack_) {
+        end_ = std::max(end_, offset + size);
+        return;
+    }
     const char* bytes = static_cast<const char*>(data);
     end_ = std::max(end_, offset + size);
     if (offset < next_) {
@@ -134,8 +134,15 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
             (after != ahead_.begin() &&
              std::prev(after)->first + std::prev(after)->second.size() > offset))
             overlapped_ = true;
-        else
+        else if (held_ + size > kMaxHeldAhead) {
+            // More than is worth holding: the work file is read instead.
+            readBack_ = true;
+            ahead_.clear();
+            held_ = 0;
+        } else {
             ahead_.emplace(offset, std::string(bytes, size));
+            held_ += size;
+        }
         return;
     }
     hash_.Update(bytes, size);
@@ -143,18 +150,36 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
     while (!ahead_.empty() && ahead_.begin()->first == next_) {
         hash_.Update(ahead_.begin()->second);
         next_ += ahead_.begin()->second.size();
+        held_ -= ahead_.begin()->second.size();
         ahead_.erase(ahead_.begin());
     }
+}
+
+void RecordedFile::Complete(const std::string& workPath) {
+    if (!readBack_ || closed_ || overlapped_)
+        return;
+    std::uint64_t size = 0;
+    readDone_ = Sha256OfFile(workPath, readDigest_, size) && size == end_;
+    next_ = size;
 }
 
 void RecordedFile::Closed(bool whole) {
     if (closed_)
         return;
     closed_ = true;
+    if (!whole) {
+        ahead_.clear();
+        owner_.Abandoned(name_);
+        return;
+    }
     std::string whyNot;
-    if (!whole)
-        whyNot = "not written whole";
-    else if (overlapped_)
+    if (readBack_ && !overlapped_) {
+        if (!readDone_)
+            whyNot = "it could not be read to be hashed";
+        owner_.Complete(name_, whyNot, next_, readDigest_);
+        return;
+    }
+    if (overlapped_)
         whyNot = "parts were written twice, so its hash is not known";
     else if (!ahead_.empty())
         whyNot = "parts of it were never written";
@@ -214,6 +239,15 @@ void CaptureRecord::AddReceivedFile(const std::string& path) {
 void CaptureRecord::SetInstrument(std::string text) {
     std::lock_guard<std::mutex> lock(mutex_);
     source_.instrument = std::move(text);
+}
+
+std::unique_ptr<OutputTap> CaptureRecord::Opened(const std::string& target) {
+    return std::make_unique<RecordedTap>(Track(target));
+}
+
+void CaptureRecord::Abandoned(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_.push_back(name);
 }
 
 RecordedFile& CaptureRecord::Track(const std::string& path) {
@@ -329,6 +363,12 @@ int CaptureRecord::Write(const SigningKey* key, std::string* error) {
     for (const auto& file : tracked_) {
         if (!file->closed_ && !files_.count(file->name_))
             missing_.emplace(file->name_, "not finished");
+    }
+    // A failed capture names what it did not make whole; a finished one may
+    // leave out a file on purpose (the bitmap of a page not drawn).
+    for (const std::string& name : abandoned_) {
+        if (!failure_.empty() && !files_.count(name))
+            missing_.emplace(name, "not written whole");
     }
     CheckSizesOnDisk();
 
