@@ -12,6 +12,29 @@ std::string FinishFailureText(int finishResult, const FinishOutcome& outcome) {
     return WithReason(why, outcome.error);
 }
 
+namespace {
+
+// A failure that came before the step held the capture's name: the name may
+// be another's, or nothing was made.
+bool FailedBeforeClaim(int finishResult) {
+    switch (finishResult) {
+    case kFinishPathTooLong:
+    case kFinishNoName:
+    case kFinishNotAName:
+    case kFinishCannotOpenRaw:
+    case kFinishRawIsOutput:
+    case kFinishEmpty:
+    case kFinishInTheWay:
+    case kFinishNameInUse:
+    case kFinishCannotClaim:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 CaptureTrail::CaptureTrail(const CaptureNames& names, const RecordKeeping& keeping,
                            record::CaptureSource source)
     : names_(names), keeping_(keeping), who_(record::LocalIdentity(keeping.program)),
@@ -53,12 +76,16 @@ int CaptureTrail::AfterFinish(int finishResult, const FinishOutcome& outcome,
         why = (why.empty() ? "" : why + "; ") + FinishFailureText(finishResult, outcome);
     if (!why.empty())
         record_.Failed(why);
-    if (finishResult == kFinishOk || !earlierFiles_)
-        return record_.Write(keeping_.key, error);
+    if (finishResult == kFinishOk || !(earlierFiles_ || FailedBeforeClaim(finishResult))) {
+        const int written = record_.Write(keeping_.key, error);
+        recordWritten_ = written == record::kRecordOk || written == record::kRecordCannotLog;
+        return written;
+    }
     record::AuditEvent failed{"failed", record_.Name()};
     failed.details.Add("why", record::Json::String(why));
-    failed.details.Add("record",
-                       record::Json::String("none: the files of an earlier capture stay"));
+    failed.details.Add(
+        "record", record::Json::String(earlierFiles_ ? "none: the files of an earlier capture stay"
+                                                     : "none: nothing was made"));
     std::string logError;
     const int logged = record::AppendAuditEvent(folder, failed, who_, keeping_.key, &logError);
     if (logged == record::kAuditOk)

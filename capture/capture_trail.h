@@ -8,9 +8,10 @@
 //   finished / failed   with the record (CaptureRecord::Write)
 //
 // The record files (NAME.sha256, NAME.record.json) are written last. A
-// capture that failed writes them only where no file of an earlier capture
-// of the name lies (it is never replaced by a failure): else the audit line
-// alone says what failed.
+// capture that failed writes them only where it held the name and no file of
+// an earlier capture of the name lies (that is never replaced by a failure):
+// else the audit line alone says what failed. The caller holds the name's
+// claim until AfterFinish returns.
 #pragma once
 
 #include <chrono>
@@ -49,6 +50,9 @@ class CaptureTrail {
     int AfterFinish(int finishResult, const FinishOutcome& outcome, const std::string& failure,
                     std::string* error = nullptr);
 
+    // True once AfterFinish wrote NAME.record.json.
+    bool RecordWritten() const { return recordWritten_; }
+
   private:
     const CaptureNames names_;
     const RecordKeeping keeping_;
@@ -57,6 +61,7 @@ class CaptureTrail {
     std::vector<std::string> earlier_; // files of an earlier capture that may go
     record::AuditEvent replaced_;      // ... and their hashes before
     bool earlierFiles_ = false;        // a file of an earlier capture lies there
+    bool recordWritten_ = false;
 };
 
 // Why a finish failed, for records and logs: the result, the file, the reason.

@@ -240,9 +240,11 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         out.finishResult =
             FinishCapture(recording.path.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;
-        if (trail)
+        if (trail) {
             out.recordResult =
                 trail->AfterFinish(out.finishResult, out.finish, cut, &out.recordError);
+            out.recorded = trail->RecordWritten();
+        }
     }
     claim.Release();
     // What was written, or why the session failed, is the last word.

@@ -115,6 +115,7 @@ struct SessionOutcome {
     int finishResult = 0;          // FinishCapture's result, when it ran
     FinishOutcome finish;          // capture files and report, when it ran
     std::string detail;            // why the name could not be claimed or the recording made
+    bool recorded = false;         // the capture has its record (NAME.record.json)
     int recordResult = 0;          // a RecordResult, when the finishing step ran on data
     std::string recordError;       // what could not be written of the record, and why
     const char* failure = nullptr; // with kSessionFailed: a kStatusReason text
