@@ -135,6 +135,11 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
     request.printer = zav::PrinterSetting(store);
+    // The record: the model text the cable's handshake stored, and the
+    // recording kept whole as NAME.raw when "KeepRaw" says so.
+    request.instrument = StoreText(store, "Model", 64);
+    request.keepRaw = quorGetNumeric(store, "KeepRaw") != 0;
+    request.records.program = "RUDIRAVU " ZAV_PROGRAM_VERSION;
     return request;
 }
 
