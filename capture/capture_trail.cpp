@@ -12,29 +12,6 @@ std::string FinishFailureText(int finishResult, const FinishOutcome& outcome) {
     return WithReason(why, outcome.error);
 }
 
-namespace {
-
-// A failure that came before the step held the capture's name: the name may
-// be another's, or nothing was made.
-bool FailedBeforeClaim(int finishResult) {
-    switch (finishResult) {
-    case kFinishPathTooLong:
-    case kFinishNoName:
-    case kFinishNotAName:
-    case kFinishCannotOpenRaw:
-    case kFinishRawIsOutput:
-    case kFinishEmpty:
-    case kFinishInTheWay:
-    case kFinishNameInUse:
-    case kFinishCannotClaim:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
 CaptureTrail::CaptureTrail(const CaptureNames& names, const RecordKeeping& keeping,
                            record::CaptureSource source)
     : names_(names), keeping_(keeping), who_(record::LocalIdentity(keeping.program)),
@@ -76,7 +53,7 @@ int CaptureTrail::AfterFinish(int finishResult, const FinishOutcome& outcome,
         why = (why.empty() ? "" : why + "; ") + FinishFailureText(finishResult, outcome);
     if (!why.empty())
         record_.Failed(why);
-    if (finishResult == kFinishOk || !(earlierFiles_ || FailedBeforeClaim(finishResult))) {
+    if (finishResult == kFinishOk) {
         const int written = record_.Write(keeping_.key, error);
         recordWritten_ = written == record::kRecordOk || written == record::kRecordCannotLog;
         return written;

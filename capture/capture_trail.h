@@ -7,11 +7,12 @@
 //               the size and SHA-256 each had just before
 //   finished / failed   with the record (CaptureRecord::Write)
 //
-// The record files (NAME.sha256, NAME.record.json) are written last. A
-// capture that failed writes them only where it held the name and no file of
-// an earlier capture of the name lies (that is never replaced by a failure):
-// else the audit line alone says what failed. The caller holds the name's
-// claim until AfterFinish returns.
+// The record files (NAME.sha256, NAME.record.json) are written last, once the
+// capture's files are in place; a recording cut short makes a record that
+// says so. A finishing step that failed put nothing in place and changed
+// nothing: no record is written (an earlier capture's stays), and the audit
+// line alone says what failed. The caller holds the name's claim until
+// AfterFinish returns.
 #pragma once
 
 #include <chrono>

@@ -13,12 +13,13 @@
 namespace {
 
 using namespace zav;
+namespace fs = zavtest::fs;
 
 class Trail : public zavtest::CaptureFolderTest {
   protected:
     // Finishes `raw` as the capture NAME, with its record.
     int Finish(const std::string& raw, const std::string& name, FinishOptions options,
-               int* recorded = nullptr) {
+               int* recorded = nullptr, const std::string& cut = {}) {
         const CaptureNames names(Path(name));
         CaptureTrail trail(names, {"zavprint test", nullptr},
                            {"MODEL 7", "/dev/x", "FT01", "basic"});
@@ -30,7 +31,7 @@ class Trail : public zavtest::CaptureFolderTest {
         trail.BeforeFinish(raw, options.replace, false);
         FinishOutcome outcome;
         const int result = FinishCapture(raw.c_str(), names.Base().c_str(), options, &outcome);
-        const int written = trail.AfterFinish(result, outcome, {});
+        const int written = trail.AfterFinish(result, outcome, cut);
         if (recorded)
             *recorded = written;
         return result;
@@ -52,7 +53,7 @@ class Trail : public zavtest::CaptureFolderTest {
         EXPECT_TRUE(record::ReadAuditLog(dir_.string(), lines, error)) << error;
         std::vector<std::string> events;
         for (const record::AuditLine& line : lines)
-            events.push_back(line.Event());
+            events.emplace_back(line.Event());
         return events;
     }
     std::vector<std::string> Faults() {
@@ -116,22 +117,29 @@ TEST_F(Trail, FinishedCaptureChecksWithSha256sumAndVerifyNamesEveryPlantedFault)
     EXPECT_EQ(Faults(), (std::vector<std::string>{"changed run001.bmp", "missing run001.cpt"}));
 }
 
-TEST_F(Trail, CaptureCutShortClaimsOnlyWholeFilesAndNeverTakesAnEarlierRecord) {
+TEST_F(Trail, FailedFinishLeavesNoRecordAndNeverTakesAnEarlierOne) {
     const std::string raw = Path("in.bin");
     Write(raw, "ONE\r\n\f" + std::string(3000, 'x') + "\r\n\f");
     FinishOptions options;
     options.keepRaw = true;
     {
-        // The page files fit, their bitmaps do not.
+        // The page files fit, their bitmaps do not: nothing is put in place,
+        // and no record claims anything; the trail says what failed.
         zavtest::FileSizeLimit limit(8192);
         ASSERT_NE(Finish(raw, "cut", options), kFinishOk);
     }
-    const record::Json json = Record("cut");
+    EXPECT_FALSE(fs::exists(CaptureNames(Path("cut")).Record()));
+    EXPECT_FALSE(fs::exists(CaptureNames(Path("cut")).Checksums()));
+    EXPECT_EQ(Events(), (std::vector<std::string>{"started", "failed"}));
+
+    // A recording cut short, finished: its record says so.
+    FinishOptions whole;
+    whole.keepRaw = true;
+    ASSERT_EQ(Finish(raw, "short", whole, nullptr, "the recording was cut short"), kFinishOk);
+    const record::Json json = Record("short");
     EXPECT_FALSE(json.Find("complete")->IsTrue());
-    EXPECT_TRUE(json.Find("failure")->Text());
-    EXPECT_TRUE(json.Find("files")->Items().empty()); // nothing was put in place
-    EXPECT_FALSE(json.Find("missing")->Items().empty());
-    EXPECT_EQ(Sha256sum("cut"), 0);
+    EXPECT_EQ(*json.Find("failure")->Text(), "the recording was cut short");
+    EXPECT_EQ(Sha256sum("short"), 0);
     EXPECT_EQ(Events().back(), "failed");
 
     // An earlier capture of the name stays as it was, its record too.
