@@ -15,6 +15,7 @@
 
 #include "base/capture_names.h"
 #include "capture/capture_files.h"
+#include "capture/capture_trail.h"
 #include "printout.h"
 #include "report/pdf_printout.h"
 
@@ -92,6 +93,48 @@ void BM_FinishPagesWithPdf(benchmark::State& state) {
     Finish(state, false, true, true);
 }
 
+// What records add: 1000 pages with a PDF into an empty folder, without and
+// with the capture's record (the bytes received and every file hashed as
+// written, NAME.sha256, NAME.record.json and two audit lines).
+void FinishRecorded(benchmark::State& state, bool record) {
+    Workspace work(static_cast<int>(state.range(0)));
+    zav::FinishOptions options;
+    options.pdf = true;
+    zav::FinishOutcome outcome;
+    const zav::CaptureNames names(work.base);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const auto& entry : fs::directory_iterator(work.dir))
+            fs::remove(entry.path());
+        work.Record();
+        state.ResumeTiming();
+        std::unique_ptr<zav::CaptureTrail> trail;
+        if (record) {
+            trail = std::make_unique<zav::CaptureTrail>(
+                names, zav::RecordKeeping{"zav_finish_bench"}, zav::record::CaptureSource{});
+            zav::record::Sha256 received;
+            received.Update(work.recording.data(), work.recording.size());
+            trail->Record().SetReceived(work.recording.size(), received.Finish());
+            options.record = &trail->Record();
+            trail->BeforeFinish(work.raw, false, false);
+        }
+        const int result =
+            zav::FinishCapture(work.raw.c_str(), work.base.c_str(), options, &outcome);
+        if (result != zav::kFinishOk ||
+            (trail && trail->AfterFinish(result, outcome, {}) != zav::record::kRecordOk)) {
+            state.SkipWithError("finishing or its record failed");
+            break;
+        }
+    }
+    state.counters["pages"] = outcome.pageCount;
+}
+void BM_FinishPdfNoRecord(benchmark::State& state) {
+    FinishRecorded(state, false);
+}
+void BM_FinishPdfRecorded(benchmark::State& state) {
+    FinishRecorded(state, true);
+}
+
 // The PDF alone, from the bitmaps that finishing left.
 void BM_PdfOnly(benchmark::State& state) {
     Workspace work(static_cast<int>(state.range(0)));
@@ -121,6 +164,8 @@ void BM_PdfOnly(benchmark::State& state) {
 
 BENCHMARK(BM_FinishPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishPagesWithPdf)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPdfNoRecord)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPdfRecorded)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PdfOnly)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SplitOnly)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishSingleFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
