@@ -15,6 +15,7 @@
 // not what was written by then is named as missing instead.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -61,9 +62,15 @@ class CaptureRecord;
 // Blocks written ahead of the bytes before them are held in memory, up to
 // kMaxHeldAhead; past that they are dropped, and the file is hashed once
 // from its closed work file (Complete), before it takes its name.
+//
+// The hashing itself is done by the record's hashing thread, not the
+// writer's: the writer hands it copies of the blocks in file order (a block
+// held ahead is handed as it is held), kHandOver bytes at a time and at
+// Complete and Closed.
 class RecordedFile {
   public:
     static constexpr std::size_t kMaxHeldAhead = 32u << 20;
+    static constexpr std::size_t kHandOver = 1u << 20;
 
     void Written(std::uint64_t offset, const void* data, std::size_t size);
     // Appends at the end of what was written so far.
@@ -78,11 +85,22 @@ class RecordedFile {
 
   private:
     friend class CaptureRecord;
+    friend class HashWorker;
     RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+    // Hands the blocks in `pending_` to the hashing thread; with `last`, then
+    // the file's end: whole or not.
+    void HandOver(bool last, bool whole = false);
+    // On the hashing thread: the blocks, in file order, and at the end what
+    // the record lists.
+    void Hash(const std::vector<std::string>& blocks);
+    void Ended(bool whole);
 
     CaptureRecord& owner_;
     const std::string name_;
-    Sha256 hash_;
+    Sha256 hash_;                      // the hashing thread's
+    std::vector<std::string> pending_; // blocks in file order, not handed over yet
+    std::size_t pendingBytes_ = 0;
+    bool gathering_ = false; // the last pending block takes small pieces
     std::uint64_t next_ = 0; // bytes hashed, in file order
     std::uint64_t end_ = 0;  // the end of the furthest block
     // Blocks written ahead of `next_`, by offset, until the gap before them
@@ -94,8 +112,12 @@ class RecordedFile {
     bool readDone_ = false; // ... and it was
     Sha256Digest readDigest_{};
     bool overlapped_ = false; // a block overwrote bytes already hashed
+    bool gaps_ = false;       // blocks after a gap never filled
     bool closed_ = false;
+    std::atomic<bool> recorded_{false}; // the record knows what became of it
 };
+
+class HashWorker;
 
 enum RecordResult : int {
     kRecordOk = 0,
@@ -112,6 +134,7 @@ class CaptureRecord final : public OutputObserver {
     // `basePath`: the capture's folder and name (no extension). The start
     // time is now unless Started says otherwise.
     CaptureRecord(std::string basePath, Identity who, CaptureSource source);
+    ~CaptureRecord() override;
     CaptureRecord(const CaptureRecord&) = delete;
     CaptureRecord& operator=(const CaptureRecord&) = delete;
 
@@ -191,6 +214,9 @@ class CaptureRecord final : public OutputObserver {
     unsigned pages_ = 0;
     std::string failure_;
     Sha256Digest recordDigest_{};
+    // Hashes the files' blocks; ended (its jobs done) before Write reads
+    // what it found, and before the tracked files go.
+    const std::unique_ptr<HashWorker> hasher_;
 };
 
 // Adds the signature to a record's text (which ends with "\n}\n"), and takes
