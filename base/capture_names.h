@@ -1,6 +1,7 @@
 // The files of one capture. Every name is derived here from the base path
 // (the capture folder and the capture file name, no extension):
 //   base.tmp        the raw recording while a session runs (kept when finishing failed)
+//   base.raw        the bytes received, kept whole beside the pages when asked
 //   base.cpt        the capture file in single-file mode
 //   baseNNN.cpt     the page capture files (001, 002, ...; more digits past 999)
 //   X.bmp           the page bitmap of capture file X.cpt; X-2.bmp, X-3.bmp ...
@@ -94,6 +95,7 @@ class CaptureNames {
     // The file-name part of the base path.
     std::string_view Name() const;
     std::string Recording() const { return base_ + ".tmp"; }
+    std::string KeptRaw() const { return base_ + ".raw"; }
     std::string SingleCapture() const { return base_ + ".cpt"; }
     std::string PageCapture(unsigned page) const;
     std::string Report() const { return base_ + ".html"; }

@@ -37,12 +37,6 @@ std::string WorkName(const std::string& target) {
     return target + suffix;
 }
 
-// True when a file, folder or link has the name `path`.
-bool NameInUse(const std::string& path) {
-    std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
-}
-
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -68,6 +62,11 @@ std::string ReserveWorkName(const std::string& path, SystemError& error) {
 }
 
 } // namespace
+
+bool NameInUse(const std::string& path) {
+    std::error_code error;
+    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+}
 
 NativeFile CreateWorkFile(const std::string& target, std::string& workPath, SystemError& error) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -120,7 +119,7 @@ bool OutputFile::Create() {
     if (file_ == kNoNativeFile)
         return Fail(error);
     identity_ = IdentityOf(file_);
-    if (OutputObserver* observer = g_observer.load())
+    if (OutputObserver* observer = observer_ ? observer_ : g_observer.load())
         tap_ = observer->Opened(target_);
     return true;
 }
@@ -172,6 +171,13 @@ bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t siz
     return WriteFileAt(file_, offset, data, size, error) || Fail(error);
 }
 
+bool OutputFile::Sync() {
+    if (!Create() || !Flush())
+        return false;
+    SystemError error;
+    return SyncFile(file_, error) || Fail(error);
+}
+
 bool OutputFile::Close() {
     if (file_ == kNoNativeFile)
         return !failed_;
@@ -181,6 +187,8 @@ bool OutputFile::Close() {
         Fail(error);
     file_ = kNoNativeFile;
     buffer_.reset();
+    if (tap_ && !failed_)
+        tap_->Complete(work_);
     return !failed_;
 }
 
@@ -235,7 +243,9 @@ OutputBatch::~OutputBatch() {
 }
 
 OutputFile& OutputBatch::Add(std::string target) {
-    return outputs_.emplace_back(std::move(target));
+    OutputFile& file = outputs_.emplace_back(std::move(target));
+    file.Observe(observer_);
+    return file;
 }
 
 void OutputBatch::AddExisting(std::string path, std::string target) {

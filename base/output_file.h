@@ -40,6 +40,10 @@ class OutputTap {
     // Bytes handed to the file at `offset`, in the order they are written
     // (a bitmap is written from its end).
     virtual void Written(std::uint64_t offset, const void* data, std::size_t size) = 0;
+    // Every byte is in the closed work file `workPath`, which has not taken
+    // its name yet: a tap that did not keep what it was shown may read it
+    // there once.
+    virtual void Complete(const std::string& workPath) { (void)workPath; }
     // The file is done: `whole` when it now lies complete under its target
     // name, false when it was abandoned.
     virtual void Closed(bool whole) = 0;
@@ -53,9 +57,12 @@ class OutputObserver {
 };
 
 // Every output file created from now on is shown to `observer` (null: to
-// none). The observer is called from the threads that write the files.
+// none), unless the file has an observer of its own (OutputFile::Observe).
+// The observer is called from the threads that write the files.
 void SetOutputObserver(OutputObserver* observer);
 
+// True when a file, folder or link has the name `path`.
+bool NameInUse(const std::string& path);
 // True when `fileName` ends like a work file: ".<8 hex digits>.part".
 bool IsWorkFileName(std::string_view fileName);
 // Creates a new file under a work name beside `target`, for writing;
@@ -73,12 +80,16 @@ class OutputFile {
     // Where the bytes are until the file takes its name; empty before Create.
     const std::string& WorkPath() const { return work_; }
     bool Created() const { return !work_.empty(); }
+    // Shows this file to `observer` instead of the program's one; before Create.
+    void Observe(OutputObserver* observer) { observer_ = observer; }
 
     // Creates the work file (Write and WriteAt do it when needed).
     bool Create();
     // Appends, through a buffer.
     bool Write(const void* data, std::size_t size);
     bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Forces what was written so far to the disk.
+    bool Sync();
     // Writes what is buffered and closes the work file, which stays. False
     // when anything written since Create failed.
     bool Close();
@@ -103,6 +114,7 @@ class OutputFile {
     std::string work_;
     NativeFile file_ = kNoNativeFile;
     FileIdentity identity_;
+    OutputObserver* observer_ = nullptr;
     std::unique_ptr<OutputTap> tap_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t buffered_ = 0;
@@ -123,6 +135,8 @@ class OutputBatch {
     // A new file that takes the name `target` at Commit, unless it was
     // abandoned or never made. The reference stays valid as long as the batch.
     OutputFile& Add(std::string target);
+    // Shows the files added from now on to `observer` (OutputFile::Observe).
+    void Observe(OutputObserver* observer) { observer_ = observer; }
     // A whole file elsewhere in the same folder that is moved to `target`
     // at Commit (and moved back when the batch cannot be put in place).
     void AddExisting(std::string path, std::string target);
@@ -159,6 +173,7 @@ class OutputBatch {
     std::vector<std::pair<std::string, std::string>> existing_; // path, target
     std::vector<std::string> earlier_;
     std::vector<std::string> keep_;
+    OutputObserver* observer_ = nullptr;
     bool committed_ = false;
     std::string failedFile_;
     SystemError error_;

@@ -131,6 +131,10 @@ std::string FindCableDevice(const SerialRoots& roots);
 // ListSerialPorts marks, in its order.
 int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& remembered);
 
+// The serial number of the USB device behind the port `device` (a path in
+// <dev>, or a link to one); empty when the system does not tell.
+std::string CableSerialOf(const SerialRoots& roots, const std::string& device);
+
 // The handshake on one device; false (and `model` untouched) when the port
 // cannot be opened or the cable gives no good reply.
 bool ReadModelFrom(const std::string& device, std::string& model);

@@ -46,20 +46,24 @@ std::string RealPath(const std::string& path) {
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
 }
 
-// The USB product string of the device a tty hangs off: the first "product"
-// file from the tty's device folder upwards (ttyUSB: two levels up, through
-// the interface; ttyACM: one), never above the sysfs root.
-std::string ProductOf(const std::string& sysRoot, const std::string& name) {
+// A text of the USB device a tty hangs off ("product", "serial"): the first
+// such file from the tty's device folder upwards (ttyUSB: two levels up,
+// through the interface; ttyACM: one), never above the sysfs root.
+std::string UsbTextOf(const std::string& sysRoot, const std::string& name, const char* what) {
     std::string root = RealPath(sysRoot);
     std::string dir = RealPath(sysRoot + "/class/tty/" + name + "/device");
     if (root.empty() || dir.empty())
         return {};
     for (int level = 0; level < 4 && dir.size() > root.size() && dir.starts_with(root); ++level) {
-        if (Exists(dir + "/product"))
-            return FirstLine(dir + "/product");
+        if (Exists(dir + "/" + what))
+            return FirstLine(dir + "/" + what);
         dir.erase(dir.find_last_of('/'));
     }
     return {};
+}
+
+std::string ProductOf(const std::string& sysRoot, const std::string& name) {
+    return UsbTextOf(sysRoot, name, "product");
 }
 
 bool IsUsbSerialName(std::string_view name) {
@@ -134,6 +138,16 @@ std::string FindCableDevice(const SerialRoots& roots) {
     for (const SerialPortInfo& port : ports) {
         if (port.cable)
             return roots.dev + "/" + port.name;
+    }
+    return {};
+}
+
+std::string CableSerialOf(const SerialRoots& roots, const std::string& device) {
+    const std::string real = RealPath(device);
+    const std::string name = real.substr(real.find_last_of('/') + 1);
+    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
+        if (port.name == name || IsSameDevice(device, roots.dev + "/" + port.name))
+            return UsbTextOf(roots.sys, port.name, "serial");
     }
     return {};
 }

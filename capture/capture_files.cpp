@@ -332,6 +332,8 @@ const char* FinishResultText(int result) {
         return "the new files could not take their names";
     case kFinishNoMemory:
         return "not enough memory";
+    case kFinishCannotKeepRaw:
+        return "the copy of the recording could not be kept";
     case kFinishNotAName:
         return "the capture's name holds a folder separator";
     case kFinishTextFailed:

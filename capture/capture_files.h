@@ -16,6 +16,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/sys_error.h"
+#include "record/capture_record.h"
 #include "render/printout.h"
 #include "report/pdf_writer.h"
 
@@ -46,6 +47,7 @@ enum FinishResult : int {
     kFinishCannotPutInPlace = -16,      // the files could not take their names: nothing was changed
     kFinishNoMemory = -17,              // not enough memory, or another failure on the way
     kFinishTextFailed = -18,            // the text file could not be written: nothing was changed
+    kFinishCannotKeepRaw = -19,         // the copy base path + ".raw" could not be written
     kFinishNotAName = kBasePathNotAName // the capture's name holds a folder separator
 };
 
@@ -95,6 +97,15 @@ struct FinishOptions {
     // model the page files continue the printer's settings from one to the
     // next, as they did on paper.
     PrinterModel printer = PrinterModel::Basic;
+    // Also keep the bytes of the recording whole as base path + ".raw" (a
+    // copy, put in place with the other files; never over a file of that
+    // name, which is a recording too).
+    bool storeRaw = false;
+    // The capture's record: every file the step writes is hashed as it is
+    // written, the files put in place whole are listed in it and the others
+    // named as missing. The caller feeds it the bytes received and writes
+    // it once the step is over. Null: no record.
+    record::CaptureRecord* record = nullptr;
 };
 
 // What became of one page.

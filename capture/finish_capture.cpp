@@ -65,9 +65,10 @@ struct Making {
     // sheets (one or more a capture file).
     std::unique_ptr<CaptureRenderer> sheets;
     std::vector<ReportPage> sheetPages;
-    bool text = false; // the text file is made
-    std::string words; // its words, page after page
-    PageText page;     // the words of the page being drawn
+    bool text = false;        // the text file is made
+    std::string words;        // its words, page after page
+    PageText page;            // the words of the page being drawn
+    std::string receivedFile; // a file that is the recording, put in place whole
     FinishResult failure = kFinishOk;
 
     FinishResult Fail(FinishResult code, const std::string& file, const SystemError& error = {}) {
@@ -220,6 +221,9 @@ FinishResult MakeSingleFile(const char* rawPath, const CaptureNames& names, Maki
     // renderer writes (the bitmap is named after the stem).
     if (options.keepRaw && !rawIsCapture && CaptureNames::WouldBeWritten(rawPath, capture))
         return making.Fail(kFinishRawIsOutput, rawPath);
+    // The recording itself, where it lies or moved: the bytes received.
+    if (rawIsCapture || !options.keepRaw)
+        making.receivedFile = capture;
     if (rawIsCapture) {
         // Used where it lies.
     } else if (options.keepRaw) {
@@ -316,6 +320,7 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
     }
     Making making(options, out);
     making.text = text;
+    making.files.Observe(options.record);
     making.files.Keep(rawPath);
     const FileIdentity raw = IdentityOf(rawPath);
     if (!options.replace) {
@@ -330,6 +335,15 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
             making.files.Replace(earlier.path);
     }
 
+    // The kept copy of the recording: never over a recording of that name.
+    if (options.storeRaw) {
+        const std::string kept = names.KeptRaw();
+        if (NameInUse(kept))
+            return making.Fail(kFinishInTheWay, kept);
+        OutputFile& copy = making.files.Add(kept);
+        if (!CopyRecording(rawPath, copy))
+            return making.Fail(kFinishCannotKeepRaw, kept, copy.Error());
+    }
     if (options.pdf) {
         PrintoutPdfOptions pdfOptions;
         pdfOptions.paper = options.paper;
@@ -376,6 +390,11 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
     out.textWritten = text;
     out.text = std::move(making.words);
     out.pdfWritten = making.pdf && out.pdfResult == kPdfOk;
+    if (options.record) {
+        options.record->SetPages(out.pageCount);
+        if (!making.receivedFile.empty())
+            options.record->AddReceivedFile(making.receivedFile);
+    }
     // The recording goes only when every byte of it is in the pages.
     if (!options.keepRaw && !options.singleFile)
         RemoveFile(rawPath, out.error);

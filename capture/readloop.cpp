@@ -18,6 +18,8 @@ int ReadBurstChunk(CableLine& port, std::size_t waiting, std::FILE* recording,
         return kChunkEmpty;
     std::size_t size = static_cast<std::size_t>(got);
     std::size_t written = std::fwrite(buffer, 1, size, recording);
+    if (state.received)
+        state.received->Update(buffer, written);
     if (written != size || std::fflush(recording) != 0) {
         state.bytes += static_cast<long long>(written);
         return kReadLoopWriteFailed;

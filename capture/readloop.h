@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "capture/handshake.h"
+#include "record/crypto.h"
 
 namespace zav {
 
@@ -36,6 +37,8 @@ enum ReadLoopResult : int {
 
 struct ReadLoopState {
     long long bytes = 0; // bytes received and written so far
+    // Fed every byte as it is written to the recording; null: none.
+    record::Sha256* received = nullptr;
 };
 
 // Runs the loop on an open port. `progress` is called after every read with

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -99,6 +100,15 @@ struct Recording {
     }
 };
 
+// What could not be kept of the record, when anything.
+std::string RecordFailedText(const SessionOutcome& out) {
+    if (out.recordResult == record::kRecordOk)
+        return {};
+    char text[3 * kPathBufferSize];
+    std::snprintf(text, sizeof text, kStatusRecordFailed, out.recordError.c_str());
+    return text;
+}
+
 } // namespace
 
 std::string SessionEndText(const SessionOutcome& out) {
@@ -126,7 +136,7 @@ std::string SessionEndText(const SessionOutcome& out) {
             why += ": " + out.finish.failedFile;
         std::snprintf(text, sizeof text, kStatusFinishFailed,
                       WithReason(why, out.finish.error).c_str());
-        return text;
+        return text + RecordFailedText(out);
     }
     if (!out.finished)
         return {};
@@ -140,7 +150,7 @@ std::string SessionEndText(const SessionOutcome& out) {
         std::snprintf(text, sizeof text, kStatusNotDrawn, PagesNotDrawn(out.finish).c_str());
         done += text;
     }
-    return done;
+    return done + RecordFailedText(out);
 }
 
 PrinterModel PrinterSetting(HQUOR store) {
@@ -166,6 +176,8 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
     SessionResult result = kSessionStopped;
     std::unique_ptr<CableLine> line;
     Recording recording;
+    const auto started = std::chrono::system_clock::now();
+    record::Sha256 received;
     if (formed != kFinishOk) {
         result = kSessionCannotOpenFile;
         out.detail = FinishResultText(formed);
@@ -181,6 +193,7 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
         out.detail = recording.path.empty() && !error.text.empty() ? error.text : names.Recording();
     } else {
         ReadLoopState state;
+        state.received = &received;
         switch (RunReadLoop(
             *line, recording.file, stop, [&env](long long bytes) { env.OnProgress(bytes); },
             state)) {
@@ -196,6 +209,7 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
         }
         out.bytes = state.bytes;
     }
+    const auto ended = std::chrono::system_clock::now();
     line.reset(); // the port is closed as the line goes
     if (recording.file && !recording.Close() && result == kSessionStopped)
         result = kSessionWriteFailed;
@@ -218,9 +232,32 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
         options.replace = request.replace;
         options.claim = &claim;
         options.printer = request.printer;
+        options.storeRaw = request.keepRaw;
+        // A recording with data is a capture, with its record; an empty one
+        // changes nothing.
+        std::optional<CaptureTrail> trail;
+        if (out.bytes > 0) {
+            trail.emplace(names, request.records,
+                          record::CaptureSource{request.instrument, request.port,
+                                                request.cableSerial,
+                                                PrinterModelName(request.printer)});
+            record::CaptureRecord& record = trail->Record();
+            record.Started(started);
+            record.Ended(ended);
+            record.SetReceived(static_cast<std::uint64_t>(out.bytes), received.Finish());
+            options.record = &record;
+            trail->BeforeFinish(recording.path, request.replace, false);
+        }
+        // What cut the recording short, said before the files are made.
+        const std::string cut = result == kSessionStopped ? std::string() : SessionEndText(out);
         out.finishResult =
             FinishCapture(recording.path.c_str(), names.Base().c_str(), options, &out.finish);
         out.finished = true;
+        if (trail) {
+            out.recordResult =
+                trail->AfterFinish(out.finishResult, out.finish, cut, &out.recordError);
+            out.recorded = trail->RecordWritten();
+        }
     }
     claim.Release();
     // What was written, or why the session failed, is the last word.

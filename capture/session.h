@@ -16,6 +16,7 @@
 
 #include "base/capture_names.h"
 #include "capture/capture_files.h"
+#include "capture/capture_trail.h"
 #include "capture/handshake.h"
 #include "host/quor.h"
 
@@ -47,6 +48,8 @@ inline constexpr char kStatusDone[] = "%u pages: %s";
 inline constexpr char kStatusDoneOnePage[] = "1 page: %s";
 // Added to it for the pages that could not be drawn ("page 2", "pages 2, 5").
 inline constexpr char kStatusNotDrawn[] = "; not drawn: %s";
+// Added to it when the capture's record or its audit line could not be written.
+inline constexpr char kStatusRecordFailed[] = "; record not kept: %s";
 // The session recorded nothing: no file was made or changed.
 inline constexpr char kStatusNoData[] = "No data received: nothing written";
 // Another program (on this or another computer) makes a capture of that
@@ -77,6 +80,12 @@ struct CaptureRequest {
     // recording kept from an earlier session.
     bool replace = false;
     PrinterModel printer = PrinterModel::Basic;
+    // Keep the bytes received whole as NAME.raw beside the pages.
+    bool keepRaw = false;
+    // The capture's record: who writes it, and what is known of the source.
+    RecordKeeping records;
+    std::string instrument;  // the model text the cable's handshake gave
+    std::string cableSerial; // the cable's serial number, where the system tells it
 };
 
 // The printer model the value store's setting "Printer" names ("basic" or
@@ -108,6 +117,9 @@ struct SessionOutcome {
     int finishResult = 0;          // FinishCapture's result, when it ran
     FinishOutcome finish;          // capture files and report, when it ran
     std::string detail;            // why the name could not be claimed or the recording made
+    bool recorded = false;         // the capture has its record (NAME.record.json)
+    int recordResult = 0;          // a RecordResult, when the finishing step ran on data
+    std::string recordError;       // what could not be written of the record, and why
     const char* failure = nullptr; // with kSessionFailed: a kStatusReason text
 };
 

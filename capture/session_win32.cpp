@@ -140,6 +140,11 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.printer = zav::PrinterSetting(store);
     // The words beside the report unless the setting "Text" says 0.
     request.text = quorGetType(store, "Text") == QUOR_NONE || quorGetNumeric(store, "Text") != 0;
+    // The record: the model text the cable's handshake stored, and the
+    // recording kept whole as NAME.raw when "KeepRaw" says so.
+    request.instrument = StoreText(store, "Model", 64);
+    request.keepRaw = quorGetNumeric(store, "KeepRaw") != 0;
+    request.records.program = "RUDIRAVU " ZAV_PROGRAM_VERSION;
     return request;
 }
 

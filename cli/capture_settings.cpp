@@ -46,12 +46,16 @@ bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings) {
             ParsePdfPaper(value, settings.paper);
         else if (key == "Printer")
             ParsePrinterModel(value, settings.printer);
+        else if (key == "KeepRaw")
+            settings.keepRaw = value == "1";
+        else if (key == "SignKey")
+            settings.signKey = value;
     }
     return true;
 }
 
 bool SaveCaptureSettings(const std::string& path, const CaptureSettings& settings) {
-    for (const std::string* value : {&settings.folder, &settings.name}) {
+    for (const std::string* value : {&settings.folder, &settings.name, &settings.signKey}) {
         if (value->find_first_of("\r\n") != std::string::npos)
             return false;
     }
@@ -65,7 +69,9 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
             << "SingleFile=" << (settings.singleFile ? 1 : 0) << "\n"
             << "Pdf=" << (settings.pdf ? 1 : 0) << "\n"
             << "PdfPaper=" << PdfPaperName(settings.paper) << "\n"
-            << "Printer=" << PrinterModelName(settings.printer) << "\n";
+            << "Printer=" << PrinterModelName(settings.printer) << "\n"
+            << "KeepRaw=" << (settings.keepRaw ? 1 : 0) << "\n"
+            << "SignKey=" << settings.signKey << "\n";
         out.flush();
         if (!out) {
             out.close();

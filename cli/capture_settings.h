@@ -1,7 +1,8 @@
 // The capture settings of the command-line program, remembered between runs
 // in a small text file: one "Name=value" line each for "CaptureFolder",
 // "CaptureFilename", "SingleFile" (0 or 1), "Pdf" (0 or 1), "PdfPaper"
-// ("a4" or "letter") and "Printer" ("basic" or "epson9").
+// ("a4" or "letter"), "Printer" ("basic" or "epson9"), "KeepRaw" (0 or 1)
+// and "SignKey" (the private key that signs records; empty: none).
 #pragma once
 
 #include <string>
@@ -18,6 +19,8 @@ struct CaptureSettings {
     bool pdf = false; // a PDF beside the report
     PdfPaper paper = PdfPaper::A4;
     PrinterModel printer = PrinterModel::Basic;
+    bool keepRaw = false; // the bytes received kept whole as NAME.raw
+    std::string signKey;  // the private key file that signs records; empty: none
 };
 
 // $XDG_CONFIG_HOME/zavprint/capture.conf, or ~/.config/zavprint/capture.conf

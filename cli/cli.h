@@ -2,11 +2,17 @@
 // words after its own name and returns the process exit status.
 #pragma once
 
+#include <string>
+
 #include "cli/cli_options.h"
 
 namespace zav {
 struct FinishOutcome;
+class CaptureNames;
+namespace record {
+class SigningKey;
 }
+} // namespace zav
 
 namespace zav::cli {
 
@@ -27,6 +33,10 @@ extern const CommandInfo kFinishCommand;
 void TellFinished(const FinishOutcome& outcome);
 // Says why a capture was not finished: what failed, which file, the reason.
 void TellNotFinished(const char* command, int result, const FinishOutcome& outcome);
+// Says where the capture's record is (when `recorded`), or why it could not
+// be kept (then false).
+bool TellRecord(const char* command, const CaptureNames& names, bool recorded, int recordResult,
+                const std::string& recordError);
 
 // zavprint capture [--port DEVICE] [--folder DIR] [--name NAME]
 // [--single-file | --pages] [--idle-stop SECONDS]: one capture session.
@@ -47,6 +57,12 @@ extern const CommandInfo kSearchCommand;
 // (but for the line of --log).
 int RunVerify(int argc, char** argv);
 extern const CommandInfo kVerifyCommand;
+// Who writes records and audit lines: "zavprint VERSION".
+std::string ProgramIdentity();
+// Loads the private key FILE of --sign-key; false, said on standard error,
+// when it cannot be had.
+bool LoadSignKey(const char* command, const std::string& path, record::SigningKey& key);
+
 // zavprint keygen FILE: makes the Ed25519 key pair FILE and FILE.pub.
 int RunKeygen(int argc, char** argv);
 extern const CommandInfo kKeygenCommand;

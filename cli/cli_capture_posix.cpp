@@ -25,6 +25,7 @@
 #include "cli/capture_settings.h"
 #include "cli/cli.h"
 #include "cli/cli_watch.h"
+#include "record/crypto.h"
 #include "report/viewer.h"
 
 namespace zav::cli {
@@ -100,6 +101,7 @@ struct CaptureArgs {
     double idleStop = 0; // seconds, 0: off
     bool overwrite = false;
     bool watch = false;
+    int keepRaw = -1; // --keep-raw 1, --no-keep-raw 0, neither -1
 };
 
 bool ParseSeconds(const char* text, double& seconds) {
@@ -222,6 +224,10 @@ enum CaptureOption {
     kCapturePrinter,
     kCaptureSysfs,
     kCaptureDev,
+    kCaptureKeepRaw,
+    kCaptureNoKeepRaw,
+    kCaptureSignKey,
+    kCaptureNoSignKey,
 };
 constexpr OptionInfo kCaptureOptions[] = {
     {kCapturePort, "port", "DEVICE",
@@ -247,6 +253,13 @@ constexpr OptionInfo kCaptureOptions[] = {
     {kCapturePrinter, "printer", "MODEL",
      "the printer model: basic (default) or epson9 (Epson\n"
      "9-pin: a page per sheet of paper; remembered)"},
+    {kCaptureKeepRaw, "keep-raw", nullptr,
+     "keep the bytes received whole as DIR/NAME.raw beside the\npages (remembered; always with "
+     "--watch unless --no-keep-raw)"},
+    {kCaptureNoKeepRaw, "no-keep-raw", nullptr, "no DIR/NAME.raw (remembered)"},
+    {kCaptureSignKey, "sign-key", "FILE",
+     "sign each record and audit line with the private key FILE\n(zavprint keygen; remembered)"},
+    {kCaptureNoSignKey, "no-sign-key", nullptr, "records unsigned (remembered)"},
     {kCaptureSysfs, "sysfs", "DIR", "look for the cable in DIR instead of /sys"},
     {kCaptureDev, "dev", "DIR", "look for the cable's device in DIR instead of /dev"},
 };
@@ -264,7 +277,10 @@ const CommandInfo kCaptureCommand{
                "exactly the new capture's files are left. Folder, name, mode, the PDF\n"
                "choice and the printer model are remembered in\n"
                "$XDG_CONFIG_HOME/zavprint/capture.conf.\n"
-               "Exit status 1 when the session failed.\n\n"
+               "Every capture gets DIR/NAME.sha256 (sha256sum -c checks it) and its\n"
+               "record DIR/NAME.record.json, and DIR/audit.log a line for each event\n"
+               "(zavprint verify checks them). Exit status 1 when the session failed\n"
+               "or its record could not be written.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
                "seconds (default 5) and becomes DIR/NAME-YYYYMMDD-HHMMSS (pages, bitmaps,\n"
@@ -326,6 +342,23 @@ int RunCapture(int argc, char** argv) {
             if (!ParsePrinterModel(option.value, args.settings.printer))
                 return UsageError(kCaptureCommand, "--printer is basic or epson9");
             break;
+        case kCaptureKeepRaw:
+        case kCaptureNoKeepRaw:
+            args.keepRaw = option.id == kCaptureKeepRaw ? 1 : 0;
+            args.settings.keepRaw = args.keepRaw == 1;
+            break;
+        case kCaptureSignKey:
+            args.settings.signKey = option.value;
+            if (!args.settings.signKey.empty()) {
+                std::error_code error;
+                const auto whole = std::filesystem::absolute(args.settings.signKey, error);
+                if (!error)
+                    args.settings.signKey = whole.lexically_normal().string();
+            }
+            break;
+        case kCaptureNoSignKey:
+            args.settings.signKey.clear();
+            break;
         case kCaptureSysfs:
             args.roots.sys = option.value;
             break;
@@ -346,10 +379,18 @@ int RunCapture(int argc, char** argv) {
         std::fprintf(stderr, "zavprint capture: %s\n", kNotANameText);
         return 2;
     }
+    record::SigningKey signKey;
+    if (!args.settings.signKey.empty() && !LoadSignKey("capture", args.settings.signKey, signKey))
+        return 2;
+    if (!record::StartCrypto()) {
+        std::fprintf(stderr, "zavprint capture: the cryptography library did not start\n");
+        return 1;
+    }
+    const RecordKeeping records{ProgramIdentity(), signKey.Valid() ? &signKey : nullptr};
     if (args.watch)
         return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
                          args.settings.singleFile, args.idleStop, args.settings.pdf,
-                         args.settings.paper, args.settings.printer});
+                         args.settings.paper, args.settings.printer, args.keepRaw != 0, records});
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");
@@ -387,6 +428,9 @@ int RunCapture(int argc, char** argv) {
     request.paper = args.settings.paper;
     request.replace = args.overwrite;
     request.printer = args.settings.printer;
+    request.keepRaw = args.settings.keepRaw;
+    request.records = records;
+    request.cableSerial = CableSerialOf(args.roots, args.port);
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -466,9 +510,12 @@ int RunCapture(int argc, char** argv) {
     std::printf("%lld bytes recorded\n", outcome.bytes);
     if (!outcome.finished || outcome.finishResult == kFinishEmpty)
         return outcome.result == kSessionStopped ? 0 : 1;
+    const bool recorded =
+        TellRecord("capture", names, outcome.recorded, outcome.recordResult, outcome.recordError);
     if (outcome.finishResult == kFinishOk) {
         TellFinished(outcome.finish);
-        return outcome.result == kSessionStopped && outcome.finish.NotDrawn() == 0 ? 0 : 1;
+        return outcome.result == kSessionStopped && outcome.finish.NotDrawn() == 0 && recorded ? 0
+                                                                                               : 1;
     }
     TellNotFinished("capture", outcome.finishResult, outcome.finish);
     if (names.RecordingExists())

@@ -6,7 +6,10 @@
 #include "base/capture_names.h"
 #include "base/stdio_file.h"
 #include "capture/capture_files.h"
+#include "capture/capture_trail.h"
+#include "cli/capture_settings.h"
 #include "cli/cli.h"
+#include "record/crypto.h"
 #include "render/renderer.h"
 #include "report/pdf_printout.h"
 
@@ -48,6 +51,17 @@ void TellNotFinished(const char* command, int result, const FinishOutcome& outco
     std::fprintf(stderr, "zavprint %s: %s\n", command, WithReason(why, outcome.error).c_str());
 }
 
+bool TellRecord(const char* command, const CaptureNames& names, bool recorded, int recordResult,
+                const std::string& recordError) {
+    if (recordResult != record::kRecordOk)
+        std::fprintf(stderr, "zavprint %s: %s: %s\n", command,
+                     record::RecordResultText(recordResult), recordError.c_str());
+    if (recorded)
+        std::printf("record: %s\n", names.Record().c_str());
+    std::fflush(stdout);
+    return recordResult == record::kRecordOk;
+}
+
 enum FinishOption {
     kFinishFolder,
     kFinishName,
@@ -56,7 +70,9 @@ enum FinishOption {
     kFinishPaper,
     kFinishNoText,
     kFinishOverwrite,
-    kFinishPrinter
+    kFinishPrinter,
+    kFinishKeepRaw,
+    kFinishSignKey,
 };
 constexpr OptionInfo kFinishOptions[] = {
     {kFinishFolder, "folder", "DIR",
@@ -71,6 +87,10 @@ constexpr OptionInfo kFinishOptions[] = {
     {kFinishPrinter, "printer", "MODEL",
      "the printer model: basic (default) or epson9 (Epson\n"
      "9-pin: a page per sheet of paper, cut where the sheets end)"},
+    {kFinishKeepRaw, "keep-raw", nullptr, "also keep the bytes of RAW whole as DIR/NAME.raw"},
+    {kFinishSignKey, "sign-key", "FILE",
+     "sign the record and the audit lines with the private key\nFILE (default: the one "
+     "zavprint capture remembers)"},
 };
 
 const CommandInfo kFinishCommand{
@@ -84,8 +104,10 @@ const CommandInfo kFinishCommand{
                "capture files as the session would have made them. It does not replace the files "
                "of an earlier\n"
                "capture NAME unless --overwrite; then exactly the new capture's files\n"
-               "are left. Everything is made whole or not at all. Exit status 1 when\n"
-               "anything could not be made, or a page could not be drawn.",
+               "are left. Everything is made whole or not at all; the record\n"
+               "DIR/NAME.sha256 and DIR/NAME.record.json last, and a line for each\n"
+               "event in DIR/audit.log. Exit status 1 when anything could not be made,\n"
+               "a page could not be drawn, or the record could not be written.",
     .options = kFinishOptions,
     .maxOperands = 1,
 };
@@ -98,6 +120,11 @@ int RunFinish(int argc, char** argv) {
     const char* name = nullptr;
     FinishOptions options;
     options.keepRaw = true;
+    CaptureSettings remembered;
+    const std::string settingsPath = CaptureSettingsPath();
+    if (!settingsPath.empty())
+        LoadCaptureSettings(settingsPath, remembered);
+    std::string signKeyPath = remembered.signKey;
     for (const ParsedOption& option : args.options) {
         switch (option.id) {
         case kFinishFolder:
@@ -126,6 +153,12 @@ int RunFinish(int argc, char** argv) {
             if (!ParsePrinterModel(option.value, options.printer))
                 return UsageError(kFinishCommand, "--printer is basic or epson9");
             break;
+        case kFinishKeepRaw:
+            options.storeRaw = true;
+            break;
+        case kFinishSignKey:
+            signKeyPath = option.value;
+            break;
         }
     }
     const char* raw = args.operands.empty() ? nullptr : args.operands[0];
@@ -147,19 +180,49 @@ int RunFinish(int argc, char** argv) {
             return 1;
         }
     }
+    record::SigningKey signKey;
+    if (!signKeyPath.empty() && !LoadSignKey("finish", signKeyPath, signKey))
+        return kExitUsage;
+    if (!record::StartCrypto()) {
+        std::fprintf(stderr, "zavprint finish: the cryptography library did not start\n");
+        return 1;
+    }
     // The recording a session of this name kept: finishing it completes that
     // session, so it goes once its bytes are in the capture files.
-    if (IsSameFile(raw, names.Recording().c_str())) {
+    const bool recovering = IsSameFile(raw, names.Recording().c_str());
+    if (recovering) {
         options.keepRaw = false;
         std::printf("recovering the kept recording %s\n", raw);
     }
 
+    // The bytes received are the recording's, as it is read here.
+    CaptureTrail trail(names, {ProgramIdentity(), signKey.Valid() ? &signKey : nullptr},
+                       {"", "", "", PrinterModelName(options.printer)});
+    record::Sha256Digest received{};
+    std::uint64_t size = 0;
+    const bool readable = record::Sha256OfFile(raw, received, size) && size > 0;
+    // The name is held until the record is written.
+    NameClaim claim;
+    if (readable && claim.Take(names.Claim()) == NameClaim::kClaimed) {
+        options.claim = &claim;
+        trail.Record().SetReceived(size, received);
+        options.record = &trail.Record();
+        trail.BeforeFinish(raw, options.replace, recovering);
+    }
+
     FinishOutcome outcome;
     const int result = FinishCapture(raw, names.Base().c_str(), options, &outcome);
+    bool recorded = true;
+    if (options.record) {
+        std::string recordError;
+        const int written = trail.AfterFinish(result, outcome, {}, &recordError);
+        recorded = TellRecord("finish", names, trail.RecordWritten(), written, recordError);
+    }
+    claim.Release();
     switch (result) {
     case kFinishOk:
         TellFinished(outcome);
-        return outcome.NotDrawn() == 0 ? 0 : 1;
+        return outcome.NotDrawn() == 0 && recorded ? 0 : 1;
     case kFinishEmpty:
         std::fprintf(stderr, "zavprint finish: %s is empty: nothing was changed\n", raw);
         return 1;

@@ -48,6 +48,20 @@ void SplitTarget(std::string target, std::string& folder, std::string& name) {
 
 } // namespace
 
+std::string ProgramIdentity() {
+    return "zavprint " ZAV_VERSION_TEXT;
+}
+
+bool LoadSignKey(const char* command, const std::string& path, record::SigningKey& key) {
+    const int loaded = record::LoadSigningKey(path, key);
+    if (loaded != record::kKeyOk) {
+        std::fprintf(stderr, "zavprint %s: %s: %s\n", command, path.c_str(),
+                     record::KeyFileResultText(loaded));
+        return false;
+    }
+    return true;
+}
+
 const CommandInfo kVerifyCommand{
     .name = "verify",
     .synopsis = "verify [--key=FILE.pub]... [--log [--sign-key=FILE]] [DIR | DIR/NAME]",
@@ -95,14 +109,8 @@ int RunVerify(int argc, char** argv) {
     if (signKeyPath && !log)
         return UsageError(kVerifyCommand, "--sign-key signs the line of --log");
     record::SigningKey signKey;
-    if (signKeyPath) {
-        const int loaded = record::LoadSigningKey(signKeyPath, signKey);
-        if (loaded != record::kKeyOk) {
-            std::fprintf(stderr, "zavprint verify: %s: %s\n", signKeyPath,
-                         record::KeyFileResultText(loaded));
-            return kExitUsage;
-        }
-    }
+    if (signKeyPath && !LoadSignKey("verify", signKeyPath, signKey))
+        return kExitUsage;
     if (!record::StartCrypto()) {
         std::fprintf(stderr, "zavprint verify: the cryptography library did not start\n");
         return 1;
@@ -149,9 +157,9 @@ int RunVerify(int argc, char** argv) {
         event.details.Add("captures", record::Json::Number(report.captures));
         event.details.Add("head", record::Json::String(report.logHead));
         std::string why;
-        const int logged = record::AppendAuditEvent(
-            folder, event, record::LocalIdentity("zavprint " ZAV_VERSION_TEXT),
-            signKeyPath ? &signKey : nullptr, &why);
+        const int logged =
+            record::AppendAuditEvent(folder, event, record::LocalIdentity(ProgramIdentity()),
+                                     signKeyPath ? &signKey : nullptr, &why);
         if (logged != record::kAuditOk) {
             std::fprintf(stderr, "zavprint verify: %s: %s\n", record::AuditResultText(logged),
                          why.c_str());

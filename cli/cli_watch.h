@@ -4,6 +4,7 @@
 #include <string>
 
 #include "capture/cable.h"
+#include "capture/capture_trail.h"
 #include "render/printout.h"
 #include "report/pdf_writer.h"
 
@@ -19,6 +20,8 @@ struct WatchOptions {
     bool pdf = false;    // a PDF beside each report
     PdfPaper paper = PdfPaper::A4;
     PrinterModel printer = PrinterModel::Basic;
+    bool keepRaw = true;   // each printout's bytes kept whole as NAME.raw
+    RecordKeeping records; // who writes the records, and the key that signs them
 };
 
 inline constexpr double kDefaultWatchIdleStop = 5;

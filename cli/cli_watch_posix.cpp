@@ -50,6 +50,7 @@
 #include "cli/cli.h"
 #include "cli/cli_watch.h"
 #include "cli/stop_signals_posix.h"
+#include "record/crypto.h"
 #include "render/page_bitmap.h"
 #include "render/renderer.h"
 #include "report/index_page.h"
@@ -117,6 +118,11 @@ struct Printout {
     long long bytes = 0;
     std::time_t ended = 0; // when its last byte came
     bool cut = false;      // its recording failed: it stays, whatever comes of it
+    // For its record: where it came from, when, and the hash of its bytes.
+    std::string port;
+    std::string cableSerial;
+    std::chrono::system_clock::time_point firstByte, lastByte;
+    record::Sha256Digest received{};
 };
 
 // The raw recording of the printout in progress.
@@ -273,7 +279,18 @@ class Finisher {
         }
         char base[kPathBufferSize];
         MakeBasePath(options_.folder.c_str(), name.c_str(), base, sizeof base);
+        const CaptureNames names{std::string(base)};
+        CaptureTrail trail(
+            names, options_.records,
+            {"", printout.port, printout.cableSerial, PrinterModelName(options_.printer)});
+        record::CaptureRecord& record = trail.Record();
+        record.Started(printout.firstByte);
+        record.Ended(printout.lastByte);
+        record.SetReceived(static_cast<std::uint64_t>(printout.bytes), printout.received);
+        trail.BeforeFinish(printout.raw, false, false);
         FinishOptions finish;
+        finish.record = &record;
+        finish.storeRaw = options_.keepRaw;
         finish.singleFile = options_.singleFile;
         finish.pdf = options_.pdf;
         finish.paper = options_.paper;
@@ -282,7 +299,17 @@ class Finisher {
         finish.printer = options_.printer;
         FinishOutcome outcome;
         const int result = FinishCapture(printout.raw.c_str(), base, finish, &outcome);
+        std::string recordError;
+        const int recorded = trail.AfterFinish(
+            result, outcome,
+            printout.cut
+                ? "the recording was cut short: " + std::to_string(printout.bytes) + " bytes kept"
+                : std::string(),
+            &recordError);
         claim.Release();
+        if (recorded != record::kRecordOk)
+            Log("%s: %s: %s", name.c_str(), record::RecordResultText(recorded),
+                recordError.c_str());
         if (result == kFinishOk) {
             std::string notDrawn;
             for (std::size_t i = 0; i < outcome.pages.size(); ++i) {
@@ -354,6 +381,8 @@ void Drain(CableLine& line, Recording& recording, ReadLoopState& state) {
             return;
         const std::size_t size = static_cast<std::size_t>(got);
         const std::size_t written = std::fwrite(buffer, 1, size, recording.file);
+        if (state.received)
+            state.received->Update(buffer, written);
         state.bytes += static_cast<long long>(written);
         if (written != size) {
             recording.failed = true;
@@ -394,8 +423,9 @@ enum class LineEnd { Quit, Lost };
 
 // Records the printouts that come on one open line until it goes away or the
 // watch is to end.
-LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idleMs,
-                     Finisher& finisher, Unwritable& unwritable) {
+LineEnd RecordOnLine(CableLine& line, const std::string& device, const WatchOptions& options,
+                     long long idleMs, Finisher& finisher, Unwritable& unwritable) {
+    const std::string cableSerial = CableSerialOf(options.roots, device);
     const char* folder = options.folder.empty() ? "." : options.folder.c_str();
     for (;;) {
         // Between printouts nothing is on disk: wait for the first byte.
@@ -431,10 +461,14 @@ LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idl
                 unwritable.bytes, unwritable.printouts == 1 ? "is" : "are");
             unwritable = {};
         }
+        const auto firstByte = std::chrono::system_clock::now();
+        record::Sha256 received;
         ReadLoopState state;
+        state.received = &received;
         int result = kReadLoopStopped;
         const std::size_t size = static_cast<std::size_t>(got);
         const std::size_t written = std::fwrite(first, 1, size, recording.file);
+        received.Update(first, written);
         state.bytes = static_cast<long long>(written);
         if (written != size || std::fflush(recording.file) != 0) {
             recording.error = LastErrnoError();
@@ -461,8 +495,17 @@ LineEnd RecordOnLine(CableLine& line, const WatchOptions& options, long long idl
                 recording.error.text.empty() ? "write failed" : recording.error.text.c_str(),
                 state.bytes);
         }
-        finisher.Add({recording.path, state.bytes, recording.lastDataTime,
-                      result == kReadLoopWriteFailed || recording.syncFailed});
+        Printout printout;
+        printout.raw = recording.path;
+        printout.bytes = state.bytes;
+        printout.ended = recording.lastDataTime;
+        printout.cut = result == kReadLoopWriteFailed || recording.syncFailed;
+        printout.port = device;
+        printout.cableSerial = cableSerial;
+        printout.firstByte = firstByte;
+        printout.lastByte = std::chrono::system_clock::from_time_t(recording.lastDataTime);
+        printout.received = received.Finish();
+        finisher.Add(std::move(printout));
         if (result == kReadLoopReadFailed)
             return LineEnd::Lost;
         if (g_quit.load() != 0)
@@ -543,7 +586,8 @@ int RunWatch(const WatchOptions& given) {
             }
             waitLogged = false;
             Log("cable found: %s", device.c_str());
-            if (RecordOnLine(line, options, idleMs, finisher, unwritable) == LineEnd::Lost) {
+            if (RecordOnLine(line, device, options, idleMs, finisher, unwritable) ==
+                LineEnd::Lost) {
                 Log("cable lost: %s", device.c_str());
                 SleepUnlessQuit(kCablePollMs);
             }

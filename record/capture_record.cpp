@@ -1,13 +1,16 @@
 #include "record/capture_record.h"
 
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "base/capture_names.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
-#include "record/record_io.h"
+#include "base/sys_error.h"
 
 namespace zav::record {
 
@@ -22,33 +25,29 @@ constexpr std::string_view kSignatureTail = "\"}\n}\n";
 constexpr std::size_t kSignatureBlock =
     kSignatureHead.size() + 16 + kSignatureMiddle.size() + 128 + kSignatureTail.size();
 
-// Writes `text` whole to `path`: into a new file beside it first, forced to
-// the disk, then renamed over `path`. Nothing is left of the temporary file
-// on failure.
+// Writes `text` whole to `path`: under a work name, forced to the disk, then
+// renamed over `path`.
 bool WriteWhole(const std::string& path, std::string_view text, std::string& error) {
-    std::string temporary;
-    std::FILE* raw = nullptr;
-    for (int attempt = 0; attempt < 100 && !raw; ++attempt) {
-        temporary = path + ".part" + (attempt ? std::to_string(attempt) : std::string());
-        raw = CreateNewFile(temporary, false);
-    }
-    if (!raw) {
-        error = "cannot create a temporary file beside " + path;
-        return false;
-    }
-    UniqueFile file(raw);
-    const bool written =
-        std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && SyncFile(file.get());
-    std::error_code renameError;
-    if (CloseFile(file) && written) {
-        fs::rename(temporary, path, renameError);
-        if (!renameError)
-            return true;
-    }
-    error = "cannot write " + path + (renameError ? ": " + renameError.message() : "");
-    std::remove(temporary.c_str());
+    OutputFile file(path);
+    if (file.Write(text.data(), text.size()) && file.Sync() && file.Commit())
+        return true;
+    error = WithReason("cannot write " + path, file.Error());
     return false;
 }
+
+// Hands what an output file is shown on to its record.
+class RecordedTap final : public OutputTap {
+  public:
+    explicit RecordedTap(RecordedFile& file) : file_(file) {}
+    void Written(std::uint64_t offset, const void* data, std::size_t size) override {
+        file_.Written(offset, data, size);
+    }
+    void Complete(const std::string& workPath) override { file_.Complete(workPath); }
+    void Closed(bool whole) override { file_.Closed(whole); }
+
+  private:
+    RecordedFile& file_;
+};
 
 std::string FileNameOf(std::string_view path) {
     return std::string(path.substr(FileNameOffset(path)));
@@ -117,11 +116,119 @@ bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size
     return true;
 }
 
+// The record's hashing thread. Jobs run in the order they are given, so a
+// file's blocks are hashed in file order and its end comes after them. When
+// no thread can be had, or once it ended, a job runs on the caller's thread.
+class HashWorker {
+  public:
+    struct Job {
+        RecordedFile* file = nullptr;
+        std::vector<std::string> blocks;
+        std::size_t bytes = 0;
+        bool last = false;  // then the file ended ...
+        bool whole = false; // ... whole or not
+    };
+
+    ~HashWorker() { End(); }
+
+    void Run(Job job) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!tried_ && !ending_) {
+                tried_ = true;
+                try {
+                    thread_ = std::thread([this] { Loop(); });
+                } catch (const std::system_error&) {
+                    // hashed here instead
+                }
+            }
+            if (thread_.joinable() && !ending_) {
+                // The writer waits while too much waits to be hashed.
+                room_.wait(lock,
+                           [&] { return queued_ + job.bytes <= kMaxQueued || jobs_.empty(); });
+                queued_ += job.bytes;
+                jobs_.push_back(std::move(job));
+                // The thread is woken for some work at a time: a wake-up for
+                // every small file costs the writer more than its hash.
+                const bool wake = waiting_ && (queued_ >= kWakeBytes || jobs_.size() >= kWakeJobs);
+                lock.unlock();
+                if (wake)
+                    work_.notify_one();
+                return;
+            }
+        }
+        Do(job);
+    }
+
+    // Waits until every job given is done, and ends the thread.
+    void End() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ending_ = true;
+        }
+        work_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    static constexpr std::size_t kMaxQueued = 64u << 20;
+    static constexpr std::size_t kWakeBytes = 4u << 20;
+    static constexpr std::size_t kWakeJobs = 256;
+
+    // No exception leaves a job: a file whose end was not recorded counts as
+    // missing.
+    static void Do(const Job& job) noexcept {
+        try {
+            job.file->Hash(job.blocks);
+            if (job.last)
+                job.file->Ended(job.whole);
+        } catch (...) {
+        }
+    }
+
+    void Loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            waiting_ = true;
+            work_.wait(lock, [this] {
+                return ending_ || queued_ >= kWakeBytes || jobs_.size() >= kWakeJobs;
+            });
+            waiting_ = false;
+            if (jobs_.empty())
+                return;
+            while (!jobs_.empty()) {
+                Job job = std::move(jobs_.front());
+                jobs_.pop_front();
+                lock.unlock();
+                Do(job);
+                const std::size_t bytes = job.bytes;
+                job = {};
+                lock.lock();
+                queued_ -= bytes;
+                room_.notify_all();
+            }
+        }
+    }
+
+    std::mutex mutex_;             // guards what follows
+    std::condition_variable work_; // a job came, or the end
+    std::condition_variable room_; // a job was done
+    std::deque<Job> jobs_;
+    std::size_t queued_ = 0; // bytes in jobs_
+    bool ending_ = false;
+    bool waiting_ = false; // for work
+    bool tried_ = false;   // to start the thread
+    std::thread thread_;
+};
+
 void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t size) {
     if (size == 0 || closed_)
         return;
-    const char* bytes = static_cast<const char*>(data);
     end_ = std::max(end_, offset + size);
+    if (readBack_)
+        return;
+    const char* bytes = static_cast<const char*>(data);
     if (offset < next_) {
         overlapped_ = true;
         return;
@@ -134,34 +241,105 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
             (after != ahead_.begin() &&
              std::prev(after)->first + std::prev(after)->second.size() > offset))
             overlapped_ = true;
-        else
+        else if (held_ + size > kMaxHeldAhead) {
+            // More than is worth holding: the work file is read instead.
+            readBack_ = true;
+            ahead_.clear();
+            held_ = 0;
+            pending_.clear();
+            gathering_ = false;
+            pendingBytes_ = 0;
+        } else {
             ahead_.emplace(offset, std::string(bytes, size));
+            held_ += size;
+        }
         return;
     }
-    hash_.Update(bytes, size);
+    // Small pieces gather into blocks of kGather bytes.
+    constexpr std::size_t kSmall = 4096, kGather = 64 * 1024;
+    if (size >= kSmall) {
+        pending_.emplace_back(bytes, size);
+        gathering_ = false;
+    } else {
+        if (!gathering_ || pending_.back().size() + size > kGather) {
+            pending_.emplace_back();
+            pending_.back().reserve(kGather);
+            gathering_ = true;
+        }
+        pending_.back().append(bytes, size);
+    }
+    pendingBytes_ += size;
     next_ += size;
     while (!ahead_.empty() && ahead_.begin()->first == next_) {
-        hash_.Update(ahead_.begin()->second);
-        next_ += ahead_.begin()->second.size();
-        ahead_.erase(ahead_.begin());
+        auto held = ahead_.extract(ahead_.begin());
+        next_ += held.mapped().size();
+        held_ -= held.mapped().size();
+        pendingBytes_ += held.mapped().size();
+        pending_.push_back(std::move(held.mapped()));
+        gathering_ = false;
     }
+    if (pendingBytes_ >= kHandOver)
+        HandOver(false);
+}
+
+void RecordedFile::Complete(const std::string& workPath) {
+    if (closed_ || overlapped_)
+        return;
+    if (!readBack_) {
+        HandOver(false);
+        return;
+    }
+    std::uint64_t size = 0;
+    readDone_ = Sha256OfFile(workPath, readDigest_, size) && size == end_;
+    next_ = size;
 }
 
 void RecordedFile::Closed(bool whole) {
     if (closed_)
         return;
     closed_ = true;
-    std::string whyNot;
-    if (!whole)
-        whyNot = "not written whole";
-    else if (overlapped_)
-        whyNot = "parts were written twice, so its hash is not known";
-    else if (!ahead_.empty())
-        whyNot = "parts of it were never written";
-    else if (!hash_.Valid())
-        whyNot = "no hash could be made";
+    gaps_ = !ahead_.empty();
     ahead_.clear();
-    owner_.Complete(name_, whyNot, next_, hash_.Finish());
+    if (!whole || readBack_ || overlapped_) {
+        pending_.clear();
+        gathering_ = false;
+        pendingBytes_ = 0;
+    }
+    HandOver(true, whole);
+}
+
+void RecordedFile::HandOver(bool last, bool whole) {
+    if (pending_.empty() && !last)
+        return;
+    HashWorker::Job job{this, std::move(pending_), pendingBytes_, last, whole};
+    pending_.clear();
+    gathering_ = false;
+    pendingBytes_ = 0;
+    owner_.hasher_->Run(std::move(job));
+}
+
+void RecordedFile::Hash(const std::vector<std::string>& blocks) {
+    for (const std::string& block : blocks)
+        hash_.Update(block);
+}
+
+void RecordedFile::Ended(bool whole) {
+    if (!whole) {
+        owner_.Abandoned(name_);
+    } else if (readBack_ && !overlapped_) {
+        owner_.Complete(name_, readDone_ ? "" : "it could not be read to be hashed", next_,
+                        readDigest_);
+    } else {
+        std::string whyNot;
+        if (overlapped_)
+            whyNot = "parts were written twice, so its hash is not known";
+        else if (gaps_)
+            whyNot = "parts of it were never written";
+        else if (!hash_.Valid())
+            whyNot = "no hash could be made";
+        owner_.Complete(name_, whyNot, next_, hash_.Finish());
+    }
+    recorded_ = true;
 }
 
 const char* RecordResultText(int result) {
@@ -182,7 +360,11 @@ const char* RecordResultText(int result) {
 
 CaptureRecord::CaptureRecord(std::string basePath, Identity who, CaptureSource source)
     : base_(std::move(basePath)), who_(std::move(who)), source_(std::move(source)),
-      started_(std::chrono::system_clock::now()) {}
+      started_(std::chrono::system_clock::now()), hasher_(std::make_unique<HashWorker>()) {}
+
+CaptureRecord::~CaptureRecord() {
+    hasher_->End(); // before the files it hashes go
+}
 
 std::string CaptureRecord::Folder() const {
     return base_.substr(0, FileNameOffset(base_));
@@ -214,6 +396,15 @@ void CaptureRecord::AddReceivedFile(const std::string& path) {
 void CaptureRecord::SetInstrument(std::string text) {
     std::lock_guard<std::mutex> lock(mutex_);
     source_.instrument = std::move(text);
+}
+
+std::unique_ptr<OutputTap> CaptureRecord::Opened(const std::string& target) {
+    return std::make_unique<RecordedTap>(Track(target));
+}
+
+void CaptureRecord::Abandoned(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandoned_.push_back(name);
 }
 
 RecordedFile& CaptureRecord::Track(const std::string& path) {
@@ -315,6 +506,7 @@ std::string CaptureRecord::RecordText(bool complete) {
 RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
     std::string ignored;
     std::string& why = error ? *error : ignored;
+    hasher_->End(); // every file's hash is known from here
     std::lock_guard<std::mutex> lock(mutex_);
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();
@@ -327,8 +519,14 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
         missing_.erase(name);
     }
     for (const auto& file : tracked_) {
-        if (!file->closed_ && !files_.count(file->name_))
+        if (!file->recorded_ && !files_.count(file->name_))
             missing_.emplace(file->name_, "not finished");
+    }
+    // A failed capture names what it did not make whole; a finished one may
+    // leave out a file on purpose (the bitmap of a page not drawn).
+    for (const std::string& name : abandoned_) {
+        if (!failure_.empty() && !files_.count(name))
+            missing_.emplace(name, "not written whole");
     }
     CheckSizesOnDisk();
 

@@ -15,6 +15,7 @@
 // not what was written by then is named as missing instead.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -25,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/output_file.h"
 #include "record/audit_log.h"
 #include "record/crypto.h"
 
@@ -56,29 +58,66 @@ class CaptureRecord;
 // Written (at its offset; blocks may come in any order and are hashed in
 // file order), then Closed says whether the file is now whole under its
 // final name. One writer thread per file.
+//
+// Blocks written ahead of the bytes before them are held in memory, up to
+// kMaxHeldAhead; past that they are dropped, and the file is hashed once
+// from its closed work file (Complete), before it takes its name.
+//
+// The hashing itself is done by the record's hashing thread, not the
+// writer's: the writer hands it copies of the blocks in file order (a block
+// held ahead is handed as it is held), kHandOver bytes at a time and at
+// Complete and Closed.
 class RecordedFile {
   public:
+    static constexpr std::size_t kMaxHeldAhead = 32u << 20;
+    static constexpr std::size_t kHandOver = 1u << 20;
+
     void Written(std::uint64_t offset, const void* data, std::size_t size);
     // Appends at the end of what was written so far.
     void Written(const void* data, std::size_t size) { Written(end_, data, size); }
+    // All bytes are in the closed file `workPath`: read there when they
+    // could not be held.
+    void Complete(const std::string& workPath);
+    // A file not `whole` is missing when the capture failed, and left out
+    // of the record when it succeeded (a page that could not be drawn has no
+    // bitmap).
     void Closed(bool whole);
 
   private:
     friend class CaptureRecord;
+    friend class HashWorker;
     RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+    // Hands the blocks in `pending_` to the hashing thread; with `last`, then
+    // the file's end: whole or not.
+    void HandOver(bool last, bool whole = false);
+    // On the hashing thread: the blocks, in file order, and at the end what
+    // the record lists.
+    void Hash(const std::vector<std::string>& blocks);
+    void Ended(bool whole);
 
     CaptureRecord& owner_;
     const std::string name_;
-    Sha256 hash_;
+    Sha256 hash_;                      // the hashing thread's
+    std::vector<std::string> pending_; // blocks in file order, not handed over yet
+    std::size_t pendingBytes_ = 0;
+    bool gathering_ = false; // the last pending block takes small pieces
     std::uint64_t next_ = 0; // bytes hashed, in file order
     std::uint64_t end_ = 0;  // the end of the furthest block
     // Blocks written ahead of `next_`, by offset, until the gap before them
     // is filled. A file written from its end (a bottom-up bitmap in several
     // blocks) is held here whole until its first block comes.
     std::map<std::uint64_t, std::string> ahead_;
+    std::size_t held_ = 0;  // bytes in ahead_
+    bool readBack_ = false; // too much ahead: hashed from the work file
+    bool readDone_ = false; // ... and it was
+    Sha256Digest readDigest_{};
     bool overlapped_ = false; // a block overwrote bytes already hashed
+    bool gaps_ = false;       // blocks after a gap never filled
     bool closed_ = false;
+    std::atomic<bool> recorded_{false}; // the record knows what became of it
 };
+
+class HashWorker;
 
 enum RecordResult : int {
     kRecordOk = 0,
@@ -89,11 +128,13 @@ enum RecordResult : int {
 };
 const char* RecordResultText(int result);
 
-class CaptureRecord {
+// As an OutputObserver it tracks every file shown to it (OutputBatch::Observe).
+class CaptureRecord final : public OutputObserver {
   public:
     // `basePath`: the capture's folder and name (no extension). The start
     // time is now unless Started says otherwise.
     CaptureRecord(std::string basePath, Identity who, CaptureSource source);
+    ~CaptureRecord() override;
     CaptureRecord(const CaptureRecord&) = delete;
     CaptureRecord& operator=(const CaptureRecord&) = delete;
 
@@ -102,6 +143,8 @@ class CaptureRecord {
     std::string Name() const;
 
     void Started(std::chrono::system_clock::time_point when) { started_ = when; }
+    std::chrono::system_clock::time_point StartTime() const { return started_; }
+    const CaptureSource& Source() const { return source_; }
     // When the last byte came; Write takes the time it runs otherwise.
     void Ended(std::chrono::system_clock::time_point when) { ended_ = when; }
     // Every byte received, in order, from one thread at a time, all before
@@ -116,6 +159,8 @@ class CaptureRecord {
     // A file of the capture that its writer feeds to the record. The object
     // lives as long as the record. Any thread.
     RecordedFile& Track(const std::string& path);
+    // Track for an output file: its tap feeds the record.
+    std::unique_ptr<OutputTap> Opened(const std::string& target) override;
     // A file whose hash and size are known otherwise.
     void AddFile(const std::string& path, std::uint64_t size, const Sha256Digest& digest);
     // A file that holds exactly the bytes received, all of them: the
@@ -144,6 +189,7 @@ class CaptureRecord {
         std::uint64_t size = 0;
         Sha256Digest digest{};
     };
+    void Abandoned(const std::string& name);
     void Complete(const std::string& name, std::string whyNot, std::uint64_t size,
                   const Sha256Digest& digest);
     void CheckSizesOnDisk();
@@ -163,10 +209,14 @@ class CaptureRecord {
     std::list<std::unique_ptr<RecordedFile>> tracked_;
     std::map<std::string, Entry> files_;         // by file name
     std::map<std::string, std::string> missing_; // file name, why
+    std::vector<std::string> abandoned_;         // file names, not written whole
     std::vector<std::string> receivedFiles_;     // file names
     unsigned pages_ = 0;
     std::string failure_;
     Sha256Digest recordDigest_{};
+    // Hashes the files' blocks; ended (its jobs done) before Write reads
+    // what it found, and before the tracked files go.
+    const std::unique_ptr<HashWorker> hasher_;
 };
 
 // Adds the signature to a record's text (which ends with "\n}\n"), and takes

@@ -69,7 +69,8 @@ TEST_F(CliFinish, FailuresAreNamedAndTheRecordingStays) {
     EXPECT_EQ(out_, "");
     EXPECT_TRUE(Said(err_, "could not take their names: " + Path("run002.cpt"))) << err_;
     EXPECT_TRUE(Said(err_, "nothing was changed; the raw recording " + raw + " is kept")) << err_;
-    EXPECT_EQ(Files(), (std::vector<std::string>{"logger.bin", "run002.cpt"}));
+    // The trail says what failed; no record claims anything.
+    EXPECT_EQ(Files(), (std::vector<std::string>{"audit.log", "logger.bin", "run002.cpt"}));
 
     EXPECT_EQ(Run({Path("missing.bin"), "--name", "run"}), 1);
     EXPECT_EQ(Run({raw, "--folder", dir_.string()}), 2);
@@ -108,8 +109,9 @@ TEST_F(CliFinish, ReplacingIsAskedForAndLeavesOnlyTheNewCapture) {
     EXPECT_EQ(Run({Path("two.raw"), "--folder", folder, "--name", "run", "--overwrite"}), 0)
         << err_;
     EXPECT_EQ(Files(), (std::vector<std::string>{
-                           "five.raw", "run-20261207-1.cpt", "run.html", "run.txt", "run001.bmp",
-                           "run001.cpt", "run002.bmp", "run002.cpt", "run2.html", "two.raw"}));
+                           "audit.log", "five.raw", "run-20261207-1.cpt", "run.html",
+                           "run.record.json", "run.sha256", "run.txt", "run001.bmp", "run001.cpt",
+                           "run002.bmp", "run002.cpt", "run2.html", "two.raw"}));
     EXPECT_EQ(Read(Path("run002.cpt")), "PAGE 2\r\n\f");
     EXPECT_EQ(Read(Path("run.txt")), "PAGE 1\n\fPAGE 2\n");
 }
@@ -157,8 +159,10 @@ TEST_F(CliFinish, EmptyRecordingMissingFolderAndPathsInNames) {
     EXPECT_EQ(Read(Path("run.html")), report);
 
     EXPECT_EQ(Run({Path("one.raw"), "--folder", Path("new/out"), "--name", "lab09"}), 0) << err_;
-    EXPECT_EQ(Files(Path("new/out")), (std::vector<std::string>{"lab09.html", "lab09.txt",
-                                                                "lab09001.bmp", "lab09001.cpt"}));
+    EXPECT_EQ(
+        Files(Path("new/out")),
+        (std::vector<std::string>{"audit.log", "lab09.html", "lab09.record.json", "lab09.sha256",
+                                  "lab09.txt", "lab09001.bmp", "lab09001.cpt"}));
     EXPECT_EQ(err_, "");
 
     for (const char* name : {"../x", "a/b"}) {

@@ -201,6 +201,11 @@ TEST_F(CliWatch, PrintoutsBecomeNamedCapturesThroughAPulledCable) {
         EXPECT_TRUE(SameBytes(Pages(saved[i].first), expected[i])) << saved[i].first;
         EXPECT_EQ(saved[i].second, static_cast<long long>(expected[i].size()));
         EXPECT_TRUE(fs::exists(Folder() + "/" + saved[i].first + ".html"));
+        EXPECT_EQ(Read(Folder() + "/" + saved[i].first + ".raw"), expected[i]);
+        EXPECT_EQ(std::system(("cd '" + Folder() + "' && sha256sum -c --quiet '" + saved[i].first +
+                               ".sha256'")
+                                  .c_str()),
+                  0);
     }
     std::vector<std::string> names;
     IndexRows(&names);
@@ -213,13 +218,14 @@ TEST_F(CliWatch, PrintoutsBecomeNamedCapturesThroughAPulledCable) {
         EXPECT_NE(words.find("zavText(\"" + name + "\", [\"ZAV LAB ANALYZER"), std::string::npos)
             << words;
     }
-    // Only captures and the index are left: no recording, no temporary file.
+    // Only captures and the index are left, each capture with its bytes kept
+    // whole and its record: no recording, no temporary file.
     for (const auto& entry : fs::directory_iterator(Folder())) {
         const std::string file = entry.path().filename().string();
-        EXPECT_TRUE(file == "index.html" || file == "index-text-0001.js" ||
+        EXPECT_TRUE(file == "index.html" || file == "index-text-0001.js" || file == "audit.log" ||
                     file.starts_with("lab-20"))
             << file;
-        EXPECT_EQ(file.find(".raw"), std::string::npos) << file;
+        EXPECT_EQ(file.find("-recording.raw"), std::string::npos) << file;
         EXPECT_EQ(file.find(".tmp"), std::string::npos) << file;
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -164,6 +165,30 @@ TEST_F(Record, KeyFilesAreNewOwnerOnlyAndSign) {
     EXPECT_FALSE(fs::exists(Path("other.key")));
     EXPECT_EQ(ReadFile(Path("other.key.pub")), "mine");
     EXPECT_EQ(LoadSigningKey(path + ".pub", key), kKeyMalformed);
+}
+
+// Files written at once by several threads, more than the hashing thread
+// holds waiting, in pieces of every size: each is hashed whole and in order.
+TEST_F(Record, FilesWrittenAtOnceFromSeveralThreadsAreHashedWhole) {
+    const std::string base = Base("busy");
+    CaptureRecord record(base, LocalIdentity("zavprint test"), {});
+    std::vector<std::string> names, contents;
+    for (unsigned i = 0; i < 48; ++i) {
+        names.push_back(base + std::to_string(100 + i) + (i % 2 ? ".bmp" : ".cpt"));
+        contents.push_back(Bytes((3u << 19) + i * 977, i));
+    }
+    auto writer = [&](unsigned first) {
+        for (unsigned i = first; i < names.size(); i += 2)
+            WriteRecorded(record, names[i], contents[i], i % 3 ? 100 + i : 256 * 1024, i % 2);
+    };
+    std::thread other(writer, 1);
+    writer(0);
+    other.join();
+    ASSERT_EQ(record.Write(nullptr), kRecordOk);
+    std::string sums;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        sums += SumsLine(Sha256Of(contents[i]), fs::path(names[i]).filename().string());
+    EXPECT_EQ(ReadFile(zav::CaptureNames(base).Checksums()), sums);
 }
 
 // A capture cut short: only files written whole are listed, and the record

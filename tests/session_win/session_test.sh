@@ -148,6 +148,8 @@ wine "$driver" sleep 1 || { echo "Wine does not start" >&2; exit 1; }
 wine reg add "$key" /v CaptureFolder /d "$(winpath "$out")" /f >/dev/null 2>&1
 wine reg add "$key" /v CaptureFilename /d run /f >/dev/null 2>&1
 wine reg add "$key" /v SingleFile /d 0 /f >/dev/null 2>&1
+wine reg add "$key" /v KeepRaw /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wine reg delete "$key" /v Text /f >/dev/null 2>&1 || true
 line_up
 start_app
 
@@ -162,6 +164,11 @@ same_bitmaps pages001 pages002 pages003
 [ "$(status_text)" = "3 pages: pages.html" ] || fail "the status after Stop: $(status_text)"
 (cd "$out" && "$native" text pages001.cpt pages002.cpt pages003.cpt) | cmp -s - "$out/pages.txt" ||
     fail "pages.txt does not hold the words of the three pages"
+(cd "$out" && sha256sum -c --quiet --strict pages.sha256) || fail "sha256sum -c pages.sha256 failed"
+[ "$(cd "$out" && cut -c67- pages.sha256 | tr '\n' ' ')" = \
+    "pages.html pages.txt pages001.bmp pages001.cpt pages002.bmp pages002.cpt pages003.bmp pages003.cpt " ] ||
+    fail "pages.sha256 does not name the capture's files: $(cat "$out/pages.sha256")"
+grep -q '"program": "RUDIRAVU ' "$out/pages.record.json" || fail "the record does not name the program"
 
 echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
@@ -241,7 +248,7 @@ print_as "$work/five.raw" again
 print_as "$work/two.raw" again \
     waitfor "File $(winpath "$out/again.html") already exists; overwrite?" 20000 click 6
 got=$(cd "$out" && LC_ALL=C ls again* | tr '\n' ' ')
-[ "$got" = "again.html again.txt again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
+[ "$got" = "again.html again.record.json again.sha256 again.txt again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
     fail "after replacing: $got"
 [ "$(cat "$out"/again00?.cpt | md5sum)" = "$(md5sum <"$work/two.raw")" ] ||
     fail "the new pages do not hold the 2-page printout"
@@ -326,10 +333,11 @@ got=$(cat "$out"/closed???.cpt 2>/dev/null | wc -c)
 [ "$got" -gt 0 ] && cat "$out"/closed???.cpt | cmp -s -n "$got" - "$work/long.raw" ||
     fail "the bytes before Close are not the printout's first $got"
 
-echo "== the cable goes away in the middle of the printout (the setting Text is 0)"
+echo "== the cable goes away in the middle of the printout (the setting Text is 0, KeepRaw 1)"
 line_up --disconnect-after 6000
 echo disconnect >"$work/mode"
 wine reg add "$key" /v Text /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wine reg add "$key" /v KeepRaw /t REG_DWORD /d 1 /f >/dev/null 2>&1
 start_app
 drive waitfor "$main" settext 1002 cut click 1011 expect 1003 "Waiting for printout" \
     >/dev/null || fail "cut: Start did not wait"
@@ -347,6 +355,11 @@ got=$(cat "$out"/cut???.cpt 2>/dev/null | md5sum | cut -d' ' -f1)
 want=$(head -c 6000 "$work/stream.raw" | md5sum | cut -d' ' -f1)
 [ "$got" = "$want" ] || fail "the 6000 bytes before the cut are not all in the page files"
 [ ! -e "$out/cut.txt" ] || fail "cut.txt was written although the setting Text is 0"
+head -c 6000 "$work/stream.raw" | cmp -s - "$out/cut.raw" || fail "cut.raw does not hold the 6000 bytes"
+(cd "$out" && sha256sum -c --quiet --strict cut.sha256) || fail "sha256sum -c cut.sha256 failed"
+grep -q '"cut.raw"' "$out/cut.record.json" || fail "the record does not list cut.raw"
+wine reg delete "$key" /v Text /f >/dev/null 2>&1
+wine reg add "$key" /v KeepRaw /t REG_DWORD /d 0 /f >/dev/null 2>&1
 drive waitfor "$main" click 2 waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." \
     20000 click 1 >/dev/null
 app_ended || fail "the program did not end after Close"

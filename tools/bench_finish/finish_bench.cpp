@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "base/capture_names.h"
 #include "capture/capture_files.h"
+#include "capture/capture_trail.h"
 #include "printout.h"
 #include "report/pdf_printout.h"
 
@@ -99,6 +101,55 @@ void BM_FinishPagesWithPdf(benchmark::State& state) {
     Finish(state, false, true, true);
 }
 
+// What records add: 1000 pages with a PDF into an empty folder, without and
+// with the capture's record (the bytes received and every file hashed as
+// written, NAME.sha256, NAME.record.json and two audit lines).
+void FinishRecorded(benchmark::State& state, bool record) {
+    Workspace work(static_cast<int>(state.range(0)));
+    zav::FinishOptions options;
+    options.pdf = true;
+    zav::FinishOutcome outcome;
+    const zav::CaptureNames names(work.base);
+    double cpu = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const auto& entry : fs::directory_iterator(work.dir))
+            fs::remove(entry.path());
+        work.Record();
+        state.ResumeTiming();
+        const std::clock_t cpuBefore = std::clock();
+        std::unique_ptr<zav::CaptureTrail> trail;
+        if (record) {
+            trail = std::make_unique<zav::CaptureTrail>(
+                names, zav::RecordKeeping{"zav_finish_bench"}, zav::record::CaptureSource{});
+            zav::record::Sha256 received;
+            received.Update(work.recording.data(), work.recording.size());
+            trail->Record().SetReceived(work.recording.size(), received.Finish());
+            options.record = &trail->Record();
+            trail->BeforeFinish(work.raw, false, false);
+        }
+        const int result =
+            zav::FinishCapture(work.raw.c_str(), work.base.c_str(), options, &outcome);
+        if (result != zav::kFinishOk ||
+            (trail && trail->AfterFinish(result, outcome, {}) != zav::record::kRecordOk)) {
+            state.SkipWithError("finishing or its record failed");
+            break;
+        }
+        trail.reset();
+        cpu += static_cast<double>(std::clock() - cpuBefore);
+    }
+    state.counters["pages"] = outcome.pageCount;
+    // The CPU time of every thread (the PDF's and the hashing one's too).
+    state.counters["process_cpu_ms"] =
+        benchmark::Counter(cpu * 1000.0 / CLOCKS_PER_SEC, benchmark::Counter::kAvgIterations);
+}
+void BM_FinishPdfNoRecord(benchmark::State& state) {
+    FinishRecorded(state, false);
+}
+void BM_FinishPdfRecorded(benchmark::State& state) {
+    FinishRecorded(state, true);
+}
+
 // The PDF alone, from the bitmaps that finishing left.
 void BM_PdfOnly(benchmark::State& state) {
     Workspace work(static_cast<int>(state.range(0)));
@@ -129,6 +180,8 @@ void BM_PdfOnly(benchmark::State& state) {
 BENCHMARK(BM_FinishPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishPagesWithoutText)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishPagesWithPdf)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPdfNoRecord)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FinishPdfRecorded)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PdfOnly)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SplitOnly)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FinishSingleFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
