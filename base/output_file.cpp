@@ -13,6 +13,8 @@
 #include <random>
 #include <system_error>
 
+#include "base/utf8_names.h"
+
 namespace zav {
 
 namespace {
@@ -40,11 +42,11 @@ std::string WorkName(const std::string& target) {
 // True when a file, folder or link has the name `path`.
 bool NameInUse(const std::string& path) {
     std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+    return fs::symlink_status(PathOf(path), error).type() != fs::file_type::not_found;
 }
 
 std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathOf(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 

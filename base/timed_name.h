@@ -15,6 +15,9 @@
 namespace zav {
 
 // "YYYYMMDD-HHMMSS".
+// The local time of `when` (localtime_r, localtime_s on Windows).
+std::tm LocalTime(std::time_t when);
+
 std::string CaptureTimeStamp(const std::tm& when);
 
 // Claims the first name PREFIX-YYYYMMDD-HHMMSS[-N] in `folder` (empty: the

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace zav {
 namespace {
@@ -126,6 +127,21 @@ int SerialPort::Open(int port, int baud, int options) {
     if (result == kCommOk)
         handle_ = reinterpret_cast<std::intptr_t>(h);
     return result;
+}
+
+int SerialPort::Open(const char* device, int baud) {
+    std::string_view name(device);
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name.remove_prefix(4);
+    const bool com = name.size() > 3 && _strnicmp(name.data(), "com", 3) == 0 &&
+                     name.find_first_not_of("0123456789", 3) == std::string_view::npos &&
+                     name.size() <= 6;
+    const int port = com ? PortNumberFromText(name) : 0;
+    if (port < 1 || port > 255) {
+        Close();
+        return kCommOpenFailed;
+    }
+    return Open(port, baud, 0);
 }
 
 void SerialPort::Close() {

@@ -8,6 +8,7 @@
 
 #include "base/file_io.h"
 #include "base/output_file.h"
+#include "base/utf8_names.h"
 #include "capture/readloop.h"
 #include "render/renderer.h"
 
@@ -192,7 +193,7 @@ int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std
         // A failed write may have taken part of a read with it: what is kept
         // is what the file holds.
         std::error_code sizeError;
-        const std::uintmax_t size = std::filesystem::file_size(recording.path, sizeError);
+        const std::uintmax_t size = std::filesystem::file_size(PathOf(recording.path), sizeError);
         out.bytes = sizeError ? 0 : static_cast<long long>(size);
     }
     if (!recording.path.empty()) {

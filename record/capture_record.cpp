@@ -5,8 +5,10 @@
 #include <system_error>
 
 #include "base/capture_names.h"
+#include "base/file_io.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 #include "record/record_io.h"
 
 namespace zav::record {
@@ -41,12 +43,13 @@ bool WriteWhole(const std::string& path, std::string_view text, std::string& err
         std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && SyncFile(file.get());
     std::error_code renameError;
     if (CloseFile(file) && written) {
-        fs::rename(temporary, path, renameError);
+        fs::rename(PathOf(temporary), PathOf(path), renameError);
         if (!renameError)
             return true;
     }
     error = "cannot write " + path + (renameError ? ": " + renameError.message() : "");
-    std::remove(temporary.c_str());
+    SystemError ignored;
+    RemoveFile(temporary.c_str(), ignored);
     return false;
 }
 
@@ -260,7 +263,7 @@ void CaptureRecord::CheckSizesOnDisk() {
     const std::string folder = Folder();
     for (auto it = files_.begin(); it != files_.end();) {
         std::error_code error;
-        const std::uintmax_t size = fs::file_size(folder + it->first, error);
+        const std::uintmax_t size = fs::file_size(PathOf(folder + it->first), error);
         if (error || size != it->second.size) {
             missing_[it->first] = error ? "gone before the record was written"
                                         : "its size changed before the record was written";

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/output_file.h"
+#include "base/utf8_names.h"
 #include "report/html_report.h"
 
 namespace zav {
@@ -165,10 +166,10 @@ std::string IndexRow(const IndexEntry& entry) {
 }
 
 int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::string* movedAside) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path dir = folder.empty() ? fs::path(".") : PathOf(folder);
     const fs::path index = dir / kIndexFileName;
     NameClaim claim;
-    for (int waited = 0; claim.Take((dir / "index.html.claim").string()) != NameClaim::kClaimed;
+    for (int waited = 0; claim.Take(Utf8Of(dir / "index.html.claim")) != NameClaim::kClaimed;
          waited += kClaimPollMs) {
         if (waited >= kClaimWaitMs)
             return kIndexBusy;
@@ -187,13 +188,13 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
         if (error)
             return kIndexCannotMoveAside;
         if (movedAside)
-            *movedAside = aside.string();
+            *movedAside = Utf8Of(aside);
         kind = IndexKind::None;
     }
 
     // The new page, row by row: however many rows there are, only one is in
     // memory at a time.
-    OutputFile file(index.string());
+    OutputFile file(Utf8Of(index));
     if (!file.Create())
         return kIndexCannotWrite;
     bool written = file.Write(kPageHead, std::strlen(kPageHead)) && Put(file, kRowsBegin) &&
