@@ -15,9 +15,11 @@ inline constexpr std::size_t kSettingBufferSize = 1024;
 // Loaded and saved in this order. "CaptureFolder" comes first: without it in
 // the store nothing is saved. "Printer" ("basic" or "epson9") is the printer
 // model of the captures and of the conversion of a capture file
-// (PrinterSetting); the program reads it and writes it back as it found it.
-inline constexpr const char* kSettingNames[] = {"CaptureFolder", "CaptureFilename", "SingleFile",
-                                                "Printer"};
+// (PrinterSetting); "Pdf" (1 or 0) and "PdfPaper" ("a4" or "letter") ask
+// for a PDF beside each capture's report (PdfSettings). The program reads
+// these and writes them back as it found them.
+inline constexpr const char* kSettingNames[] = {
+    "CaptureFolder", "CaptureFilename", "SingleFile", "Printer", "Pdf", "PdfPaper"};
 
 // Registry value types, as the registry numbers them.
 enum RegistryType : unsigned long {

@@ -152,6 +152,14 @@ PrinterModel PrinterSetting(HQUOR store) {
     return model;
 }
 
+void PdfSettings(HQUOR store, bool& pdf, PdfPaper& paper) {
+    char text[16] = "";
+    pdf = store && quorGetNumeric(store, "Pdf") == 1;
+    paper = PdfPaper::A4;
+    if (store && quorGetString(store, "PdfPaper", text, sizeof text) >= 0)
+        ParsePdfPaper(text, paper);
+}
+
 int RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env, std::atomic<int>& stop,
                       SessionOutcome* outcome) {
     SessionOutcome local;

@@ -140,6 +140,7 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
     request.printer = zav::PrinterSetting(store);
+    zav::PdfSettings(store, request.pdf, request.paper);
     return request;
 }
 

@@ -148,6 +148,9 @@ wine "$driver" sleep 1 || { echo "Wine does not start" >&2; exit 1; }
 wine reg add "$key" /v CaptureFolder /d "$(winpath "$out")" /f >/dev/null 2>&1
 wine reg add "$key" /v CaptureFilename /d run /f >/dev/null 2>&1
 wine reg add "$key" /v SingleFile /d 0 /f >/dev/null 2>&1
+# The settings the command line remembers too: a PDF on Letter paper.
+wine reg add "$key" /v Pdf /d 1 /f >/dev/null 2>&1
+wine reg add "$key" /v PdfPaper /d letter /f >/dev/null 2>&1
 line_up
 start_app
 
@@ -160,6 +163,9 @@ same_bitmaps pages001 pages002 pages003
 [ "$(images "$out/pages.html")" = 3 ] || fail "the report does not show three pages"
 [ ! -e "$out/pages.tmp" ] || fail "the temporary capture file stayed"
 [ "$(status_text)" = "3 pages: pages.html" ] || fail "the status after Stop: $(status_text)"
+grep -aq '/MediaBox \[0 0 612 792\]' "$out/pages.pdf" 2>/dev/null &&
+    [ "$(grep -ao '/Type /Page ' "$out/pages.pdf" | wc -l)" = 3 ] ||
+    fail "Pdf and PdfPaper made no PDF of three Letter pages"
 
 echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
