@@ -4,7 +4,7 @@
 // went away must not end a recording). On Windows: Ctrl+C, Ctrl+Break,
 // closing the console window, log-off and shutdown (log-off only for a
 // program in the user's session: a watch started at boot outlives any
-// user's log-off).
+// user's log-off), and "taskkill" without /F.
 //
 // Each stop calls `onStop` on whatever thread the system uses (in a signal
 // handler on Linux), so it may only set a lock-free atomic. Windows ends a

@@ -1,8 +1,10 @@
 // Console events reach the handler on a thread the console starts for each.
 // A program that uses user32 (this one does) is told of log-off and shutdown
 // through its windows instead, so a hidden window on a thread of its own
-// takes WM_ENDSESSION. Both only call the stop handler and then, for the
-// events after which Windows ends the program, wait for the guard to go.
+// takes WM_ENDSESSION; it also takes the WM_CLOSE that "taskkill" (without
+// /F) sends, the way to stop a watch that has no console window to close.
+// Both only call the stop handler and then, for the events after which
+// Windows ends the program, wait for the guard to go.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -16,6 +18,7 @@ namespace zav::cli {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"zavprint-session-end";
+constexpr UINT kEndWindow = WM_APP + 1; // the guard goes: the window's thread ends
 
 std::atomic<StopSignals::Handler> g_onStop{nullptr};
 HANDLE g_finished = nullptr; // set once the guard goes
@@ -65,6 +68,11 @@ LRESULT CALLBACK SessionWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
             StopAndWait(CTRL_SHUTDOWN_EVENT, true);
         return 0;
     case WM_CLOSE:
+        // Asked to end from outside: a stop like Ctrl+C; the program ends
+        // once it has finished what came.
+        StopAndWait(CTRL_CLOSE_EVENT, false);
+        return 0;
+    case kEndWindow:
         DestroyWindow(window);
         return 0;
     case WM_DESTROY:
@@ -124,7 +132,7 @@ StopSignals::~StopSignals() {
         SetEvent(g_finished);
     SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     if (HWND window = saved_->window.load())
-        PostMessageW(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, kEndWindow, 0, 0);
     if (saved_->thread.joinable())
         saved_->thread.join();
     if (saved_->ready != nullptr)

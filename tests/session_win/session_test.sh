@@ -245,8 +245,9 @@ print_as "$work/five.raw" again
 print_as "$work/two.raw" again \
     waitfor "File $(winpath "$out/again.html") already exists; overwrite?" 20000 click 6
 got=$(cd "$out" && LC_ALL=C ls again* | tr '\n' ' ')
-[ "$got" = "again.html again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
+[ "$got" = "again.html again.pdf again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
     fail "after replacing: $got"
+[ "$(grep -ao '/Type /Page ' "$out/again.pdf" | wc -l)" = 2 ] || fail "the 5-page PDF stayed"
 [ "$(cat "$out"/again00?.cpt | md5sum)" = "$(md5sum <"$work/two.raw")" ] ||
     fail "the new pages do not hold the 2-page printout"
 [ "$(status_text)" = "2 pages: again.html" ] || fail "after replacing: $(status_text)"

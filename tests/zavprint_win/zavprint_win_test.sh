@@ -7,8 +7,9 @@
 # to); the page bitmaps must equal the native renderer's (NATIVE). Then
 # capture --watch on COM5, one end of a socat pty pair with the simulator
 # behind the other: three printouts with pauses become three whole captures
-# in index.html; a pulled cable (socat ended) and Ctrl+C (SIGINT, which Wine
-# hands to the program as a console Ctrl+C event) each finish what came.
+# in index.html; a pulled cable (socat ended), Ctrl+C (SIGINT, which Wine
+# hands to the program as a console Ctrl+C event) and taskkill without /F
+# each finish what came.
 # Every wait is bounded and everything started here is stopped here.
 set -u
 prefix=$1 winerun=$2 exe=$3 sim=$4 shim=$5 native=$6
@@ -122,6 +123,25 @@ logged() {
         sleep 0.1
     done
 }
+# The watch on COM5 into a folder of the share, its log in watch.log.
+start_watch() {
+    (cd "$work" && LD_PRELOAD="$shim" exec $run "$winerun" "$prefix" "$work/zavprint.exe" \
+        capture --watch --port COM5 --folder '\\localhost\lab\Μετρήσεις Watch' --name lab \
+        --idle-stop 1 </dev/null >/dev/null 2>"$work/watch.log") &
+    watchpid=$!
+}
+# Waits (at most 30 s) for the watch to end by itself; its exit status.
+watch_ended() {
+    n=0
+    while kill -0 "$watchpid" 2>/dev/null && [ $n -lt 300 ]; do
+        n=$((n + 1))
+        sleep 0.1
+    done
+    wait "$watchpid"
+    ended=$?
+    watchpid=""
+    return $ended
+}
 # Each capture's page files joined, one sum a line, sorted.
 capture_sums() {
     for html in "$1"/lab-*.html; do
@@ -133,10 +153,7 @@ echo "== capture --watch on COM5: three printouts with pauses, each whole"
 watchdir="$work/share/Μετρήσεις Watch"
 printf '%s\n' "$work/two.raw" "$work/three.raw" "$work/four.raw" >"$work/playlist"
 line_up --playlist "$work/playlist" --gap 2500
-(cd "$work" && LD_PRELOAD="$shim" exec $run "$winerun" "$prefix" "$work/zavprint.exe" capture \
-    --watch --port COM5 --folder '\\localhost\lab\Μετρήσεις Watch' --name lab --idle-stop 1 \
-    </dev/null >/dev/null 2>"$work/watch.log") &
-watchpid=$!
+start_watch
 logged "cable found: COM5" 60 || fail "the watch did not open COM5: $(cat "$work/watch.log")"
 touch "$work/print"
 logged "saved lab-" 60 3 || fail "not three printouts saved: $(cat "$work/watch.log")"
@@ -166,14 +183,8 @@ logged "cable found: COM5" 30 3 || fail "the watch did not find the line again"
 touch "$work/print"
 sleep 3
 kill -INT "$watchpid"
-n=0
-while kill -0 "$watchpid" 2>/dev/null && [ $n -lt 300 ]; do
-    n=$((n + 1))
-    sleep 0.1
-done
-wait "$watchpid"
+watch_ended
 rc=$?
-watchpid=""
 [ $rc = 0 ] || fail "the watch ended with $rc after Ctrl+C: $(cat "$work/watch.log")"
 grep -qF "stopped" "$work/watch.log" || fail "the watch did not say it stopped"
 [ "$(grep -c 'saved lab-' "$work/watch.log")" = 5 ] || fail "the printout in progress was not saved"
@@ -184,6 +195,20 @@ size=$(cat "${newest%.html}"???.cpt | wc -c)
     fail "the capture after Ctrl+C is not the start of the printout ($size bytes)"
 ls "$watchdir" | grep -q 'recording.raw' && fail "a recording was left: $(ls "$watchdir")"
 [ "$(grep -c 'data-name=' "$watchdir/index.html")" = 5 ] || fail "index.html does not list five"
+
+echo "== taskkill (without /F) finishes the printout in progress and ends the watch"
+line_up --rate 20000 --print "$work/long.raw"
+start_watch
+logged "cable found: COM5" 60 || fail "the watch did not open COM5 again"
+touch "$work/print"
+sleep 3
+timeout 60 $run "$winerun" "$prefix" taskkill /IM zavprint.exe >"$work/taskkill.out" 2>&1 ||
+    fail "taskkill failed: $(cat "$work/taskkill.out")"
+watch_ended
+rc=$?
+[ $rc = 0 ] && grep -qF "stopped" "$work/watch.log" && grep -qF "saved lab-" "$work/watch.log" ||
+    fail "taskkill did not finish the printout ($rc): $(cat "$work/watch.log")"
+[ "$(grep -c 'data-name=' "$watchdir/index.html")" = 6 ] || fail "index.html does not list six"
 
 [ $status = 0 ] && echo "zavprint.exe under Wine: good"
 [ $status = 0 ] || { echo "the watch's log:"; cat "$work/watch.log"; }
