@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "base/file_io.h"
 #include "base/utf8_names.h"
 
 namespace zav {
@@ -52,8 +53,9 @@ ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out) {
 }
 
 bool IsSameFile(const char* a, const char* b) {
-    std::error_code error;
-    return std::filesystem::equivalent(PathOf(a), PathOf(b), error) && !error;
+    // By the system's own identity of each: on Windows through the wide
+    // names, whatever their length.
+    return IdentityOf(a) == IdentityOf(b);
 }
 
 bool IsRegularFile(const char* path) {
