@@ -265,7 +265,11 @@ const CommandInfo kCaptureCommand{
                "start while files of an earlier capture NAME or a kept recording\n"
                "DIR/NAME.tmp exist, unless --overwrite: then exactly the new capture's\n"
                "files are left. Folder, name, mode, the PDF choice and the printer\n"
+#ifdef _WIN32
+               "model are remembered in %APPDATA%\\zavprint\\capture.conf.\n"
+#else
                "model are remembered in $XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+#endif
                "Exit status 1 when the session failed.\n\n"
                "With --watch it records printout after printout with nobody at the\n"
                "computer. A printout ends when the line has been quiet for --idle-stop\n"
