@@ -5,6 +5,7 @@
 #include "app/message.h"
 #include "app/settings.h"
 #include "base/system.h"
+#include "base/utf8_names.h"
 #include "capture/cable.h"
 #include "capture/session.h"
 #include "host/vok.h"
@@ -21,7 +22,7 @@ void RefuseSystem(VokWnd base) {
 
 int RenderWithChosenPrinter(const char* path, HQUOR store) {
     CaptureRenderer renderer(PrinterSetting(store));
-    return renderer.Render(path);
+    return renderer.Render(Utf8OfAnsi(path).c_str());
 }
 
 } // namespace

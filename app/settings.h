@@ -15,12 +15,14 @@ inline constexpr std::size_t kSettingBufferSize = 1024;
 // Loaded and saved in this order. "CaptureFolder" comes first: without it in
 // the store nothing is saved. "Printer" ("basic" or "epson9") is the printer
 // model of the captures and of the conversion of a capture file
-// (PrinterSetting); the program reads it and writes it back as it found it.
-// "Text" (0: no NAME.txt beside the report) is only ever set by hand;
-// "KeepRaw" (a number, 1: keep the recording of a capture whole as NAME.raw)
-// is read alike.
+// (PrinterSetting); "Pdf" (1 or 0) and "PdfPaper" ("a4" or "letter") ask
+// for a PDF beside each capture's report (PdfSettings). The program reads
+// these and writes them back as it found them. "Text" (0: no NAME.txt
+// beside the report) is only ever set by hand; "KeepRaw" (a number, 1: keep
+// the recording of a capture whole as NAME.raw) is read alike.
 inline constexpr const char* kSettingNames[] = {
-    "CaptureFolder", "CaptureFilename", "SingleFile", "Printer", "Text", "KeepRaw"};
+    "CaptureFolder", "CaptureFilename", "SingleFile", "Printer",
+    "Pdf",           "PdfPaper",        "Text",       "KeepRaw"};
 
 // Registry value types, as the registry numbers them.
 enum RegistryType : unsigned long {

@@ -12,6 +12,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 
 namespace zav {
 
@@ -154,7 +155,7 @@ bool CaptureNames::IsReportFile(const char* path) const {
 
 bool CaptureNames::RecordingExists() const {
     std::error_code error;
-    return !base_.empty() && fs::exists(Recording(), error);
+    return !base_.empty() && fs::exists(PathOf(Recording()), error);
 }
 
 std::vector<CaptureNames::File> CaptureNames::Files(bool mayBeOurs) const {
@@ -163,13 +164,13 @@ std::vector<CaptureNames::File> CaptureNames::Files(bool mayBeOurs) const {
         return found;
     const std::size_t split = FileNameOffset(base_);
     const std::string_view name = Name();
-    const fs::path folder = split == 0 ? fs::path(".") : fs::path(base_.substr(0, split));
+    const fs::path folder = split == 0 ? fs::path(".") : PathOf(base_.substr(0, split));
     std::map<std::string, bool> all; // name, and whether it is a folder
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         std::error_code typeError;
-        all.emplace(it->path().filename().string(), it->is_directory(typeError));
+        all.emplace(Utf8Of(it->path().filename()), it->is_directory(typeError));
     }
     std::string sheetOf;
     for (const auto& [file, isFolder] : all) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/file_io.h"
+#include "base/utf8_names.h"
 
 namespace zav {
 
@@ -29,9 +30,9 @@ FileIdentity IdentityOfHandle(HANDLE handle) {
 NativeFile CreateNewFile(const char* path, SystemError& error) {
     // Others may read it (the PDF reads back a page bitmap) and rename or
     // remove it, as on POSIX.
-    const HANDLE handle =
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(WideFileName(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = LastWin32Error();
         return kNoNativeFile;
@@ -108,23 +109,24 @@ bool SyncStream(std::FILE* stream, SystemError& error) {
 }
 
 bool RenameFile(const char* from, const char* to, SystemError& error) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExW(WideFileName(from).c_str(), WideFileName(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING))
         return true;
     error = LastWin32Error();
     return false;
 }
 
 bool RemoveFile(const char* path, SystemError& error) {
-    if (DeleteFileA(path))
+    if (DeleteFileW(WideFileName(path).c_str()))
         return true;
     error = LastWin32Error();
     return false;
 }
 
 FileIdentity IdentityOf(const char* path) {
-    const HANDLE handle =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(WideFileName(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return {};
     const FileIdentity identity = IdentityOfHandle(handle);

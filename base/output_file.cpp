@@ -13,6 +13,8 @@
 #include <random>
 #include <system_error>
 
+#include "base/utf8_names.h"
+
 namespace zav {
 
 namespace {
@@ -38,7 +40,7 @@ std::string WorkName(const std::string& target) {
 }
 
 std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathOf(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
@@ -65,7 +67,7 @@ std::string ReserveWorkName(const std::string& path, SystemError& error) {
 
 bool NameInUse(const std::string& path) {
     std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+    return fs::symlink_status(PathOf(path), error).type() != fs::file_type::not_found;
 }
 
 NativeFile CreateWorkFile(const std::string& target, std::string& workPath, SystemError& error) {

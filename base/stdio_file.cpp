@@ -5,7 +5,18 @@
 #include <new>
 #include <system_error>
 
+#include "base/file_io.h"
+#include "base/utf8_names.h"
+
 namespace zav {
+
+std::FILE* OpenStream(const char* path, const char* mode) {
+#ifdef _WIN32
+    return _wfopen(WideFileName(path).c_str(), WideOf(mode).c_str());
+#else
+    return std::fopen(path, mode);
+#endif
+}
 
 bool SeekFile(std::FILE* file, std::uint64_t offset) {
     if (offset <= static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
@@ -42,13 +53,14 @@ ReadWholeResult ReadWholeFile(std::FILE* file, FileBytes& out) {
 }
 
 bool IsSameFile(const char* a, const char* b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+    // By the system's own identity of each: on Windows through the wide
+    // names, whatever their length.
+    return IdentityOf(a) == IdentityOf(b);
 }
 
 bool IsRegularFile(const char* path) {
     std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
+    return std::filesystem::is_regular_file(PathOf(path), error);
 }
 
 } // namespace zav

@@ -16,8 +16,11 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
+// std::fopen of a UTF-8 name (on Windows through the wide name).
+std::FILE* OpenStream(const char* path, const char* mode);
+
 inline UniqueFile OpenFile(const char* path, const char* mode) {
-    return UniqueFile(std::fopen(path, mode));
+    return UniqueFile(OpenStream(path, mode));
 }
 
 // Closes the file and tells whether everything written to it reached the disk.

@@ -2,24 +2,26 @@
 #include <windows.h>
 
 #include "base/sys_error.h"
+#include "base/utf8_names.h"
 
 namespace zav {
 
 SystemError Win32Error(unsigned long code) {
     if (code == 0)
         return {};
-    char text[512] = "";
+    // Wide, so that the text of a system in any language comes out right (UTF-8).
+    wchar_t text[512] = L"";
     DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, 512, nullptr);
     if (length == 0)
-        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, text, sizeof text, nullptr);
+        length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, 512, nullptr);
     // The system's texts end with a full stop and a line break.
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                          text[length - 1] == ' ' || text[length - 1] == '.'))
+    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
         --length;
-    SystemError error{static_cast<int>(code), std::string(text, length)};
+    SystemError error{static_cast<int>(code), Utf8OfWide(std::wstring_view(text, length))};
     if (error.text.empty())
         error.text = "system error " + std::to_string(code);
     return error;

@@ -12,6 +12,16 @@ constexpr int kMostSuffixes = 10000;
 
 } // namespace
 
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    return local;
+}
+
 std::string CaptureTimeStamp(const std::tm& when) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", when.tm_year + 1900,

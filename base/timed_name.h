@@ -14,6 +14,9 @@
 
 namespace zav {
 
+// The local time of `when` (localtime_r, localtime_s on Windows).
+std::tm LocalTime(std::time_t when);
+
 // "YYYYMMDD-HHMMSS".
 std::string CaptureTimeStamp(const std::tm& when);
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/serial.h"
+
 namespace zav {
 namespace {
 
@@ -84,6 +86,14 @@ bool SetPortDescription(HTABLE table, int port, const char* description) {
         return false;
     tableSetField(table, row, 1, description);
     return true;
+}
+
+bool ReadModelFrom(const std::string& device, std::string& model) {
+    SerialPort port;
+    if (port.Open(device.c_str(), kCableBaudRate) != kCommOk)
+        return false;
+    SerialCableLine line(port);
+    return RunCableHandshake(line, model);
 }
 
 } // namespace zav

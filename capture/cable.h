@@ -94,14 +94,16 @@ void SetPortTableHeadings(HTABLE table);
 // description; false when the table has no such row.
 bool SetPortDescription(HTABLE table, int port, const char* description);
 
-#ifndef _WIN32
-// ---- Linux: serial devices found through sysfs --------------------------
+// ---- the ports of the command line ------------------------------------
 //
-// A port is a terminal in <sys>/class/tty with a device behind it (legacy
-// ttyS ports whose "type" reads 0 have no hardware and are left out). Its
-// description is the USB product string of the device it hangs off; the
-// print cable is a ttyUSB or ttyACM port whose product is "ZAV Print" (any
-// case). Port texts are the device names ("ttyUSB0"), opened in <dev>.
+// Linux: a port is a terminal in <sys>/class/tty with a device behind it
+// (legacy ttyS ports whose "type" reads 0 have no hardware and are left
+// out). Its description is the USB product string of the device it hangs
+// off; the print cable is a ttyUSB or ttyACM port whose product is "ZAV
+// Print" (any case). Port texts are the device names ("ttyUSB0"), opened in
+// <dev>. Windows: the COM ports that can be opened, and those of FTDI
+// devices, described by the FTDI driver; the cable is a device whose
+// description is "ZAV Print" (any case), as the Windows program finds it.
 
 struct SerialRoots {
     std::string sys = "/sys";
@@ -109,8 +111,8 @@ struct SerialRoots {
 };
 
 struct SerialPortInfo {
-    std::string name;        // "ttyUSB0"
-    std::string description; // USB product string, empty when none
+    std::string name;        // "ttyUSB0", "COM5"
+    std::string description; // USB product string or FTDI description, empty when none
     bool cable = false;
     std::string link; // kCableLinkName when <dev>/zavprint names this port
 };
@@ -118,10 +120,15 @@ struct SerialPortInfo {
 // The name the package's udev rule gives the print cable in /dev.
 inline constexpr const char* kCableLinkName = "zavprint";
 
-// Every serial port, sorted by name (ttyUSB2 before ttyUSB10). The port that
-// <dev>/zavprint names is a cable and carries the link; when that port is not
-// among them (no sysfs entry), the link itself comes first as a cable.
+// Every serial port, sorted by name (ttyUSB2 before ttyUSB10, COM2 before
+// COM10). The port that <dev>/zavprint names is a cable and carries the
+// link; when that port is not among them (no sysfs entry), the link itself
+// comes first as a cable.
 std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots);
+
+// What SerialPort::Open takes for a listed port: <dev>/NAME on Linux, the
+// port text itself on Windows.
+std::string PortDevice(const SerialRoots& roots, const std::string& name);
 
 // The print cable's device: <dev>/zavprint when it names a port, else the
 // first cable ListSerialPorts marks; empty when there is none.
@@ -138,6 +145,11 @@ std::string CableSerialOf(const SerialRoots& roots, const std::string& device);
 // The handshake on one device; false (and `model` untouched) when the port
 // cannot be opened or the cable gives no good reply.
 bool ReadModelFrom(const std::string& device, std::string& model);
+
+#ifndef _WIN32
+// FindPrintCable over the given roots: the cables are the ports that
+// ListSerialPorts marks, in its order.
+int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& remembered);
 
 // ScanPorts and AddCableDescriptions over the given roots.
 int ScanPortsIn(HQUOR store, const char* field, const SerialRoots& roots);

@@ -94,10 +94,12 @@ class NothingRemembered : public RememberedValue {
 std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots) {
     std::vector<SerialPortInfo> ports;
     std::string classDir = roots.sys + "/class/tty";
+    // Without a sysfs to read (a container), /dev/zavprint is still the cable.
     DIR* dir = opendir(classDir.c_str());
-    if (dir == nullptr)
-        return ports;
-    while (dirent* entry = readdir(dir)) {
+    while (dir != nullptr) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr)
+            break;
         std::string name = entry->d_name;
         if (name == "." || name == ".." || !Exists(classDir + "/" + name + "/device"))
             continue;
@@ -110,7 +112,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots& roots) {
         info.cable = IsUsbSerialName(name) && IsCableDescription(info.description);
         ports.push_back(std::move(info));
     }
-    closedir(dir);
+    if (dir != nullptr)
+        closedir(dir);
     std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
         return NaturalLess(a.name, b.name);
     });
@@ -133,11 +136,11 @@ std::string FindCableDevice(const SerialRoots& roots) {
     const std::vector<SerialPortInfo> ports = ListSerialPorts(roots);
     for (const SerialPortInfo& port : ports) {
         if (!port.link.empty())
-            return roots.dev + "/" + port.link;
+            return PortDevice(roots, port.link);
     }
     for (const SerialPortInfo& port : ports) {
         if (port.cable)
-            return roots.dev + "/" + port.name;
+            return PortDevice(roots, port.name);
     }
     return {};
 }
@@ -152,12 +155,8 @@ std::string CableSerialOf(const SerialRoots& roots, const std::string& device) {
     return {};
 }
 
-bool ReadModelFrom(const std::string& device, std::string& model) {
-    SerialPort port;
-    if (port.Open(device.c_str(), kCableBaudRate) != kCommOk)
-        return false;
-    SerialCableLine line(port);
-    return RunCableHandshake(line, model);
+std::string PortDevice(const SerialRoots& roots, const std::string& name) {
+    return roots.dev + "/" + name;
 }
 
 int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& remembered) {
@@ -171,7 +170,7 @@ int FindPrintCableIn(HQUOR store, const SerialRoots& roots, RememberedValue& rem
     std::string model;
     // A port text is a device name; anything with a separator is no such name.
     if (!port1.empty() && port1.find('/') == std::string::npos &&
-        ReadModelFrom(roots.dev + "/" + port1, model))
+        ReadModelFrom(PortDevice(roots, port1), model))
         quorSetString(store, "Model", model.c_str());
     return result;
 }

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/system.h"
@@ -90,6 +93,43 @@ bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int inde
     return true;
 }
 
+// Each FTDI device's COM port and description, a busy device described as
+// `busy`; false when the driver cannot be asked.
+bool PortDescriptions(std::vector<std::pair<int, std::string>>& out, std::string_view busy) {
+    D2xx driver;
+    std::vector<Description> descriptions;
+    if (!driver.CanList() || !driver.ListDescriptions(descriptions, busy))
+        return false;
+    if (descriptions.empty())
+        return true;
+    auto open = driver.Find<FtOpen>("FT_Open");
+    auto close = driver.Find<FtClose>("FT_Close");
+    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
+    if (open == nullptr || close == nullptr || getPort == nullptr)
+        return false;
+    for (std::size_t index = 0; index < descriptions.size(); ++index) {
+        int port = 0;
+        if (DevicePort(open, getPort, close, static_cast<int>(index), port))
+            out.emplace_back(port, descriptions[index].data());
+    }
+    return true;
+}
+
+// The COM ports that can be opened now, in order.
+std::vector<int> OpenablePorts() {
+    std::vector<int> ports;
+    for (int port = 1; port <= 255; ++port) {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\\\.\\Com%d", port);
+        HANDLE h = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            ports.push_back(port);
+        }
+    }
+    return ports;
+}
+
 // The registry value "Port1" beside the other settings.
 class RegistryPort1 : public RememberedValue {
   public:
@@ -173,25 +213,56 @@ int FindPrintCable(HQUOR store) {
 }
 
 int AddCableDescriptions(HTABLE table) {
-    D2xx driver;
-    if (!driver.CanList())
+    std::vector<std::pair<int, std::string>> described;
+    if (!PortDescriptions(described, kBusyDeviceText))
         return -1;
-    std::vector<Description> descriptions;
-    if (!driver.ListDescriptions(descriptions, kBusyDeviceText))
-        return -1;
-    if (descriptions.empty())
-        return 0;
-    auto open = driver.Find<FtOpen>("FT_Open");
-    auto close = driver.Find<FtClose>("FT_Close");
-    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
-    if (open == nullptr || close == nullptr || getPort == nullptr)
-        return -1;
-    for (std::size_t index = 0; index < descriptions.size(); ++index) {
-        int port = 0;
-        if (DevicePort(open, getPort, close, static_cast<int>(index), port))
-            SetPortDescription(table, port, descriptions[index].data());
-    }
+    for (const auto& [port, description] : described)
+        SetPortDescription(table, port, description.c_str());
     return 0;
+}
+
+std::vector<SerialPortInfo> ListSerialPorts(const SerialRoots&) {
+    std::vector<std::pair<int, std::string>> described;
+    PortDescriptions(described, kBusyDeviceText);
+    std::vector<int> numbers = OpenablePorts();
+    // A cable held by another program cannot be opened, and is listed too.
+    for (const auto& [port, description] : described) {
+        if (std::find(numbers.begin(), numbers.end(), port) == numbers.end())
+            numbers.insert(std::upper_bound(numbers.begin(), numbers.end(), port), port);
+    }
+    std::vector<SerialPortInfo> ports;
+    for (int number : numbers) {
+        SerialPortInfo info;
+        info.name = "COM" + std::to_string(number);
+        for (const auto& [port, description] : described) {
+            if (port == number) {
+                info.description = description;
+                info.cable = IsCableDescription(description);
+            }
+        }
+        ports.push_back(std::move(info));
+    }
+    return ports;
+}
+
+std::string PortDevice(const SerialRoots&, const std::string& name) {
+    return name;
+}
+
+// The serial number is not looked up for a COM port here: the record says
+// none rather than guess which cable of several a port belongs to.
+std::string CableSerialOf(const SerialRoots&, const std::string&) {
+    return {};
+}
+
+std::string FindCableDevice(const SerialRoots&) {
+    std::vector<std::pair<int, std::string>> described;
+    PortDescriptions(described, kBusyCableText);
+    for (const auto& [port, description] : described) {
+        if (IsCableDescription(description))
+            return "COM" + std::to_string(port);
+    }
+    return {};
 }
 
 int ScanPorts(HQUOR store, const char* field) {
@@ -202,14 +273,10 @@ int ScanPorts(HQUOR store, const char* field) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    for (int port = 1; port <= 255; ++port) {
-        char name[32];
-        std::snprintf(name, sizeof name, "\\\\.\\Com%d", port);
-        HANDLE h = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            AppendRow(ports.get(), name + 4);
-        }
+    for (int port : OpenablePorts()) {
+        char name[16];
+        std::snprintf(name, sizeof name, "Com%d", port);
+        AppendRow(ports.get(), name);
     }
     SetPortTableHeadings(ports.get());
     if (IsSupportedSystem())

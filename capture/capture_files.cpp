@@ -299,7 +299,10 @@ const char* FinishResultText(int result) {
     case kFinishOk:
         return "capture finished";
     case kFinishPathTooLong:
-        return "the capture's file name is too long";
+        // The limit is said, so that nobody looks for a fault elsewhere.
+        static_assert(kMaxBasePathLength == 1015, "the text names the limit");
+        return "the capture's file name is too long: the folder and the name take at most 1015 "
+               "bytes";
     case kFinishNoName:
         return "no capture file name given";
     case kFinishCannotOpenRaw:

@@ -3,6 +3,7 @@
 #include "base/capture_names.h"
 #include "base/output_file.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 #include "render/page_bitmap.h"
 #include "render/page_text.h"
 #include "render/printout.h"
@@ -192,7 +193,7 @@ bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
 // Size of the recording; false when there is no recording file to read.
 bool RecordingSize(const char* path, std::uintmax_t& size) {
     std::error_code error;
-    size = std::filesystem::file_size(path, error);
+    size = std::filesystem::file_size(PathOf(path), error);
     return !error;
 }
 

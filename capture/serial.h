@@ -49,11 +49,12 @@ class SerialPort {
 #ifdef _WIN32
     // OpenCommPort on COM<port>; a port already open here is closed first.
     CommResult Open(int port, int baud, int options = 0);
-#else
-    // Opens the device exclusively (O_NOCTTY, TIOCEXCL) and sets it up; the
-    // device's earlier settings come back on Close. Same result codes.
-    CommResult Open(const char* device, int baud);
 #endif
+    // Opens the device exclusively and sets it up: on Linux a device path
+    // (O_NOCTTY, TIOCEXCL; the device's earlier settings come back on
+    // Close), on Windows "COM<n>" in any case (also as "\\.\COM<n>");
+    // anything else fails with kCommOpenFailed. Same result codes.
+    CommResult Open(const char* device, int baud);
     void Close();
     // Why the last Open failed, in the system's words.
     const SystemError& Error() const {

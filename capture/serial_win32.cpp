@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace zav {
 namespace {
@@ -134,6 +135,22 @@ CommResult SerialPort::Open(int port, int baud, int options) {
     else
         error_ = LastWin32Error();
     return result;
+}
+
+CommResult SerialPort::Open(const char* device, int baud) {
+    std::string_view name(device);
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name.remove_prefix(4);
+    const bool com = name.size() > 3 && _strnicmp(name.data(), "com", 3) == 0 &&
+                     name.find_first_not_of("0123456789", 3) == std::string_view::npos &&
+                     name.size() <= 6;
+    const int port = com ? PortNumberFromText(name) : 0;
+    if (port < 1 || port > 255) {
+        Close();
+        error_ = Win32Error(ERROR_FILE_NOT_FOUND); // no such port
+        return kCommOpenFailed;
+    }
+    return Open(port, baud, 0);
 }
 
 void SerialPort::Close() {

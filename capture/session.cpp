@@ -9,6 +9,7 @@
 
 #include "base/file_io.h"
 #include "base/output_file.h"
+#include "base/utf8_names.h"
 #include "capture/readloop.h"
 #include "render/renderer.h"
 
@@ -161,6 +162,14 @@ PrinterModel PrinterSetting(HQUOR store) {
     return model;
 }
 
+void PdfSettings(HQUOR store, bool& pdf, PdfPaper& paper) {
+    char text[16] = "";
+    pdf = store && quorGetNumeric(store, "Pdf") == 1;
+    paper = PdfPaper::A4;
+    if (store && quorGetString(store, "PdfPaper", text, sizeof text) >= 0)
+        ParsePdfPaper(text, paper);
+}
+
 SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv& env,
                                 std::atomic<int>& stop, SessionOutcome* outcome) {
     SessionOutcome local;
@@ -218,7 +227,7 @@ SessionResult RunCaptureSession(const CaptureRequest& request, CaptureSessionEnv
         // A failed write may have taken part of a read with it: what is kept
         // is what the file holds.
         std::error_code sizeError;
-        const std::uintmax_t size = std::filesystem::file_size(recording.path, sizeError);
+        const std::uintmax_t size = std::filesystem::file_size(PathOf(recording.path), sizeError);
         out.bytes = sizeError ? 0 : static_cast<long long>(size);
     }
     if (!recording.path.empty()) {

@@ -92,6 +92,11 @@ struct CaptureRequest {
 // "epson9", in any case); the basic model when it names none.
 PrinterModel PrinterSetting(HQUOR store);
 
+// The PDF the value store's settings ask for, by the names the command
+// line's settings use: "Pdf" (1: a PDF beside the report) and "PdfPaper"
+// ("a4", the default, or "letter").
+void PdfSettings(HQUOR store, bool& pdf, PdfPaper& paper);
+
 // What a session needs from its platform.
 class CaptureSessionEnv {
   public:

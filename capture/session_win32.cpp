@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_names.h"
 #include "capture/serial.h"
 #include "capture/session_control.h"
 #include "host/exports.h"
@@ -111,7 +112,9 @@ class WindowsSessionEnv : public zav::CaptureSessionEnv {
         }
         return line;
     }
-    void SetStatus(const char* text) override { quorSetString(store_, "_Status", text); }
+    void SetStatus(const char* text) override {
+        quorSetString(store_, "_Status", zav::AnsiOfUtf8(text).c_str());
+    }
     bool FinishAsSingleFile(bool) override { return quorGetNumeric(store_, "SingleFile") != 0; }
 
   private:
@@ -133,11 +136,14 @@ std::string StoreText(HQUOR store, const char* field, int size) {
 
 zav::CaptureRequest ReadRequest(HQUOR store) {
     zav::CaptureRequest request;
-    request.folder = StoreText(store, "CaptureFolder", static_cast<int>(zav::kPathBufferSize));
-    request.name = StoreText(store, "CaptureFilename", static_cast<int>(zav::kPathBufferSize));
+    request.folder =
+        zav::Utf8OfAnsi(StoreText(store, "CaptureFolder", static_cast<int>(zav::kPathBufferSize)));
+    request.name = zav::Utf8OfAnsi(
+        StoreText(store, "CaptureFilename", static_cast<int>(zav::kPathBufferSize)));
     request.port = StoreText(store, "Port1", kPortTextSize);
     request.singleFile = quorGetNumeric(store, "SingleFile") != 0;
     request.printer = zav::PrinterSetting(store);
+    zav::PdfSettings(store, request.pdf, request.paper);
     // The words beside the report unless the setting "Text" says 0.
     request.text = quorGetType(store, "Text") == QUOR_NONE || quorGetNumeric(store, "Text") != 0;
     // The record: the model text the cable's handshake stored, and the
@@ -178,7 +184,7 @@ int TellFailure(VokWnd window, HQUOR store) noexcept {
         zav::SessionOutcome failed;
         failed.result = zav::kSessionFailed;
         failed.failure = zav::CurrentFailureReason();
-        quorSetString(store, "_Status", zav::SessionEndText(failed).c_str());
+        quorSetString(store, "_Status", zav::AnsiOfUtf8(zav::SessionEndText(failed)).c_str());
         HVOKDLG dlg = vokDialogFromWindow(window);
         if (!Busy())
             vokSetAccess(dlg, vokGetIndexFromTag(dlg, "Start"), VOK_ACCESS_ENABLED);

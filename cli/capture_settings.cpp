@@ -1,29 +1,16 @@
 #include "cli/capture_settings.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
+#include "base/file_io.h"
+#include "base/utf8_names.h"
+
 namespace zav {
 
-std::string CaptureSettingsPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string config;
-    if (xdg && xdg[0] == '/') {
-        config = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || !home[0])
-            return {};
-        config = std::string(home) + "/.config";
-    }
-    return config + "/zavprint/capture.conf";
-}
-
 bool LoadCaptureSettings(const std::string& path, CaptureSettings& settings) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathOf(path), std::ios::binary);
     if (!in)
         return false;
     std::string line;
@@ -60,10 +47,11 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
             return false;
     }
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    SystemError ignored;
+    std::filesystem::create_directories(PathOf(path).parent_path(), error);
     const std::string temporary = path + ".new";
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        std::ofstream out(PathOf(temporary), std::ios::binary | std::ios::trunc);
         out << "CaptureFolder=" << settings.folder << "\n"
             << "CaptureFilename=" << settings.name << "\n"
             << "SingleFile=" << (settings.singleFile ? 1 : 0) << "\n"
@@ -75,12 +63,12 @@ bool SaveCaptureSettings(const std::string& path, const CaptureSettings& setting
         out.flush();
         if (!out) {
             out.close();
-            std::remove(temporary.c_str());
+            RemoveFile(temporary.c_str(), ignored);
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!RenameFile(temporary.c_str(), path.c_str(), ignored)) {
+        RemoveFile(temporary.c_str(), ignored);
         return false;
     }
     return true;

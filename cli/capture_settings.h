@@ -24,7 +24,8 @@ struct CaptureSettings {
 };
 
 // $XDG_CONFIG_HOME/zavprint/capture.conf, or ~/.config/zavprint/capture.conf
-// when XDG_CONFIG_HOME is unset or not absolute; empty when neither is known.
+// when XDG_CONFIG_HOME is unset or not absolute (on Windows
+// %APPDATA%\zavprint\capture.conf); empty when neither is known.
 std::string CaptureSettingsPath();
 
 // Reads the values the file has into `settings`, leaving the others as they

@@ -5,6 +5,7 @@
 
 #include "base/capture_names.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 #include "capture/capture_files.h"
 #include "capture/capture_trail.h"
 #include "cli/capture_settings.h"
@@ -173,8 +174,8 @@ int RunFinish(int argc, char** argv) {
     }
     if (*folder) {
         std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (!std::filesystem::is_directory(folder, error)) {
+        std::filesystem::create_directories(PathOf(folder), error);
+        if (!std::filesystem::is_directory(PathOf(folder), error)) {
             std::fprintf(stderr, "zavprint finish: the folder %s cannot be made%s%s\n", folder,
                          error ? ": " : "", error ? error.message().c_str() : "");
             return 1;

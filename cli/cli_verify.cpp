@@ -6,6 +6,7 @@
 
 #include "base/capture_names.h"
 #include "base/paths.h"
+#include "base/utf8_names.h"
 #include "cli/cli.h"
 #include "record/audit_log.h"
 #include "record/crypto.h"
@@ -32,7 +33,7 @@ constexpr OptionInfo kVerifyOptions[] = {
 // folder and the capture's name (empty: every capture).
 void SplitTarget(std::string target, std::string& folder, std::string& name) {
     std::error_code error;
-    if (std::filesystem::is_directory(target, error)) {
+    if (std::filesystem::is_directory(PathOf(target), error)) {
         folder = target;
         name.clear();
         return;
@@ -120,7 +121,7 @@ int RunVerify(int argc, char** argv) {
     SplitTarget(args.operands.empty() ? std::string(".") : std::string(args.operands[0]), folder,
                 options.capture);
     std::error_code error;
-    if (!std::filesystem::is_directory(folder.empty() ? "." : folder, error)) {
+    if (!std::filesystem::is_directory(PathOf(folder.empty() ? "." : folder), error)) {
         std::fprintf(stderr, "zavprint verify: %s: no such folder\n", folder.c_str());
         return 1;
     }

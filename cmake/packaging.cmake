@@ -15,7 +15,7 @@ if(WIN32)
     # Everything in one folder: the program finds the help file and the
     # picture beside itself. The help file and the picture are made by the
     # build when it can; the package goes without them otherwise.
-    install(TARGETS RUDIRAVU RUNTIME DESTINATION .)
+    install(TARGETS RUDIRAVU zavprint RUNTIME DESTINATION .)
     install(FILES $<TARGET_FILE_DIR:RUDIRAVU>/VOVEzeraEn.chm $<TARGET_FILE_DIR:RUDIRAVU>/vovezera.bmp
             DESTINATION . OPTIONAL)
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)

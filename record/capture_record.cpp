@@ -8,9 +8,11 @@
 #include <thread>
 
 #include "base/capture_names.h"
+#include "base/file_io.h"
 #include "base/paths.h"
 #include "base/stdio_file.h"
 #include "base/sys_error.h"
+#include "base/utf8_names.h"
 
 namespace zav::record {
 
@@ -451,7 +453,7 @@ void CaptureRecord::CheckSizesOnDisk() {
     const std::string folder = Folder();
     for (auto it = files_.begin(); it != files_.end();) {
         std::error_code error;
-        const std::uintmax_t size = fs::file_size(folder + it->first, error);
+        const std::uintmax_t size = fs::file_size(PathOf(folder + it->first), error);
         if (error || size != it->second.size) {
             missing_[it->first] = error ? "gone before the record was written"
                                         : "its size changed before the record was written";

@@ -10,7 +10,9 @@
 #include <memory>
 #include <mutex>
 
+#include "base/file_io.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 #include "record/record_io.h"
 
 namespace zav::record {
@@ -101,7 +103,7 @@ bool ReadKeyFile(const std::string& path, std::string& text) {
 // True when something has that name, a dangling link too.
 bool NameTaken(const std::string& path) {
     std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
+    const auto status = std::filesystem::symlink_status(PathOf(path), error);
     return status.type() != std::filesystem::file_type::not_found;
 }
 
@@ -116,7 +118,8 @@ bool WriteNewKeyFile(const std::string& path, const std::string& text, bool owne
         return true;
     // A key file cut short is of no use to anybody, and it is ours alone:
     // it was made new above.
-    std::remove(path.c_str());
+    SystemError ignored;
+    RemoveFile(path.c_str(), ignored);
     return false;
 }
 
@@ -386,7 +389,8 @@ KeyFileResult WriteKeyPair(const std::string& path, PublicKey* publicKey, std::s
     if (!WriteNewKeyFile(publicPath, PublicKeyText(key.Public()), false)) {
         // Without its public half the new private key is useless; it is
         // ours, made a moment ago, so it goes again.
-        std::remove(path.c_str());
+        SystemError ignored;
+        RemoveFile(path.c_str(), ignored);
         failed = publicPath;
         return NameTaken(publicPath) ? kKeyExists : kKeyCannotWrite;
     }

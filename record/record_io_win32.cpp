@@ -1,6 +1,7 @@
 #include "record/record_io.h"
 
 #include "base/sys_error.h"
+#include "base/utf8_names.h"
 
 #include <windows.h>
 
@@ -71,7 +72,8 @@ void LockedFile::Close() {
 bool LockedFile::Open(const std::string& path, Mode mode, std::string& error) {
     Close();
     const bool append = mode == Mode::Append;
-    HANDLE file = CreateFileA(path.c_str(), append ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+    HANDLE file = CreateFileW(WideFileName(path).c_str(),
+                              append ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -148,8 +150,9 @@ std::FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
             return nullptr;
         attributes.lpSecurityDescriptor = descriptor.get();
     }
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, ownerOnly ? &attributes : nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(WideFileName(path).c_str(), GENERIC_WRITE, 0, ownerOnly ? &attributes : nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_BINARY);

@@ -8,6 +8,7 @@
 
 #include "base/capture_names.h"
 #include "base/stdio_file.h"
+#include "base/utf8_names.h"
 #include "record/audit_log.h"
 #include "record/capture_record.h"
 
@@ -37,7 +38,7 @@ struct Checker {
     bool signaturesSeen = false;
 
     std::string PathOf(const std::string& name) const {
-        return (fs::path(folder.empty() ? "." : folder) / name).string();
+        return Utf8Of(zav::PathOf(folder.empty() ? "." : folder) / zav::PathOf(name));
     }
     void Add(FaultKind kind, std::string where, std::string text) {
         report.faults.push_back({kind, std::move(where), std::move(text)});
@@ -81,11 +82,11 @@ struct Checker {
 
     void ListFolder() {
         std::error_code error;
-        for (fs::directory_iterator it(folder.empty() ? "." : folder, error), end;
+        for (fs::directory_iterator it(zav::PathOf(folder.empty() ? "." : folder), error), end;
              !error && it != end; it.increment(error)) {
             std::error_code typeError;
             if (it->is_regular_file(typeError))
-                present.insert(it->path().filename().string());
+                present.insert(Utf8Of(it->path().filename()));
         }
     }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/output_file.h"
+#include "base/utf8_names.h"
 #include "report/html_report.h"
 
 namespace zav {
@@ -381,7 +382,7 @@ namespace {
 // file, which then takes the name. False when anything failed; no work file
 // is left then, and an earlier file of the name stays as it was.
 template <typename WriteFn> bool WriteWhole(const fs::path& path, WriteFn write) {
-    OutputFile file(path.string());
+    OutputFile file(Utf8Of(path));
     if (!write(file) || !file.Commit()) {
         file.Abandon();
         return false;
@@ -393,7 +394,7 @@ template <typename WriteFn> bool WriteWhole(const fs::path& path, WriteFn write)
 // the page and its side scripts are read and written again whole, so of
 // several watches sharing the folder only one may do it at a time.
 int ClaimIndex(const fs::path& dir, NameClaim& claim) {
-    for (int waited = 0; claim.Take((dir / "index.html.claim").string()) != NameClaim::kClaimed;
+    for (int waited = 0; claim.Take(Utf8Of(dir / "index.html.claim")) != NameClaim::kClaimed;
          waited += kClaimPollMs) {
         if (waited >= kClaimWaitMs)
             return kIndexBusy;
@@ -493,7 +494,7 @@ int WriteIndexPage(const fs::path& dir, const std::vector<IndexEntry>& entries,
         if (error)
             return kIndexCannotMoveAside;
         if (movedAside)
-            *movedAside = aside.string();
+            *movedAside = Utf8Of(aside);
         kind = IndexKind::None;
         scripts.clear();
     }
@@ -539,7 +540,7 @@ int WriteIndexPage(const fs::path& dir, const std::vector<IndexEntry>& entries,
 
 int AddToIndexText(const std::string& folder, const std::string& name, std::string_view text,
                    std::string& script) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path dir = folder.empty() ? fs::path(".") : PathOf(folder);
     NameClaim claim;
     if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
         return claimed;
@@ -552,7 +553,7 @@ int AddToIndexPage(const std::string& folder, const IndexEntry& entry, std::stri
 
 int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& entries,
                    std::string* movedAside) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path dir = folder.empty() ? fs::path(".") : PathOf(folder);
     NameClaim claim;
     if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
         return claimed;
@@ -561,7 +562,7 @@ int AddToIndexPage(const std::string& folder, const std::vector<IndexEntry>& ent
 
 int AddCaptureToIndex(const std::string& folder, IndexEntry entry, std::string_view text,
                       std::string* movedAside) {
-    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path dir = folder.empty() ? fs::path(".") : PathOf(folder);
     NameClaim claim;
     if (const int claimed = ClaimIndex(dir, claim); claimed != kIndexOk)
         return claimed;

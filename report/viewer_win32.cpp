@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/capture_names.h"
+#include "base/utf8_names.h"
 #include "host/exports.h"
 #include "host/quor.h"
 #include "host/vok.h"
@@ -17,18 +18,32 @@
 namespace zav {
 
 bool OpenInBrowser(const char* path) {
-    char command[kPathBufferSize];
-    command[0] = '\0';
+    // Read and started in UTF-16, so that a report in a folder named in any
+    // language reaches the browser as it is.
+    wchar_t command[kPathBufferSize];
+    command[0] = L'\0';
     LONG size = sizeof command;
-    std::optional<std::string_view> registered;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", command, &size) ==
+    std::optional<std::string> registered;
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", command, &size) ==
         ERROR_SUCCESS) {
-        command[sizeof command - 1] = '\0';
-        registered = command;
+        command[kPathBufferSize - 1] = L'\0';
+        registered = Utf8OfWide(command);
     }
     std::optional<std::string> line = ComposeBrowserCommand(registered, path);
-    // WinExec gives 32 or more when the program started.
-    return line && WinExec(line->c_str(), SW_SHOW) > 31;
+    if (!line)
+        return false;
+    std::wstring wide = WideOf(*line);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
 }
 
 } // namespace zav
@@ -39,11 +54,13 @@ ZAV_EXPORT int DP_View(VokWnd window, std::intptr_t, std::intptr_t, std::intptr_
     quorGetString(store, "CaptureFolder", folder, sizeof folder);
     quorGetString(store, "CaptureFilename", name, sizeof name);
     zav::CaptureNames names;
-    if (zav::CaptureNames::Make(folder, name, names) != zav::kBasePathOk)
+    if (zav::CaptureNames::Make(zav::Utf8OfAnsi(folder), zav::Utf8OfAnsi(name), names) !=
+        zav::kBasePathOk)
         return 1;
     const std::string report = names.Report();
     if (!zav::OpenInBrowser(report.c_str()))
         vokDoMessageFmt(window, MB_OK | MB_ICONERROR, "ZAV Print Utility",
-                        "The web browser could not be started to show %s", report.c_str());
+                        "The web browser could not be started to show %s",
+                        zav::AnsiOfUtf8(report).c_str());
     return 1;
 }

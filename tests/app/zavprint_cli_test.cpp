@@ -3,9 +3,14 @@
 // exit status 2.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +18,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "printout.h"
@@ -21,20 +27,81 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 struct Result {
     int status = -1;
     std::string out, err;
 };
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<std::size_t>(n));
+// A file's text; on Windows without the carriage returns of its line ends.
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(in), {}};
+    if (kWindows)
+        std::erase(text, '\r');
     return text;
 }
 
+#ifdef _WIN32
+// A word of a Windows command line, as CommandLineToArgvW reads it back.
+std::wstring Quoted(const std::wstring& word) {
+    std::wstring quoted = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+        slashes = 0;
+        quoted += c;
+    }
+    return quoted.append(2 * slashes, L'\\') + L"\"";
+}
+
+// Runs zavprint.exe with the words (as UTF-16, as Windows hands them over);
+// stdout and stderr into files. Its settings go to SCRATCH\config.
+Result RunZavprint(const std::vector<std::string>& words, const fs::path& scratch) {
+    std::wstring line = Quoted(fs::path(ZAVPRINT_PATH).make_preferred().wstring());
+    for (const std::string& w : words)
+        line += L" " + Quoted(fs::path(std::u8string(w.begin(), w.end())).wstring());
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE files[3] = {
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr),
+        CreateFileW((scratch / "stdout").c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0,
+                    nullptr),
+        CreateFileW((scratch / "stderr").c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0,
+                    nullptr)};
+    SetEnvironmentVariableW(L"APPDATA", (scratch / "config").c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = files[0];
+    startup.hStdOutput = files[1];
+    startup.hStdError = files[2];
+    PROCESS_INFORMATION process{};
+    Result result;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        DWORD code = 0;
+        if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(process.hProcess, &code))
+            result.status = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (HANDLE file : files)
+        CloseHandle(file);
+    result.out = ReadText(scratch / "stdout");
+    result.err = ReadText(scratch / "stderr");
+    return result;
+}
+#else
 // Runs zavprint with the words; stdout and stderr into files, so that
 // neither pipe can fill while the other is read.
 Result RunZavprint(const std::vector<std::string>& words, const fs::path& scratch) {
@@ -62,15 +129,11 @@ Result RunZavprint(const std::vector<std::string>& words, const fs::path& scratc
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    for (auto [path, text] : {std::pair{&outPath, &result.out}, std::pair{&errPath, &result.err}}) {
-        const int fd = open(path->c_str(), O_RDONLY);
-        if (fd >= 0) {
-            *text = ReadAll(fd);
-            close(fd);
-        }
-    }
+    result.out = ReadText(outPath);
+    result.err = ReadText(errPath);
     return result;
 }
+#endif
 
 class ZavprintCli : public ::testing::Test {
   protected:
@@ -125,7 +188,9 @@ TEST_F(ZavprintCli, VersionNamesTheProgramAndItsVersion) {
     EXPECT_EQ(version.status, 0);
     // The version on the first line (help2man reads it there), then the system.
     EXPECT_EQ(version.out.substr(0, version.out.find('\n') + 1), "zavprint " ZAV_VERSION "\n");
-    EXPECT_NE(version.out.find("Linux ", version.out.find('\n')), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find(kWindows ? "Windows" : "Linux ", version.out.find('\n')),
+              std::string::npos)
+        << version.out;
 }
 
 TEST_F(ZavprintCli, ValuesAfterEqualsOrAsTheNextWord) {
@@ -143,7 +208,31 @@ TEST_F(ZavprintCli, ValuesAfterEqualsOrAsTheNextWord) {
 
     const Result view = Zavprint({"view", "--folder=" + Path("b"), "--name", "none"});
     EXPECT_EQ(view.status, 1);
-    EXPECT_NE(view.err.find(Path("b/none.html")), std::string::npos) << view.err;
+    EXPECT_NE(view.err.find((dir_ / "b" / "none.html").string()), std::string::npos) << view.err;
+}
+
+// Names in other scripts and with blanks reach every file as they were
+// typed, and are said so (on Windows the words come in UTF-16).
+TEST_F(ZavprintCli, NamesInAnyScriptArriveWhole) {
+    const auto utf8 = [](const fs::path& path) {
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
+    };
+    const auto named = [](std::string_view text) {
+        return fs::path(std::u8string(text.begin(), text.end()));
+    };
+    Write("raw.bin", "ONE\r\n\fTWO\r\n\f");
+    const fs::path folder = dir_ / named("Μετρήσεις Prüfung");
+    const Result r = Zavprint(
+        {"finish", Path("raw.bin"), "--folder", utf8(folder), "--name", "Lauf ñ", "--pdf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* file : {"Lauf ñ001.cpt", "Lauf ñ002.bmp", "Lauf ñ.html", "Lauf ñ.pdf"})
+        EXPECT_TRUE(fs::exists(folder / named(file))) << file;
+    EXPECT_NE(r.out.find(utf8(folder / named("Lauf ñ.html"))), std::string::npos) << r.out;
+    const Result rendered = Zavprint({utf8(folder / named("Lauf ñ001.cpt"))});
+    EXPECT_EQ(rendered.status, 0) << rendered.err;
+    EXPECT_EQ(rendered.out, utf8(folder / named("Lauf ñ001.cpt")) + ": wrote " +
+                                utf8(folder / named("Lauf ñ001.bmp")) + "\n");
 }
 
 TEST_F(ZavprintCli, CaptureFilesAreRenderedWithOrWithoutTheCommandWord) {

@@ -1,6 +1,9 @@
 // Page mode and finishing with the Epson 9-pin model: pages end where sheets
 // end, never inside a command; every byte is kept; the report and the PDF
 // show every sheet; the names of later sheets belong to their capture.
+#include <tuple>
+#include <vector>
+
 #include "base/capture_names.h"
 #include "capture/capture_files.h"
 #include "capture/session.h"
@@ -145,6 +148,31 @@ TEST(PrinterSetting, NamesTheModel) {
              {"epson24", zav::PrinterModel::Basic}}) {
         quorSetString(store, "Printer", text);
         EXPECT_EQ(zav::PrinterSetting(store), model) << text;
+    }
+    quorClose(store);
+}
+
+// "Pdf" and "PdfPaper", as the command line remembers them, ask the Windows
+// program's captures for a PDF; anything else is none, on A4.
+TEST(PdfSettings, AskForThePdfAndItsPaper) {
+    HQUOR store = quorOpen("pdf-setting-test");
+    ASSERT_NE(store, nullptr);
+    bool pdf = true;
+    zav::PdfPaper paper = zav::PdfPaper::Letter;
+    zav::PdfSettings(store, pdf, paper);
+    EXPECT_FALSE(pdf);
+    EXPECT_EQ(paper, zav::PdfPaper::A4);
+    for (const auto& [on, size, wantPdf, wantPaper] :
+         std::vector<std::tuple<const char*, const char*, bool, zav::PdfPaper>>{
+             {"1", "letter", true, zav::PdfPaper::Letter},
+             {"1", "LETTER", true, zav::PdfPaper::Letter},
+             {"0", "letter", false, zav::PdfPaper::Letter},
+             {"yes", "a5", false, zav::PdfPaper::A4}}) {
+        quorSetString(store, "Pdf", on);
+        quorSetString(store, "PdfPaper", size);
+        zav::PdfSettings(store, pdf, paper);
+        EXPECT_EQ(pdf, wantPdf) << on;
+        EXPECT_EQ(paper, wantPaper) << size;
     }
     quorClose(store);
 }

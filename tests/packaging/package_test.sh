@@ -4,7 +4,7 @@
 #   deb: extracted with dpkg-deb -x, the extracted zavprint --version runs,
 #        man -l reads the manual page, the licence is in, and the udev rule
 #        matches the cable's product text in any case;
-#   zip: its contents are listed; the program, README.txt and LICENSE.txt are
+#   zip: its contents are listed; both programs, README.txt and LICENSE.txt are
 #        in, and the help file and the picture whenever the build made them.
 # Usage: package_test.sh deb|zip BUILD_DIR
 set -euo pipefail
@@ -68,7 +68,7 @@ else
     listing=$(cmake -E tar tf "$zip")
     echo "$listing"
     folder=$(basename "$zip" .zip)
-    for name in RUDIRAVU.exe README.txt LICENSE.txt VOVEzeraEn.chm vovezera.bmp; do
+    for name in RUDIRAVU.exe zavprint.exe README.txt LICENSE.txt VOVEzeraEn.chm vovezera.bmp; do
         if grep -qxF "$folder/$name" <<<"$listing"; then
             continue
         elif [ "$name" = VOVEzeraEn.chm ] || [ "$name" = vovezera.bmp ]; then

@@ -34,6 +34,10 @@ cleanup() {
     # back to what it was (a broken one makes View in their runs show a
     # message they do not expect).
     [ -s "$work/http.reg" ] && wine reg import "$(winpath "$work/http.reg")" >/dev/null 2>&1
+    # The settings this test set for its captures go again.
+    for value in Pdf PdfPaper Text KeepRaw; do
+        wine reg delete "$key" /v "$value" /f >/dev/null 2>&1
+    done
     # Let the Wine server end before the ptys go (see tests/dialogs).
     WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null
     WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -w 2>/dev/null
@@ -150,6 +154,9 @@ wine reg add "$key" /v CaptureFilename /d run /f >/dev/null 2>&1
 wine reg add "$key" /v SingleFile /d 0 /f >/dev/null 2>&1
 wine reg add "$key" /v KeepRaw /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine reg delete "$key" /v Text /f >/dev/null 2>&1 || true
+# The settings the command line remembers too: a PDF on Letter paper.
+wine reg add "$key" /v Pdf /d 1 /f >/dev/null 2>&1
+wine reg add "$key" /v PdfPaper /d letter /f >/dev/null 2>&1
 line_up
 start_app
 
@@ -166,9 +173,12 @@ same_bitmaps pages001 pages002 pages003
     fail "pages.txt does not hold the words of the three pages"
 (cd "$out" && sha256sum -c --quiet --strict pages.sha256) || fail "sha256sum -c pages.sha256 failed"
 [ "$(cd "$out" && cut -c67- pages.sha256 | tr '\n' ' ')" = \
-    "pages.html pages.txt pages001.bmp pages001.cpt pages002.bmp pages002.cpt pages003.bmp pages003.cpt " ] ||
+    "pages.html pages.pdf pages.txt pages001.bmp pages001.cpt pages002.bmp pages002.cpt pages003.bmp pages003.cpt " ] ||
     fail "pages.sha256 does not name the capture's files: $(cat "$out/pages.sha256")"
 grep -q '"program": "RUDIRAVU ' "$out/pages.record.json" || fail "the record does not name the program"
+grep -aq '/MediaBox \[0 0 612 792\]' "$out/pages.pdf" 2>/dev/null &&
+    [ "$(grep -ao '/Type /Page ' "$out/pages.pdf" | wc -l)" = 3 ] ||
+    fail "Pdf and PdfPaper made no PDF of three Letter pages"
 
 echo "== View opens the report with the registered browser command"
 cp "$recorder" "$work/browser.exe"
@@ -248,8 +258,9 @@ print_as "$work/five.raw" again
 print_as "$work/two.raw" again \
     waitfor "File $(winpath "$out/again.html") already exists; overwrite?" 20000 click 6
 got=$(cd "$out" && LC_ALL=C ls again* | tr '\n' ' ')
-[ "$got" = "again.html again.record.json again.sha256 again.txt again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
+[ "$got" = "again.html again.pdf again.record.json again.sha256 again.txt again001.bmp again001.cpt again002.bmp again002.cpt " ] ||
     fail "after replacing: $got"
+[ "$(grep -ao '/Type /Page ' "$out/again.pdf" | wc -l)" = 2 ] || fail "the 5-page PDF stayed"
 [ "$(cat "$out"/again00?.cpt | md5sum)" = "$(md5sum <"$work/two.raw")" ] ||
     fail "the new pages do not hold the 2-page printout"
 [ "$(status_text)" = "2 pages: again.html" ] || fail "after replacing: $(status_text)"

@@ -1,10 +1,12 @@
-// zavprint: the Linux command-line program. The first word picks a
-// subcommand; a plain file name means "render".
-#include <csignal>
+// zavprint: the command-line program (zavprint.exe on Windows). The first
+// word picks a subcommand; a plain file name means "render".
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/cli.h"
+#include "cli/console.h"
 
 namespace {
 
@@ -64,11 +66,16 @@ void PrintHelp() {
                 "  0  done\n"
                 "  1  a file, the cable or the session failed; verify: anything does not hold\n"
                 "  2  bad usage\n\n"
+#ifdef _WIN32
+                "Files:\n"
+                "  %%APPDATA%%\\zavprint\\capture.conf  the remembered capture settings\n");
+#else
                 "Environment:\n"
                 "  XDG_CONFIG_HOME  where capture.conf is kept (default: ~/.config)\n"
                 "  BROWSER          the program view opens reports with\n\n"
                 "Files:\n"
                 "  /dev/zavprint    the print cable, named by the udev rule of the package\n");
+#endif
 }
 
 const zav::cli::CommandInfo kProgram{
@@ -119,11 +126,14 @@ int Dispatch(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A file-size limit (ulimit -f) makes a write fail with EFBIG, which every
-    // write path handles like a full disk, rather than ending the program
-    // with a cut file behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const int status = Dispatch(argc, argv);
+    const zav::cli::ProgramConsole console;
+    // Every word in UTF-8, as every name inside the program is.
+    std::vector<std::string> words = zav::cli::ProgramArguments(argc, argv);
+    std::vector<char*> args;
+    for (std::string& word : words)
+        args.push_back(word.data());
+    args.push_back(nullptr);
+    const int status = Dispatch(static_cast<int>(words.size()), args.data());
     // What was printed is part of the result: a full disk or a closed pipe
     // behind standard output is a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

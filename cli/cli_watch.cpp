@@ -20,11 +20,9 @@
 // A line that goes away ends the printout in progress like the quiet does;
 // then the cable is looked for again until it is back. SIGTERM, SIGINT and
 // SIGHUP end the printout in progress with what has come so far, let the
-// finisher make everything that was recorded, and end the program with 0.
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
-
+// finisher make everything that was recorded, and end the program with 0;
+// on Windows so do Ctrl+C, Ctrl+Break, a closed console, log-off and
+// shutdown (cli/stop_signals.h).
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -44,12 +42,13 @@
 #include "base/output_file.h"
 #include "base/sys_error.h"
 #include "base/timed_name.h"
+#include "base/utf8_names.h"
 #include "capture/capture_files.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
 #include "cli/cli.h"
 #include "cli/cli_watch.h"
-#include "cli/stop_signals_posix.h"
+#include "cli/stop_signals.h"
 #include "record/crypto.h"
 #include "render/page_bitmap.h"
 #include "render/renderer.h"
@@ -73,6 +72,7 @@ extern "C" void OnQuitSignal(int) {
 constexpr int kCablePollMs = 500;        // how often a missing cable is looked for
 constexpr long long kSyncEveryMs = 1000; // the recording reaches the disk this often
 constexpr int kDrainReads = 64;          // reads of what came before a stop, at most
+constexpr char kSeparator[] = {kPreferredSeparator, '\0'};
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -93,23 +93,9 @@ void Log(const char* format, ...) {
 }
 
 std::string LocalTimeText(std::time_t when, const char* format) {
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = LocalTime(when);
     char text[64];
     return std::strftime(text, sizeof text, format, &local) ? text : "";
-}
-
-// The cable's device: /dev/zavprint when the system names it so, else the
-// first port whose USB product is "ZAV Print".
-std::string LocateCable(const SerialRoots& roots) {
-    const std::string fixed = roots.dev + "/zavprint";
-    if (access(fixed.c_str(), F_OK) == 0)
-        return fixed;
-    for (const SerialPortInfo& port : ListSerialPorts(roots)) {
-        if (port.cable)
-            return roots.dev + "/" + port.name;
-    }
-    return {};
 }
 
 // A printout recorded and waiting to be finished.
@@ -139,9 +125,7 @@ struct Recording {
 
     // Creates the file where nothing is: PREFIX-<now>[-N]-recording.raw.
     bool Create(const WatchOptions& options) {
-        std::tm local{};
-        const std::time_t now = std::time(nullptr);
-        localtime_r(&now, &local);
+        const std::tm local = LocalTime(std::time(nullptr));
         const std::string stamped = options.prefix + "-" + CaptureTimeStamp(local);
         for (int n = 1; n < 1000; ++n) {
             const std::string name =
@@ -265,8 +249,7 @@ class Finisher {
     }
 
     void Finish(const Printout& printout) const {
-        std::tm local{};
-        localtime_r(&printout.ended, &local);
+        const std::tm local = LocalTime(printout.ended);
         NameClaim claim;
         SystemError error;
         const std::string name =
@@ -324,7 +307,7 @@ class Finisher {
                 printout.cut ? printout.raw.c_str() : "");
         } else {
             std::error_code exists;
-            const bool rawKept = fs::exists(printout.raw, exists);
+            const bool rawKept = fs::exists(PathOf(printout.raw), exists);
             std::string why = FinishResultText(result);
             if (!outcome.failedFile.empty())
                 why += ": " + outcome.failedFile;
@@ -345,7 +328,7 @@ class Finisher {
         // The first page with something on it.
         for (const PageOutcome& page : outcome.pages) {
             if (!page.bitmap.empty() && !page.empty) {
-                entry.thumbnail = fs::path(page.bitmap).filename().string();
+                entry.thumbnail = Utf8Of(PathOf(page.bitmap).filename());
                 break;
             }
         }
@@ -489,7 +472,7 @@ LineEnd RecordOnLine(CableLine& line, const std::string& device, const WatchOpti
             result = kReadLoopWriteFailed;
         if (result == kReadLoopWriteFailed) {
             std::error_code error;
-            const std::uintmax_t kept = fs::file_size(recording.path, error);
+            const std::uintmax_t kept = fs::file_size(PathOf(recording.path), error);
             state.bytes = error ? 0 : static_cast<long long>(kept);
             Log("cannot write %s: %s; printout cut short, %lld bytes kept", recording.path.c_str(),
                 recording.error.text.empty() ? "write failed" : recording.error.text.c_str(),
@@ -537,8 +520,8 @@ int RunWatch(const WatchOptions& given) {
     }
     if (!options.folder.empty()) {
         std::error_code error;
-        fs::create_directories(options.folder, error);
-        if (!fs::is_directory(options.folder, error)) {
+        fs::create_directories(PathOf(options.folder), error);
+        if (!fs::is_directory(PathOf(options.folder), error)) {
             std::fprintf(stderr, "zavprint capture: the folder %s cannot be made\n",
                          options.folder.c_str());
             return 1;
@@ -548,10 +531,10 @@ int RunWatch(const WatchOptions& given) {
     {
         std::string probe;
         SystemError error;
-        const NativeFile made = CreateWorkFile(
-            (fs::path(options.folder.empty() ? "." : options.folder) / (options.prefix + "-watch"))
-                .string(),
-            probe, error);
+        const NativeFile made =
+            CreateWorkFile(Utf8Of(PathOf(options.folder.empty() ? "." : options.folder) /
+                                  PathOf(options.prefix + "-watch")),
+                           probe, error);
         if (made == kNoNativeFile) {
             std::fprintf(stderr, "zavprint capture: cannot write in %s: %s\n",
                          options.folder.empty() ? "." : options.folder.c_str(), error.text.c_str());
@@ -567,7 +550,7 @@ int RunWatch(const WatchOptions& given) {
     const long long idleMs = std::llround(options.idleStop * 1000);
     Log("watching for printouts: they go to %s%s%s-YYYYMMDD-HHMMSS (%s); a printout ends "
         "after %g s of quiet",
-        options.folder.c_str(), options.folder.empty() ? "" : "/", options.prefix.c_str(),
+        options.folder.c_str(), options.folder.empty() ? "" : kSeparator, options.prefix.c_str(),
         options.singleFile ? "single file" : "one file per page", options.idleStop);
     {
         Finisher finisher(options);
@@ -575,7 +558,7 @@ int RunWatch(const WatchOptions& given) {
         bool waitLogged = false;
         while (g_quit.load() == 0) {
             const std::string device =
-                options.port.empty() ? LocateCable(options.roots) : options.port;
+                options.port.empty() ? FindCableDevice(options.roots) : options.port;
             SerialLine line;
             if (device.empty() || line.Port().Open(device.c_str(), kCableBaudRate) != kCommOk) {
                 if (!waitLogged)

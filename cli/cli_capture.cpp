@@ -1,9 +1,5 @@
-// zavprint capture and zavprint view: the capture session and the report
-// viewer on a Linux serial device.
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
+// zavprint capture and zavprint view: the capture session on the print
+// cable's serial port and the report viewer.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/paths.h"
+#include "base/utf8_names.h"
 #include "capture/cable.h"
 #include "capture/readloop.h"
 #include "capture/serial.h"
@@ -25,6 +23,8 @@
 #include "cli/capture_settings.h"
 #include "cli/cli.h"
 #include "cli/cli_watch.h"
+#include "cli/console.h"
+#include "cli/stop_signals.h"
 #include "record/crypto.h"
 #include "report/viewer.h"
 
@@ -34,7 +34,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The session's stop flag; the signal handlers only set it.
+// The session's stop flag; the stop signals only set it.
 std::atomic<int> g_stop{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
@@ -94,6 +94,7 @@ class TerminalSessionEnv : public CaptureSessionEnv {
 };
 
 struct CaptureArgs {
+    std::string settingsPath; // empty: nothing is remembered
     std::string port;
     SerialRoots roots;
     bool hasFolder = false;
@@ -111,12 +112,17 @@ bool ParseSeconds(const char* text, double& seconds) {
 }
 
 // A word as the shell reads it: quoted when it holds anything but letters,
-// digits and "/._-+,:=@%".
+// digits and "/._-+,:=@%" (on Windows also "\"; there in double quotes,
+// which no file name holds, as the command prompt and PowerShell read them).
 std::string ShellWord(const std::string& word) {
     if (!word.empty() &&
         word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                               "0123456789/._-+,:=@%") == std::string::npos)
+                               "0123456789/._-+,:=@%" +
+                               std::string(kHostPathStyle == PathStyle::Windows ? "\\" : "")) ==
+            std::string::npos)
         return word;
+    if (kHostPathStyle == PathStyle::Windows)
+        return "\"" + word + "\"";
     std::string quoted = "'";
     for (char c : word)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -126,13 +132,14 @@ std::string ShellWord(const std::string& word) {
 // The command that finishes a kept recording as the session would have: the
 // whole of it, so that it works from any folder.
 std::string RecoverCommand(const CaptureNames& names, const std::string& folder) {
-    std::error_code error;
-    const std::filesystem::path dir =
-        std::filesystem::absolute(folder.empty() ? "." : folder, error).lexically_normal();
-    std::string whole = dir.string();
-    while (whole.size() > 1 && whole.back() == '/')
+    std::string whole = WholePath(folder.empty() ? "." : folder);
+    // No separator at the end, but for a root ("/", "C:\").
+    while (whole.size() > 1 && IsPathSeparator(whole.back()) &&
+           !(whole.size() == 3 && whole[1] == ':'))
         whole.pop_back();
-    const std::string recording = whole + "/" + std::string(names.Name()) + ".tmp";
+    const bool root = !whole.empty() && IsPathSeparator(whole.back());
+    const std::string recording = whole + (root ? "" : std::string(1, kPreferredSeparator)) +
+                                  std::string(names.Name()) + ".tmp";
     return "zavprint finish " + ShellWord(recording) + " --name " +
            ShellWord(std::string(names.Name())) + " --folder " + ShellWord(whole);
 }
@@ -168,7 +175,7 @@ bool IsByteCount(const std::string& text, std::string_view format) {
 // byte count at most once a second).
 class StatusPrinter {
   public:
-    StatusPrinter() : tty_(isatty(STDOUT_FILENO) != 0) {}
+    StatusPrinter() : tty_(StdoutIsTerminal()) {}
     void Show(const std::string& text, bool force = false) {
         const bool reading =
             IsByteCount(text, kStatusReading) || IsByteCount(text, kStatusStopping);
@@ -276,7 +283,11 @@ const CommandInfo kCaptureCommand{
                "or a kept recording DIR/NAME.tmp exist, unless --overwrite: then\n"
                "exactly the new capture's files are left. Folder, name, mode, the PDF\n"
                "choice and the printer model are remembered in\n"
+#ifdef _WIN32
+               "%APPDATA%\\zavprint\\capture.conf.\n"
+#else
                "$XDG_CONFIG_HOME/zavprint/capture.conf.\n"
+#endif
                "Every capture gets DIR/NAME.sha256 (sha256sum -c checks it) and its\n"
                "record DIR/NAME.record.json, and DIR/audit.log a line for each event\n"
                "(zavprint verify checks them). Exit status 1 when the session failed\n"
@@ -292,14 +303,17 @@ const CommandInfo kCaptureCommand{
     .options = kCaptureOptions,
 };
 
-int RunCapture(int argc, char** argv) {
+namespace {
+
+// Reads the remembered settings and the options over them. -1 when the
+// capture may go on, else the exit status.
+int ParseCaptureArgs(int argc, char** argv, CaptureArgs& args) {
     ParsedArgs parsed;
     if (!ParseArgs(kCaptureCommand, argc, argv, parsed))
         return parsed.exitStatus;
-    CaptureArgs args;
-    const std::string settingsPath = CaptureSettingsPath();
-    if (!settingsPath.empty())
-        LoadCaptureSettings(settingsPath, args.settings);
+    args.settingsPath = CaptureSettingsPath();
+    if (!args.settingsPath.empty())
+        LoadCaptureSettings(args.settingsPath, args.settings);
     for (const ParsedOption& option : parsed.options) {
         switch (option.id) {
         case kCapturePort:
@@ -350,10 +364,9 @@ int RunCapture(int argc, char** argv) {
         case kCaptureSignKey:
             args.settings.signKey = option.value;
             if (!args.settings.signKey.empty()) {
-                std::error_code error;
-                const auto whole = std::filesystem::absolute(args.settings.signKey, error);
-                if (!error)
-                    args.settings.signKey = whole.lexically_normal().string();
+                const std::string whole = WholePath(args.settings.signKey);
+                if (!whole.empty())
+                    args.settings.signKey = whole;
             }
             break;
         case kCaptureNoSignKey:
@@ -369,28 +382,17 @@ int RunCapture(int argc, char** argv) {
     }
     if (args.hasFolder && !args.settings.folder.empty()) {
         // Remembered as a whole path, so that the next run finds it from anywhere.
-        std::error_code error;
-        std::filesystem::path whole = std::filesystem::absolute(args.settings.folder, error);
-        if (!error)
-            args.settings.folder = whole.lexically_normal().string();
+        const std::string whole = WholePath(args.settings.folder);
+        if (!whole.empty())
+            args.settings.folder = whole;
     }
-    CaptureNames names;
-    if (CaptureNames::Make("", args.settings.name, names) == kBasePathNotAName) {
-        std::fprintf(stderr, "zavprint capture: %s\n", kNotANameText);
-        return 2;
-    }
-    record::SigningKey signKey;
-    if (!args.settings.signKey.empty() && !LoadSignKey("capture", args.settings.signKey, signKey))
-        return 2;
-    if (!record::StartCrypto()) {
-        std::fprintf(stderr, "zavprint capture: the cryptography library did not start\n");
-        return 1;
-    }
-    const RecordKeeping records{ProgramIdentity(), signKey.Valid() ? &signKey : nullptr};
-    if (args.watch)
-        return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
-                         args.settings.singleFile, args.idleStop, args.settings.pdf,
-                         args.settings.paper, args.settings.printer, args.keepRaw != 0, records});
+    return -1;
+}
+
+// Everything before recording: the names, what is in the way, the folder,
+// the settings remembered and the cable's port. -1 when the session may
+// start, else the exit status.
+int PrepareCapture(CaptureArgs& args, CaptureNames& names) {
     if (args.settings.name.empty()) {
         std::fprintf(stderr, "zavprint capture: name the capture with --name NAME "
                              "(it is remembered for the next runs)\n");
@@ -405,11 +407,11 @@ int RunCapture(int argc, char** argv) {
         return 1;
     if (!args.settings.folder.empty()) {
         std::error_code error;
-        std::filesystem::create_directories(args.settings.folder, error);
+        std::filesystem::create_directories(PathOf(args.settings.folder), error);
     }
-    if (!settingsPath.empty() && !SaveCaptureSettings(settingsPath, args.settings))
+    if (!args.settingsPath.empty() && !SaveCaptureSettings(args.settingsPath, args.settings))
         std::fprintf(stderr, "zavprint capture: the settings could not be saved in %s\n",
-                     settingsPath.c_str());
+                     args.settingsPath.c_str());
     if (args.port.empty()) {
         args.port = FindCableDevice(args.roots);
         if (args.port.empty()) {
@@ -418,7 +420,10 @@ int RunCapture(int argc, char** argv) {
             return 1;
         }
     }
+    return -1;
+}
 
+CaptureRequest RequestOf(const CaptureArgs& args, const RecordKeeping& records) {
     CaptureRequest request;
     request.folder = args.settings.folder;
     request.name = args.settings.name;
@@ -431,27 +436,18 @@ int RunCapture(int argc, char** argv) {
     request.keepRaw = args.settings.keepRaw;
     request.records = records;
     request.cableSerial = CableSerialOf(args.roots, args.port);
+    return request;
+}
 
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{}, oldHup{}, oldPipe{};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    // A closed terminal ends the session like Stop: killed outright, the
-    // program would leave the recording unfinished and the device's own
-    // line settings unrestored.
-    sigaction(SIGHUP, &action, &oldHup);
-    // Output piped into a reader that went away must not end the recording.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &oldPipe);
-
-    std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
-                names.Base().c_str(),
-                args.settings.singleFile ? "single file" : "one file per page");
+// Runs the session to its end, showing its status, and stops it on Enter,
+// a stop signal or the idle time. False when it could not be started.
+bool RecordSession(const CaptureArgs& args, const CaptureRequest& request,
+                   SessionOutcome& outcome) {
+    g_stop.store(0);
+    // A closed terminal (or console window) ends the session like Stop:
+    // killed outright, the program would leave the recording unfinished and
+    // the device's own line settings unrestored.
+    const StopSignals signals(OnStopSignal);
     StatusPrinter printer;
     printer.Show(kStatusWaiting, true);
 
@@ -462,24 +458,22 @@ int RunCapture(int argc, char** argv) {
     SessionController session(thread, clock, g_stop);
     if (session.Start(request, std::move(owned)) != SessionController::kStarted) {
         std::fprintf(stderr, "zavprint capture: the session could not be started\n");
-        return 1;
+        return false;
     }
 
     bool watchInput = true; // until the input ends
     int stopAsked = 0;
     unsigned seen = 0;
     while (!session.WaitEnded(0)) {
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (watchInput && poll(&input, 1, 100) > 0) {
-            char buf[256];
-            const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
-            if (n <= 0)
-                watchInput = false; // no more input: only signals stop it
-            else if (std::memchr(buf, '\n', static_cast<std::size_t>(n)))
-                g_stop.store(std::max(g_stop.load(), 1));
-        } else if (!watchInput) {
+        InputState input = InputState::Nothing;
+        if (watchInput)
+            input = WaitForInput(100);
+        else
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        if (input == InputState::Ended)
+            watchInput = false; // no more input: only signals stop it
+        else if (input == InputState::Line)
+            g_stop.store(std::max(g_stop.load(), 1));
         if (args.idleStop > 0 && env.Bytes() > 0 && !g_stop.load() &&
             NowMs() - env.LastDataMs() >= static_cast<long long>(args.idleStop * 1000)) {
             printer.ShowPending();
@@ -497,16 +491,16 @@ int RunCapture(int argc, char** argv) {
             printer.Show(text);
         }
     }
-    const SessionOutcome outcome = session.Outcome();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    sigaction(SIGHUP, &oldHup, nullptr);
-    sigaction(SIGPIPE, &oldPipe, nullptr);
+    outcome = session.Outcome();
     std::string text;
     if (env.StatusSince(seen, text))
         printer.Remember(text);
     printer.Flush();
+    return true;
+}
 
+// Says what the session made, and how to finish a recording it kept.
+int TellOutcome(const CaptureArgs& args, const CaptureNames& names, const SessionOutcome& outcome) {
     std::printf("%lld bytes recorded\n", outcome.bytes);
     if (!outcome.finished || outcome.finishResult == kFinishEmpty)
         return outcome.result == kSessionStopped ? 0 : 1;
@@ -524,6 +518,40 @@ int RunCapture(int argc, char** argv) {
                      "mended, finish it with\n  %s\n",
                      RecoverCommand(names, args.settings.folder).c_str());
     return 1;
+}
+
+} // namespace
+
+int RunCapture(int argc, char** argv) {
+    CaptureArgs args;
+    if (const int status = ParseCaptureArgs(argc, argv, args); status >= 0)
+        return status;
+    CaptureNames names;
+    if (CaptureNames::Make("", args.settings.name, names) == kBasePathNotAName) {
+        std::fprintf(stderr, "zavprint capture: %s\n", kNotANameText);
+        return 2;
+    }
+    record::SigningKey signKey;
+    if (!args.settings.signKey.empty() && !LoadSignKey("capture", args.settings.signKey, signKey))
+        return 2;
+    if (!record::StartCrypto()) {
+        std::fprintf(stderr, "zavprint capture: the cryptography library did not start\n");
+        return 1;
+    }
+    const RecordKeeping records{ProgramIdentity(), signKey.Valid() ? &signKey : nullptr};
+    if (args.watch)
+        return RunWatch({args.port, args.roots, args.settings.folder, args.settings.name,
+                         args.settings.singleFile, args.idleStop, args.settings.pdf,
+                         args.settings.paper, args.settings.printer, args.keepRaw != 0, records});
+    if (const int status = PrepareCapture(args, names); status >= 0)
+        return status;
+    std::printf("Recording %s into %s.* (%s). Stop with Enter or Ctrl+C.\n", args.port.c_str(),
+                names.Base().c_str(),
+                args.settings.singleFile ? "single file" : "one file per page");
+    SessionOutcome outcome;
+    if (!RecordSession(args, RequestOf(args, records), outcome))
+        return 1;
+    return TellOutcome(args, names, outcome);
 }
 
 enum ViewOption { kViewFolder, kViewName };
@@ -564,7 +592,7 @@ int RunView(int argc, char** argv) {
     // A name the system refuses (too long, a folder we may not look into) is
     // no report either, not a reason to abort.
     std::error_code error;
-    if (!std::filesystem::exists(report, error)) {
+    if (!std::filesystem::exists(PathOf(report), error)) {
         std::fprintf(stderr, "zavprint view: no report %s\n", report.c_str());
         return 1;
     }

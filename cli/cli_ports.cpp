@@ -45,9 +45,9 @@ int RunPorts(int argc, char** argv) {
         std::string cable;
         if (port.cable) {
             std::string model;
-            cable = port.link.empty() ? "yes" : "yes, " + roots.dev + "/" + port.link;
-            cable += ReadModelFrom(roots.dev + "/" + port.name, model) ? ", model " + model
-                                                                       : ", no model answer";
+            cable = port.link.empty() ? "yes" : "yes, " + PortDevice(roots, port.link);
+            cable += ReadModelFrom(PortDevice(roots, port.name), model) ? ", model " + model
+                                                                        : ", no model answer";
         }
         std::printf("%-12s %-24s %s\n", port.name.c_str(), port.description.c_str(), cable.c_str());
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/stdio_file.h"
+#include "base/timed_name.h"
 #include "cli/capture_settings.h"
 #include "cli/cli.h"
 #include "render/page_text.h"
@@ -91,8 +92,7 @@ int RunSearch(int argc, char** argv) {
         if (!FindWords({reinterpret_cast<const char*>(text.data.get()), text.size}, words, lines))
             continue;
         ++found;
-        std::tm local{};
-        localtime_r(&capture.time, &local);
+        const std::tm local = LocalTime(capture.time);
         char when[32];
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
         for (const TextMatch& line : lines)
