@@ -93,6 +93,10 @@ class SheetCollector final : public SheetObserver {
         copy_ = making_.pdf ? std::make_unique<PageCopy>() : nullptr;
         return copy_.get();
     }
+    TextSink* TextOfSheet(unsigned) override {
+        making_.page.Clear();
+        return making_.text || making_.pdf ? &making_.page : nullptr;
+    }
     void SheetWritten(unsigned, const char* bitmapPath) override {
         making_.out.sheetBitmaps.emplace_back(bitmapPath);
         if (firstSheet_.empty())
@@ -103,10 +107,11 @@ class SheetCollector final : public SheetObserver {
         making_.sheetPages.push_back(std::move(page));
         // Each sheet is a page of the text too.
         if (making_.text)
-            AppendTextPage(making_.words, PageText{}, making_.sheetPages.size() == 1);
+            AppendTextPage(making_.words, making_.page, making_.sheetPages.size() == 1);
         if (making_.pdf)
-            making_.pdf->Add(file_->WorkPath(),
-                             copy_ ? copy_->Take() : std::vector<std::uint8_t>{});
+            making_.pdf->Add(file_->WorkPath(), copy_ ? copy_->Take() : std::vector<std::uint8_t>{},
+                             std::exchange(making_.page, PageText{}));
+        making_.page.Clear();
     }
     // What failed, after a result of kRenderCannotCreate.
     const OutputFile* LastFile() const { return file_; }

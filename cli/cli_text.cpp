@@ -10,20 +10,30 @@
 #include "cli/capture_settings.h"
 #include "cli/cli.h"
 #include "render/page_text.h"
+#include "render/printout.h"
 #include "render/renderer.h"
 #include "report/printout_text.h"
 #include "report/text_search.h"
 
 namespace zav::cli {
 
+enum TextOption { kTextPrinter };
+constexpr OptionInfo kTextOptions[] = {
+    {kTextPrinter, "printer", "MODEL",
+     "the printer model that made the pages: basic (default),\n"
+     "or epson9 (Epson 9-pin, FX/LX): a page per sheet"},
+};
+
 const CommandInfo kTextCommand{
     .name = "text",
-    .synopsis = "text FILE.cpt...",
+    .synopsis = "text [--printer=basic|epson9] FILE.cpt...",
     .summary = "Prints the words of each capture file on standard output, as its text\n"
                "file holds them: one line per printed line, the columns kept with\n"
-               "spaces, a form feed between two files (pages), UTF-8. Exit status 1\n"
-               "when any file could not be read (its page stays empty).",
-    .options = {},
+               "spaces, a form feed between two pages (files, or with\n"
+               "--printer=epson9 sheets), UTF-8. Each file starts from the printer's\n"
+               "power-on state, as render reads it. Exit status 1 when any file could\n"
+               "not be read (its page stays empty).",
+    .options = kTextOptions,
     .maxOperands = -1,
 };
 
@@ -31,20 +41,30 @@ int RunText(int argc, char** argv) {
     ParsedArgs args;
     if (!ParseArgs(kTextCommand, argc, argv, args))
         return args.exitStatus;
+    PrinterModel printer = PrinterModel::Basic;
+    for (const ParsedOption& option : args.options) {
+        if (option.id == kTextPrinter && !ParsePrinterModel(option.value, printer))
+            return UsageError(kTextCommand, "--printer is basic or epson9");
+    }
     if (args.operands.empty())
         return UsageError(kTextCommand, "name at least one capture file");
     int failed = 0;
-    for (std::size_t i = 0; i < args.operands.size(); ++i) {
-        const char* path = args.operands[i];
-        PageText page;
-        const int result = ReadCaptureText(path, page);
+    bool first = true;
+    std::vector<PageText> pages;
+    for (const char* path : args.operands) {
+        SystemError error;
+        const int result = ReadCaptureWords(printer, path, pages, &error);
         if (result != kRenderOk && result != kRenderCannotRead) {
-            std::fprintf(stderr, "%s: no text: %s\n", path, RenderResultText(result));
+            std::fprintf(stderr, "%s: no text: %s\n", path,
+                         WithReason(RenderResultText(result), error).c_str());
             ++failed;
-            page.Clear();
+            pages.assign(1, PageText{});
         }
         std::string out;
-        AppendTextPage(out, page, i == 0);
+        for (const PageText& page : pages) {
+            AppendTextPage(out, page, first);
+            first = false;
+        }
         std::fwrite(out.data(), 1, out.size(), stdout);
     }
     return failed ? 1 : 0;

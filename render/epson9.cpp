@@ -147,8 +147,83 @@ enum class Phase {
 
 } // namespace
 
+// The words printed on the sheet under the head and below its end, rows
+// from the sheet's top: runs of cells printed alike, side by side.
+struct SheetWords {
+    struct Run {
+        int row;
+        int x;
+        int pitch;
+        int height;
+        std::uint32_t first; // in chars
+        std::uint32_t count;
+    };
+    std::vector<Run> runs;
+    std::vector<char32_t> chars;
+    std::vector<TextRun> told; // what a sheet's sink is told
+
+    void Add(int row, int x, int pitch, int height, char32_t c) {
+        if (!runs.empty()) {
+            Run& last = runs.back();
+            if (last.row == row && last.pitch == pitch && last.height == height &&
+                last.first + last.count == chars.size() &&
+                x == last.x + static_cast<int>(last.count) * pitch) {
+                chars.push_back(c);
+                ++last.count;
+                return;
+            }
+        }
+        runs.push_back({row, x, pitch, height, static_cast<std::uint32_t>(chars.size()), 1});
+        chars.push_back(c);
+    }
+
+    // The row a run counts on: the middle of its cells.
+    static int Middle(const Run& run) { return run.row + run.height / 2; }
+
+    // The runs of the rows above `end`, as a sheet's sink is told them.
+    std::span<const TextRun> Above(int end) {
+        told.clear();
+        for (const Run& run : runs) {
+            if (Middle(run) < end)
+                told.push_back({static_cast<std::uint64_t>(std::max(0, run.row)),
+                                run.x,
+                                run.pitch,
+                                run.height,
+                                {chars.data() + run.first, run.count}});
+        }
+        return told;
+    }
+
+    // The rows from `by` on move up to the top; the runs above it go.
+    void ShiftUp(int by) {
+        std::size_t kept = 0;
+        std::uint32_t keptChars = 0;
+        for (const Run& run : runs) {
+            if (Middle(run) < by)
+                continue;
+            Run moved = run;
+            moved.row -= by;
+            if (moved.first != keptChars)
+                std::memmove(chars.data() + keptChars, chars.data() + run.first,
+                             run.count * sizeof(char32_t));
+            moved.first = keptChars;
+            keptChars += run.count;
+            runs[kept++] = moved;
+        }
+        runs.resize(kept);
+        chars.resize(keptChars);
+    }
+
+    void Clear() {
+        runs.clear();
+        chars.clear();
+    }
+};
+
 struct Printer::Impl {
     SheetSink* sink;
+    bool draw;      // keeps the sheet image
+    bool keepWords; // and its words
     Settings s;
     // User-defined characters: ESC "@" keeps them, ESC ":" drops them.
     std::array<Glyph, 256> user{};
@@ -199,16 +274,20 @@ struct Printer::Impl {
     // The characters as the current type style prints them, on the heap:
     // the printer may run on a thread with a small stack.
     std::unique_ptr<CharImage[]> images;
+    SheetWords words;
 
-    explicit Impl(SheetSink* sheetSink) : sink(sheetSink), images(new CharImage[256]) {
+    explicit Impl(SheetSink* sheetSink, unsigned output)
+        : sink(sheetSink), draw(sheetSink && (output & kKeepDots)),
+          keepWords(sheetSink && (output & kKeepWords)), images(new CharImage[256]) {
         rowHasDots.assign(static_cast<std::size_t>(Rows()), 0);
         NewPageLength();
     }
 
     // A printer at power-on that takes over the blocks of `old`, blank.
     explicit Impl(Impl& old)
-        : sink(old.sink), pixels(std::move(old.pixels)), pixelRows(old.pixelRows),
-          images(std::move(old.images)) {
+        : sink(old.sink), draw(old.draw), keepWords(old.keepWords), pixels(std::move(old.pixels)),
+          pixelRows(old.pixelRows), images(std::move(old.images)), words(std::move(old.words)) {
+        words.Clear();
         if (pixels) {
             const int end = static_cast<int>(std::min(old.rowHasDots.size(), pixelRows));
             for (int r = old.NextRowWithDots(0, end); r < end; r = old.NextRowWithDots(r + 1, end))
@@ -241,7 +320,7 @@ struct Printer::Impl {
         for (std::size_t r = need; r < rowHasDots.size(); ++r)
             ClearRow(static_cast<int>(r));
         rowHasDots.resize(need, 0);
-        if (sink && ok && need > pixelRows) {
+        if (draw && ok && need > pixelRows) {
             std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow)
                                                       std::uint8_t[need * kRowStride]);
             if (!grown) {
@@ -295,6 +374,8 @@ struct Printer::Impl {
             sheet.height = static_cast<std::uint32_t>(s.pageLength);
             sheet.endOfPrint =
                 endOfPrint < 0 ? sheet.height : static_cast<std::uint32_t>(endOfPrint);
+            if (keepWords)
+                sheet.text = words.Above(static_cast<int>(sheet.endOfPrint));
             if (!sink->Sheet(sheet))
                 ok = false;
         }
@@ -324,6 +405,8 @@ struct Printer::Impl {
             rowHasDots[static_cast<std::size_t>(from)] = 0;
             rowHasDots[static_cast<std::size_t>(to)] = 1;
         }
+        if (keepWords)
+            words.ShiftUp(by);
         sheetHasDots = false;
         CountDots();
     }
@@ -428,32 +511,59 @@ struct Printer::Impl {
         return s.condensed && !s.emphasized ? kCondensed : kPica;
     }
     int Advance() const { return PitchAdvance() * (Wide() ? 2 : 1); }
+    // Rows from the top of a character's cell to the line under it: eight
+    // pins, 1/9 inch (the underline runs there).
+    int CellHeight() const { return 8 * kPinPitch * (s.doubleHeight ? 2 : 1); }
 
-    // The glyph of character code `code` and whether the table prints it in
-    // italics. False for a code that prints as a blank.
-    bool Resolve(std::uint8_t code, Glyph& glyph, bool& italic) const {
+    // What character code `code` prints in the current tables: the font's
+    // glyph `id`, the user-defined character `id` (`userChar`), or a blank
+    // (false); and whether the table prints it in italics.
+    bool Lookup(std::uint8_t code, GlyphId& id, bool& userChar, bool& italic) const {
         italic = s.italic;
-        if (s.userSet && userDefined[code]) {
-            glyph = user[code];
+        userChar = s.userSet && userDefined[code];
+        if (userChar) {
+            id = code;
             return true;
         }
         if (code >= 0x80) {
             if (!s.italicTable) {
-                glyph = GlyphDots(code);
+                id = code;
                 return true;
             }
             // The italic table: 80 to FF are 00 to 7F in italics.
             code = static_cast<std::uint8_t>(code - 0x80);
             italic = true;
-            if (s.userSet && userDefined[code]) {
-                glyph = user[code];
+            userChar = s.userSet && userDefined[code];
+            if (userChar) {
+                id = code;
                 return true;
             }
             if (code < 0x20 || code == kDEL)
                 return false;
         }
-        glyph = GlyphDots(NationalGlyph(s.national, code));
+        id = NationalGlyph(s.national, code);
         return true;
+    }
+
+    // The glyph of character code `code` and whether the table prints it in
+    // italics. False for a code that prints as a blank.
+    bool Resolve(std::uint8_t code, Glyph& glyph, bool& italic) const {
+        GlyphId id = 0;
+        bool userChar = false;
+        if (!Lookup(code, id, userChar, italic))
+            return false;
+        glyph = userChar ? user[id] : GlyphDots(id);
+        return true;
+    }
+
+    // The character that code `code` prints, for the sheet's words.
+    char32_t Shows(std::uint8_t code) const {
+        GlyphId id = 0;
+        bool userChar = false;
+        bool italic = false;
+        if (!Lookup(code, id, userChar, italic))
+            return U' ';
+        return userChar ? char32_t{0xFFFD} : GlyphChar(id);
     }
 
     void Build(std::uint8_t code, CharImage& image) const {
@@ -494,7 +604,7 @@ struct Printer::Impl {
             }
         }
         if (s.underline) {
-            const int row = 8 * kPinPitch * (s.doubleHeight ? 2 : 1);
+            const int row = CellHeight();
             for (int r = row; r < row + kDotHeight; ++r)
                 image.bits[r] |= Span(0, advance);
         }
@@ -520,6 +630,8 @@ struct Printer::Impl {
         CharImage& image = images[code];
         if (!image.built)
             Build(code, image);
+        if (keepWords)
+            words.Add(y, x, advance, CellHeight(), Shows(code));
         const int rows = std::min<int>(image.rows, Rows() - y);
         for (int r = 0; r < rows; ++r) {
             const std::uint64_t bits = image.bits[r];
@@ -1098,7 +1210,7 @@ struct Printer::Impl {
     }
 };
 
-Printer::Printer(SheetSink* sink) : impl_(std::make_unique<Impl>(sink)) {}
+Printer::Printer(SheetSink* sink, unsigned output) : impl_(std::make_unique<Impl>(sink, output)) {}
 Printer::~Printer() = default;
 
 void Printer::Reset() {

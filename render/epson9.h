@@ -23,6 +23,7 @@
 #include <span>
 
 #include "render/page_bitmap.h"
+#include "render/text_sink.h"
 
 namespace zav::epson9 {
 
@@ -40,13 +41,17 @@ inline constexpr int kDotHeight = 3; // 1/72 inch, one pin
 inline constexpr std::size_t kRowStride = kSheetWidth / 8 + 16;
 
 // A finished sheet: `height` rows of kSheetWidth dots, top row first, each
-// kRowStride bytes apart, 1 a dot. `rowHasDots[r]` is 0 for a blank row;
-// the rows from `endOfPrint` on are blank too (the sheet ended above them).
+// kRowStride bytes apart, 1 a dot (null when the printer keeps no dots).
+// `rowHasDots[r]` is 0 for a blank row; the rows from `endOfPrint` on are
+// blank too (the sheet ended above them). `text`: the characters printed on
+// it, when the printer keeps its words, in the sheet's dots and rows, in the
+// order they were printed.
 struct SheetImage {
     const std::uint8_t* rows = nullptr;
     const std::uint8_t* rowHasDots = nullptr;
     std::uint32_t height = 0;
     std::uint32_t endOfPrint = 0;
+    std::span<const TextRun> text;
 };
 
 // Receives each sheet that has a dot on it, when the paper has left it.
@@ -63,15 +68,29 @@ enum PrinterEvent : unsigned {
     kFirstDot = 2,   // the first dot came onto the sheet under the head
 };
 
+// What a printer with a sink keeps of each sheet for it.
+enum PrinterOutput : unsigned {
+    kKeepDots = 1,  // the sheet image
+    kKeepWords = 2, // the characters printed on it (SheetImage::text)
+};
+
 // The printer: reads a printer stream of any length in pieces of any size
 // and draws it sheet by sheet into one sheet image, which it hands to the
 // sink when the paper leaves it. Without a sink it draws nothing and keeps
 // no image, but follows the paper and knows which sheets get dots exactly as
 // when it draws. Every command is read with its exact argument length, so no
 // data byte is ever read as a character or a command.
+//
+// The words of a sheet are its characters as printed: a run of cells for
+// each stretch printed alike, the code points of the character table and
+// international set they were printed from (a user-defined character is
+// U+FFFD; a blank cell, a space or a code that prints nothing, is U+0020).
+// Control codes and bit images give none. A character belongs to the sheet
+// that the middle of its cell lies on: a line printed across a sheet's end
+// is the next sheet's words when most of it is there.
 class Printer {
   public:
-    explicit Printer(SheetSink* sink = nullptr);
+    explicit Printer(SheetSink* sink = nullptr, unsigned output = kKeepDots);
     ~Printer();
     Printer(const Printer&) = delete;
     Printer& operator=(const Printer&) = delete;

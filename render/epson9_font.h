@@ -29,6 +29,9 @@ inline constexpr GlyphId kGlyphCurrency = 0x104; // currency sign
 inline constexpr GlyphId kGlyphCount = 0x105;
 
 Glyph GlyphDots(GlyphId id);
+// The character a glyph shows, as a Unicode code point; U+FFFD for one that
+// is blank (00 to 1F, 7F).
+char32_t GlyphChar(GlyphId id);
 
 // The international character sets of ESC "R": 0 USA, 1 France, 2 Germany,
 // 3 United Kingdom, 4 Denmark I, 5 Sweden, 6 Italy, 7 Spain I, 8 Japan,

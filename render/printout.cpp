@@ -5,10 +5,12 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/output_file.h"
 #include "base/stdio_file.h"
 #include "render/epson9.h"
+#include "render/page_text.h"
 #include "render/renderer.h"
 
 namespace zav {
@@ -25,6 +27,24 @@ bool SameWord(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+// Feeds the whole file `in` to the printer through `block` (kReadBlock
+// bytes); `total` receives the bytes read. False on a read error.
+bool FeedPrinter(epson9::Printer& printer, std::FILE* in, std::uint8_t* block,
+                 std::uint64_t& total) {
+    total = 0;
+    for (;;) {
+        const std::size_t got = std::fread(block, 1, kReadBlock, in);
+        if (got == 0)
+            break;
+        total += got;
+        for (std::size_t at = 0; at < got;) {
+            at += printer.Read({block + at, got - at});
+            printer.TakeEvents();
+        }
+    }
+    return std::ferror(in) == 0;
 }
 
 } // namespace
@@ -56,7 +76,7 @@ bool PrinterModelOfResolution(const BitmapResolution& resolution, PrinterModel& 
 // The Epson 9-pin model: a printer that hands each finished sheet to the
 // page bitmap of the capture file being read.
 struct CaptureRenderer::Epson9 final : epson9::SheetSink {
-    epson9::Printer printer{this};
+    epson9::Printer printer{this, epson9::kKeepDots | epson9::kKeepWords};
     std::unique_ptr<std::uint8_t[]> buffer; // for BottomUpBitmap
     std::size_t bufferSize = 0;
     std::unique_ptr<std::uint8_t[]> block; // for reading the capture
@@ -116,8 +136,13 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             return Fail(kRenderCannotCreate);
         }
         written = index;
-        if (observer)
+        if (observer) {
+            if (TextSink* words = observer->TextOfSheet(index)) {
+                for (const TextRun& run : sheet.text)
+                    words->Run(run);
+            }
             observer->SheetWritten(index, name);
+        }
         return true;
     }
 
@@ -156,17 +181,7 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             return kRenderCannotOpen;
         }
         std::uint64_t total = 0;
-        for (;;) {
-            const std::size_t got = std::fread(block.get(), 1, kReadBlock, in.get());
-            if (got == 0)
-                break;
-            total += got;
-            for (std::size_t at = 0; at < got;) {
-                at += printer.Read({block.get() + at, got - at});
-                printer.TakeEvents();
-            }
-        }
-        if (std::ferror(in.get()) || total == 0) {
+        if (!FeedPrinter(printer, in.get(), block.get(), total) || total == 0) {
             if (total != 0)
                 error = LastErrnoError();
             own.reset();
@@ -246,6 +261,56 @@ RenderResult RenderBasic(const char* path, SheetObserver* observer, const char* 
 }
 
 } // namespace
+
+namespace {
+
+// The words of each sheet, one page after the other.
+struct SheetWords final : epson9::SheetSink {
+    std::vector<PageText>& pages;
+    explicit SheetWords(std::vector<PageText>& out) : pages(out) {}
+    bool Sheet(const epson9::SheetImage& sheet) override {
+        PageText& page = pages.emplace_back();
+        for (const TextRun& run : sheet.text)
+            page.Run(run);
+        return true;
+    }
+};
+
+} // namespace
+
+RenderResult ReadCaptureWords(PrinterModel model, const char* path, std::vector<PageText>& pages,
+                              SystemError* error) {
+    pages.clear();
+    try {
+        if (model == PrinterModel::Basic) {
+            pages.resize(1);
+            return ReadCaptureText(path, pages[0]);
+        }
+        UniqueFile in = OpenFile(path, "rb");
+        if (!in) {
+            if (error)
+                *error = LastErrnoError();
+            return kRenderCannotOpen;
+        }
+        SheetWords words(pages);
+        epson9::Printer printer(&words, epson9::kKeepWords);
+        const std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kReadBlock]);
+        std::uint64_t total = 0;
+        const bool read = FeedPrinter(printer, in.get(), block.get(), total);
+        if (!read || total == 0) {
+            if (!read && error)
+                *error = LastErrnoError();
+            pages.assign(1, PageText{});
+            return kRenderCannotRead;
+        }
+        printer.EndOfFile();
+        printer.Finish();
+        return kRenderOk;
+    } catch (const std::bad_alloc&) {
+        pages.clear();
+        return kRenderNoMemoryForStream;
+    }
+}
 
 void CaptureRenderer::Keep(std::string path) {
     keep_ = std::move(path);

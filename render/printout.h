@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/sys_error.h"
 #include "render/page_bitmap.h"
@@ -28,6 +29,7 @@ const char* PrinterModelName(PrinterModel model);
 bool PrinterModelOfResolution(const BitmapResolution& resolution, PrinterModel& model);
 
 class OutputFile;
+class PageText;
 class TextSink;
 
 // Told of each page bitmap as it is written. `sheet` counts from 1 within
@@ -57,6 +59,16 @@ class SheetObserver {
     }
     virtual void SheetWritten(unsigned sheet, const char* bitmapPath) = 0;
 };
+
+// The words of the capture file at `path` as `model` prints them, without
+// drawing: one PageText a page bitmap that rendering it would write (the
+// basic model's page, the Epson 9-pin model's sheets), from the printer's
+// power-on state. Returns kRenderOk, or kRenderCannotOpen, kRenderNoMemory,
+// kRenderNoMemoryForStream or kRenderCannotRead; an empty file gives one
+// page without words and kRenderCannotRead. `error` (may be null) receives
+// the system's reason when it gave one.
+RenderResult ReadCaptureWords(PrinterModel model, const char* path, std::vector<PageText>& pages,
+                              SystemError* error = nullptr);
 
 // Renders capture files, one after the other, with one printer model.
 // Without `continuing` every file starts from the printer's power-on state.

@@ -348,4 +348,29 @@ TEST_F(ZavprintCli, WordsOnStandardOutputAndCapturesFoundByThem) {
     EXPECT_EQ(Zavprint({"search", "--folder", Path("")}).status, 2);
 }
 
+// An Epson 9-pin printout: its words read with the model that made it, a
+// page per sheet, as its text file holds them; and found by its German set's
+// letters in any case.
+TEST_F(ZavprintCli, Epson9WordsReadWithTheirModel) {
+    Write("e.raw", "\x1bR\x02Gr[\\]e\fSeite {|}\r\n");
+    ASSERT_EQ(Zavprint({"finish", Path("e.raw"), "--folder", Path(""), "--name", "e",
+                        "--single-file", "--printer=epson9"})
+                  .status,
+              0);
+    std::ifstream file(Path("e.txt"), std::ios::binary);
+    const std::string saved(std::istreambuf_iterator<char>(file), {});
+    EXPECT_EQ(saved, "Gr\xC3\x84\xC3\x96\xC3\x9C"
+                     "e\n\fSeite \xC3\xA4\xC3\xB6\xC3\xBC\n");
+    const Result text = Zavprint({"text", "--printer=epson9", Path("e.cpt")});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, saved);
+    // The basic model knows no national sets.
+    EXPECT_NE(Zavprint({"text", Path("e.cpt")}).out.find("Gr[\\]e"), std::string::npos);
+    EXPECT_EQ(Zavprint({"text", "--printer=epson24", Path("e.cpt")}).status, 2);
+    const Result found = Zavprint({"search", "--folder", Path(""), "\xC3\xA4\xC3\xB6\xC3\x9C"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_NE(found.out.find("\t2\tSeite \xC3\xA4\xC3\xB6\xC3\xBC"), std::string::npos)
+        << found.out;
+}
+
 } // namespace

@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <bit>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/utf8.h"
 #include "render/epson9.h"
+#include "render/page_text.h"
 #include "render_test_support.h"
 
 namespace {
@@ -309,6 +312,93 @@ TEST(Epson9Reading, CommandsWithoutEffectTakeTheirArguments) {
         for (std::size_t i = 0; i < whole.size(); ++i)
             EXPECT_EQ(split[i].bits, whole[i].bits) << piece;
     }
+}
+
+// The words of each sheet, kept without drawing it.
+struct Words final : e9::SheetSink {
+    std::vector<zav::PageText> sheets;
+    bool Sheet(const e9::SheetImage& image) override {
+        EXPECT_EQ(image.rows, nullptr);
+        zav::PageText& page = sheets.emplace_back();
+        for (const zav::TextRun& run : image.text)
+            page.Run(run);
+        return true;
+    }
+};
+
+std::vector<zav::PageText> WordsOf(const Bytes& stream) {
+    Words words;
+    e9::Printer printer(&words, e9::kKeepWords);
+    for (std::size_t at = 0; at < stream.size();)
+        at += printer.Read({stream.data() + at, stream.size() - at});
+    printer.EndOfFile();
+    printer.Finish();
+    return words.sheets;
+}
+
+// A sheet's runs as "row x pitch height:characters".
+std::vector<std::string> RunsOf(const zav::PageText& page) {
+    std::vector<std::string> runs;
+    for (const auto& run : page.Runs()) {
+        std::string text = std::to_string(run.row) + " " + std::to_string(run.x) + " " +
+                           std::to_string(run.pitch) + " " + std::to_string(run.height) + ":";
+        for (const char32_t c : page.Chars(run))
+            zav::AppendUtf8(text, c);
+        runs.push_back(text);
+    }
+    return runs;
+}
+
+std::string Utf8(std::u32string_view text) {
+    std::string out;
+    for (const char32_t c : text)
+        zav::AppendUtf8(out, c);
+    return out;
+}
+
+TEST(Epson9Words, EachCellWhereItIsPrintedInItsPitch) {
+    // Pica 1/10 inch, condensed 1/17.14, double width 1/5, elite 1/12; a cell
+    // is 1/9 inch tall, twice that at double height; a line 1/6 inch.
+    const auto sheets = WordsOf(S("AB C\r\n\033$\x0a\x00\x0f"
+                                  "cd\x12\033W\x01"
+                                  "E\033W\x00\033M"
+                                  "F\033P\033w\x01G"));
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_EQ(RunsOf(sheets[0]),
+              (std::vector<std::string>{"0 0 24 24:AB C", "36 40 14 24:cd", "36 68 48 24:E",
+                                        "36 116 20 24:F", "36 136 24 48:G"}));
+}
+
+TEST(Epson9Words, CharactersOfTheSelectedTablesAndSets) {
+    // German set; code page 437 (80 to 9F only after ESC "6"); the italic
+    // table's 80 to FF as 00 to 7F; a user-defined character has no Unicode
+    // of its own. Control codes, a bit image's data and ESC arguments give
+    // no text; a code that prints blank is a blank cell.
+    const Bytes stream = Concat(
+        {S("\033R\x02[\\]{|}~@ \xe1\xf8\xc4\x87\x07"),
+         S("\0336\x81\0337\x81\033t\x00\xc1\0336\x80X\0337\033t\x01\r\n"),
+         S("\033K\x04\x00WXYZ\r\n"),
+         S("\033&\000ZZ\x80\x80\x80\000\000\000\000\000\000\000\000\000\033%\001Z\033%\000Z")});
+    const auto sheets = WordsOf(stream);
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_EQ(sheets[0].PlainText(),
+              Utf8(U"\u00C4\u00D6\u00DC\u00E4\u00F6\u00FC\u00DF\u00A7 \u00DF\u00B0\u2500\u00FCA X\n"
+                   U"\uFFFDZ\n"));
+}
+
+TEST(Epson9Words, EachSheetHasItsOwn) {
+    // 1-inch sheets (216 rows): a line whose cell lies mostly below the end
+    // is the next sheet's, at its top, where the form feed that follows
+    // brings the head; the next form feed starts a third sheet.
+    const auto sheets = WordsOf(S("\033C\x00\x01"
+                                  "a\033J\xb4"
+                                  "b\033J\x1e"
+                                  "c\fd\fe"));
+    ASSERT_EQ(sheets.size(), 3u);
+    EXPECT_EQ(RunsOf(sheets[0]), (std::vector<std::string>{"0 0 24 24:a", "180 24 24 24:b"}));
+    EXPECT_EQ(RunsOf(sheets[1]), (std::vector<std::string>{"0 48 24 24:c", "0 0 24 24:d"}));
+    EXPECT_EQ(sheets[1].PlainText(), "d c\n");
+    EXPECT_EQ(RunsOf(sheets[2]), (std::vector<std::string>{"0 0 24 24:e"}));
 }
 
 } // namespace

@@ -435,6 +435,35 @@ TEST(PdfWithTools, Epson9SheetsAtTheirSizeOnPaper) {
     CheckPdf(pdf, bitmaps, zav::PdfPaper::A4, dir, {}, Grid{240, 216});
 }
 
+// An Epson 9-pin printout of two sheets, finished page by page: each sheet's
+// words in the text file (the German set chosen on the first sheet holds on
+// the second, a bit image's data is no text) and over the sheet in the PDF.
+TEST(PdfWithTools, Epson9WordsInTheTextFileAndOverEachSheet) {
+    REQUIRE_PDF_TOOLS();
+    using namespace std::string_literals;
+    zavtest::ScratchDir dir;
+    const std::string raw = dir.File("run.tmp");
+    zavtest::WriteBytes(raw, zavtest::Text("\x1bR\x02Messung [1]  \xf8"
+                                           "C\r\n\x1bK\x04\x00"
+                                           "ABCD\r\n  \xc9\xcd\xcd\xbb\f"
+                                           "  Seite 2: {|}~ \xe1\r\n\tEnde\r\n"s));
+    zav::FinishOptions finish;
+    finish.pdf = true;
+    finish.printer = zav::PrinterModel::Epson9;
+    zav::FinishOutcome outcome;
+    ASSERT_EQ(zav::FinishCapture(raw.c_str(), dir.File("run").c_str(), finish, &outcome),
+              zav::kFinishOk);
+    ASSERT_TRUE(outcome.pdfWritten) << zav::PdfResultText(outcome.pdfResult);
+    EXPECT_EQ(outcome.captureFiles.size(), 2u);
+    const zavtest::Bytes file = zavtest::ReadBytes(dir.File("run.txt"));
+    const std::string text(file.begin(), file.end());
+    EXPECT_EQ(text, "Messung \xC3\x84"
+                    "1\xC3\x9C  \xC2\xB0"
+                    "C\n  \xE2\x95\x94\xE2\x95\x90\xE2\x95\x90\xE2\x95\x97\n\f"
+                    "  Seite 2: \xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F \xC3\x9F\n        Ende\n");
+    CheckPdfText(outcome.pdfPath, text);
+}
+
 // Characters of other tables than ASCII (a printer model's national sets,
 // Greek, box drawing, beyond the first plane) come back as themselves, each
 // in its own cell, beside ASCII on the same line.

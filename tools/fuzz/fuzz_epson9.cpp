@@ -13,7 +13,10 @@
 //    dots a plain model can say one by one), the sheets equal those of that
 //    model, which puts each dot on one long strip of paper cut into sheets;
 //  - a rendered file's bitmaps are as long as their headers say and state
-//    the model's resolution; no other file is left.
+//    the model's resolution; no other file is left;
+//  - a sheet's words lie on it, in cells of a pitch the model prints, and
+//    hold no control code; the printer that keeps only words, and the page
+//    files one after the other, give every sheet the same words.
 //
 // With libFuzzer:  zav_fuzz_epson9 -max_len=2048 CORPUS_DIR SEED_DIR...
 // Without it (zav_fuzz_epson9_smoke): see fuzz_driver.cpp.
@@ -86,12 +89,46 @@ std::uint64_t NextDigest(std::uint64_t digest, std::uint32_t row, std::uint64_t 
 // every row of every sheet costs more than the rest, so one input in eight.
 bool gCheckBlankRows = true;
 
+// The digest of a sheet's words, cell by cell in the order printed (however
+// the printer grouped them into runs).
+std::uint64_t WordsDigest(const e9::SheetImage& image) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const zav::TextRun& run : image.text) {
+        Check(!run.chars.empty(), "a run without characters");
+        Check(run.row < image.height, "a run below its sheet");
+        Check(run.pitch == 14 || run.pitch == 20 || run.pitch == 24 || run.pitch == 28 ||
+                  run.pitch == 40 || run.pitch == 48,
+              "a pitch the printer has not");
+        Check(run.height == 24 || run.height == 48, "a cell height the printer has not");
+        // A cell may reach past the paper's edge (a margin less than a
+        // character wide), never begin there.
+        Check(run.x >= 0 && run.x + static_cast<std::int64_t>(run.chars.size() - 1) * run.pitch <
+                                e9::kSheetWidth,
+              "a cell beyond the sheet's width");
+        for (std::size_t i = 0; i < run.chars.size(); ++i) {
+            Check(zav::ShownChar(run.chars[i]) == run.chars[i], "a control code as text");
+            for (const std::uint64_t v :
+                 {run.row, static_cast<std::uint64_t>(run.x + i * run.pitch),
+                  static_cast<std::uint64_t>(run.pitch), static_cast<std::uint64_t>(run.height),
+                  static_cast<std::uint64_t>(run.chars[i])})
+                hash = (hash ^ v) * 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
 struct Collect final : e9::SheetSink {
     std::vector<Page> sheets;
+    std::vector<std::uint64_t> words;
     bool Sheet(const e9::SheetImage& image) override {
         Check(image.height >= 1 && image.height <= kLongestPage, "sheet height out of range");
+        words.push_back(WordsDigest(image));
         Page sheet;
         sheet.height = static_cast<int>(image.height);
+        if (!image.rows) { // words only
+            sheets.push_back(sheet);
+            return true;
+        }
         const std::uint32_t end = std::min(image.height, image.endOfPrint);
         for (const std::uint8_t* at = image.rowHasDots;
              (at = static_cast<const std::uint8_t*>(
@@ -115,8 +152,10 @@ struct Collect final : e9::SheetSink {
 struct Printers {
     Collect whole;
     Collect pages;
-    e9::Printer wholePrinter{&whole};
-    e9::Printer pagePrinter{&pages};
+    Collect text;
+    e9::Printer wholePrinter{&whole, e9::kKeepDots | e9::kKeepWords};
+    e9::Printer pagePrinter{&pages, e9::kKeepDots | e9::kKeepWords};
+    e9::Printer textPrinter{&text, e9::kKeepWords};
     e9::PageCuts cuts;
 };
 
@@ -139,11 +178,23 @@ void Feed(e9::Printer& printer, const std::uint8_t* data, std::size_t size, std:
 std::vector<Page> Print(const std::uint8_t* data, std::size_t size, std::uint32_t pattern) {
     Printers& shared = Shared();
     shared.whole.sheets.clear();
+    shared.whole.words.clear();
     shared.wholePrinter.Reset();
     Feed(shared.wholePrinter, data, size, pattern);
     shared.wholePrinter.EndOfFile();
     shared.wholePrinter.Finish();
     Check(shared.wholePrinter.Ok(), "the printer failed");
+    // Words without dots: the same sheets, the same words.
+    shared.text.sheets.clear();
+    shared.text.words.clear();
+    shared.textPrinter.Reset();
+    Feed(shared.textPrinter, data, size, pattern / 3);
+    shared.textPrinter.EndOfFile();
+    shared.textPrinter.Finish();
+    Check(shared.text.words == shared.whole.words, "the words differ without the dots");
+    for (std::size_t i = 0; i < shared.text.sheets.size(); ++i)
+        Check(shared.text.sheets[i].height == shared.whole.sheets[i].height,
+              "a sheet's height differs without the dots");
     return shared.whole.sheets;
 }
 
@@ -168,6 +219,7 @@ void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector
     Collect& collect = shared.pages;
     e9::Printer& printer = shared.pagePrinter;
     collect.sheets.clear();
+    collect.words.clear();
     printer.Reset();
     std::uint64_t start = 0;
     for (std::size_t page = 0; page < ends.size(); ++page) {
@@ -180,6 +232,7 @@ void CheckPageCuts(const std::uint8_t* data, std::size_t size, const std::vector
     }
     printer.Finish();
     Check(collect.sheets == whole, "the pages' sheets differ from the stream's");
+    Check(collect.words == shared.whole.words, "the pages' words differ from the stream's");
 }
 
 // The plain model: text at pica in the 5x7 font, CR, LF, FF, ESC "J",
