@@ -106,7 +106,11 @@ struct CaptureRenderer::Epson9 final : epson9::SheetSink {
             return Fail(kRenderNameClash);
         OutputFile* target = observer ? observer->SheetFile(index, name) : nullptr;
         if (!target) {
-            // Rendering a file again replaces its bitmaps.
+            // Rendering a file again replaces its bitmaps, but never the
+            // bitmap of another capture file: X-2.bmp beside X-2.cpt is its.
+            char other[kPathBufferSize];
+            if (index >= 2 && ReplaceExtension(name, "cpt", other) && IsRegularFile(other))
+                return Fail(kRenderNameClash);
             if (IsRegularFile(name))
                 own->Replace(name);
             target = &own->Add(name);

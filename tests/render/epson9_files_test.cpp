@@ -128,6 +128,13 @@ TEST(Epson9Files, RefusalsAndFailures) {
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"blank.bmp", "blank.cpt", "self.bmp",
                                                     "two-2.bmp", "two.bmp", "two.cpt"}))
         << "no work file is left";
+    // Nor is the bitmap of another capture file named like a later sheet.
+    fs::remove(dir.File("two-2.bmp"));
+    zavtest::WriteBytes(dir.File("two-2.cpt"), Text("other"));
+    zavtest::WriteBytes(dir.File("two-2.bmp"), Text("its bitmap"));
+    EXPECT_EQ(renderer.Render(two.c_str()), zav::kRenderNameClash);
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("two-2.bmp")), Text("its bitmap"));
+    EXPECT_EQ(zavtest::ReadBytes(dir.File("two.bmp")), Text("earlier"));
 }
 
 // Page mode: the cuts of a stream and the pages rendered one after the other.
