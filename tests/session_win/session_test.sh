@@ -18,16 +18,7 @@ status=0
 key='HKCU\Software\Tellimar\VOVEzera\Settings'
 main="Single file"
 
-run=""
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
-    run="setpriv --bounding-set -sys_admin"
-fi
-
-stop_pid() {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-}
+. "$(dirname "$0")/../wine/test_lib.sh"
 cleanup() {
     stop_pid "$apppid"
     # The prefix is shared with the other tests: the browser command goes
@@ -56,24 +47,13 @@ fail() {
     echo "FAIL: $*" >&2
     status=1
 }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 images() { grep -o '<img' "$1" 2>/dev/null | wc -l; }
 
 # The line: a fresh pty pair and the simulator behind it. Extra arguments go
 # to the simulator.
 line_up() {
     stop_pid "$simpid"
-    stop_pid "$socatpid"
-    rm -f "$work/com5" "$work/far5"
-    socat "pty,raw,echo=0,link=$work/com5" "pty,raw,echo=0,link=$work/far5" &
-    socatpid=$!
-    n=0
-    while [ ! -e "$work/com5" ] || [ ! -e "$work/far5" ]; do
-        n=$((n + 1))
-        [ $n -gt 100 ] && { echo "socat made no ptys" >&2; exit 1; }
-        sleep 0.05
-    done
-    ln -sfn "$work/com5" "$prefix/dosdevices/com5"
+    pty_pair
     "$sim" --port "$work/far5" --print "$work/stream.raw" --trigger "$work/print" \
         --mode-file "$work/mode" "$@" &
     simpid=$!

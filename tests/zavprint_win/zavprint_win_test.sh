@@ -18,16 +18,7 @@ socatpid="" simpid="" watchpid=""
 status=0
 share="$prefix/dosdevices/unc/localhost"
 
-run=""
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
-    run="setpriv --bounding-set -sys_admin"
-fi
-
-stop_pid() {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-}
+. "$(dirname "$0")/../wine/test_lib.sh"
 cleanup() {
     stop_pid "$watchpid"
     WINEPREFIX="$prefix" timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null
@@ -52,7 +43,6 @@ zavprint() {
     tr -d '\r' <"$work/said"
     return $rc
 }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 sum() { md5sum | cut -d' ' -f1; }
 
 cp "$exe" "$work/zavprint.exe"
@@ -100,17 +90,7 @@ rc=$?
 # The line: a fresh pty pair, COM5, and the simulator behind it.
 line_up() {
     stop_pid "$simpid"
-    stop_pid "$socatpid"
-    rm -f "$work/com5" "$work/far5"
-    socat "pty,raw,echo=0,link=$work/com5" "pty,raw,echo=0,link=$work/far5" &
-    socatpid=$!
-    n=0
-    while [ ! -e "$work/com5" ] || [ ! -e "$work/far5" ]; do
-        n=$((n + 1))
-        [ $n -gt 100 ] && { echo "socat made no ptys" >&2; exit 1; }
-        sleep 0.05
-    done
-    ln -sfn "$work/com5" "$prefix/dosdevices/com5"
+    pty_pair
     "$sim" --port "$work/far5" --trigger "$work/print" "$@" &
     simpid=$!
 }
