@@ -20,6 +20,8 @@
 //       CAPTURE" against "ZAVPRINT --help", run alternately N times (51
 //       unless told).
 //
+// Its files go into a work folder of its own made under DIR (the temporary
+// folder unless told) and removed at the end; nothing else in DIR is touched.
 // The machine may be shared: medians of alternating runs keep a burst of
 // someone else's work from landing on one side only.
 #include <fcntl.h>
@@ -43,6 +45,7 @@
 #include "render/page_bitmap.h"
 #include "render/printout.h"
 #include "render/renderer.h"
+#include "work_folder.h"
 
 extern char** environ;
 
@@ -266,7 +269,7 @@ int Epson9AgainstWrite(const fs::path& folder, const std::vector<int>& sheetCoun
             return 1;
         PrintAlternated(sheets, capture.size() / 1024.0, sheets * (same.size() / 1048576.0), a);
         std::printf("  (a sheet's bitmap: 1920 x 2376 dots, %zu bytes)\n", same.size());
-        for (const auto& entry : fs::directory_iterator(folder))
+        for (const auto& entry : fs::directory_iterator(folder)) // the work folder's own
             fs::remove(entry.path());
     }
     return 0;
@@ -354,7 +357,13 @@ int main(int argc, char** argv) {
     if (program)
         return ProcessFloor(program, capture, printer.empty() ? nullptr : printer.data(),
                             repeat > 0 ? repeat : 51);
-    if (epson9)
-        return Epson9AgainstWrite(folder, sheets, repeat > 0 ? repeat : 15);
-    return RenderAgainstWrite(folder, pages, repeat > 0 ? repeat : 15);
+    try {
+        const zavtool::WorkFolder work("zav_render_bench", folder);
+        if (epson9)
+            return Epson9AgainstWrite(work.Path(), sheets, repeat > 0 ? repeat : 15);
+        return RenderAgainstWrite(work.Path(), pages, repeat > 0 ? repeat : 15);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zav_render_bench: %s\n", e.what());
+        return 1;
+    }
 }

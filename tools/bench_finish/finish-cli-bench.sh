@@ -4,8 +4,11 @@
 # in alternation (each round runs every variant once, so that a change in the
 # machine's load falls on all of them alike), and the median time of each
 # with its cost against the variant before it: finishing without the text
-# file, with it (the default), and with the PDF as well. Prints the figures
-# and the load average; checks no target itself.
+# file, with it (the default), and with the PDF as well. The cost is given
+# twice: as the ratio of the two medians, and as the median of the ratios of
+# each round's pair (the two runs of a pair follow each other, so a change of
+# load between rounds cancels out). Prints the figures and the load average;
+# checks no target itself.
 #
 #   tools/bench_finish/finish-cli-bench.sh [BUILD_DIR] [ROUNDS] [PAGES]
 #       BUILD_DIR: build/native; ROUNDS: 21; PAGES: 1000
@@ -48,14 +51,19 @@ for ((i = 0; i < rounds; i++)); do
     done
 done
 before=""
+previous=""
 for v in "${variants[@]}"; do
     m=$(tr ' ' '\n' <<<"${times[$v]}" | grep . | median)
     if [ -z "$before" ]; then
-        printf '%-8s %8.1f ms           (%s)\n' "${v%%:*}" "$m" "${v#*:}"
+        printf '%-8s %8.1f ms                       (%s)\n' "${v%%:*}" "$m" "${v#*:}"
     else
-        awk -v n="${v%%:*}" -v m="$m" -v r="$before" -v o="${v#*:}" \
-            'BEGIN { printf "%-8s %8.1f ms  %+6.1f%%  (%s; against the line above)\n", n, m, (m / r - 1) * 100, o }'
+        paired=$(paste <(tr ' ' '\n' <<<"${times[$v]}" | grep .) \
+            <(tr ' ' '\n' <<<"${times[$previous]}" | grep .) |
+            awk '{ print ($1 / $2 - 1) * 100 }' | median)
+        awk -v n="${v%%:*}" -v m="$m" -v r="$before" -v o="${v#*:}" -v p="$paired" \
+            'BEGIN { printf "%-8s %8.1f ms  %+6.1f%%  pairs %+6.1f%%  (%s; against the line above)\n", n, m, (m / r - 1) * 100, p, o }'
     fi
     before=$m
+    previous=$v
 done
 echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -20,28 +20,26 @@
 #include "capture/capture_trail.h"
 #include "printout.h"
 #include "report/pdf_printout.h"
+#include "work_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 struct Workspace {
-    fs::path dir;
+    zavtool::WorkFolder folder{"zav_finish_bench"};
+    fs::path dir = folder.Path();
     std::string raw;
     std::string base;
     std::vector<std::uint8_t> recording;
 
     explicit Workspace(int pages) {
-        dir = fs::temp_directory_path() / ("zav_finish_bench_" + std::to_string(pages));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         raw = (dir / "run.tmp").string();
         base = (dir / "run").string();
         zavtool::PrintoutOptions options;
         options.pages = pages;
         recording = zavtool::GeneratePrintout(options);
     }
-    ~Workspace() { fs::remove_all(dir); }
 
     // The capture thread's temporary file, as the read loop leaves it.
     void Record() const {

@@ -23,6 +23,7 @@
 #include "printout.h"
 #include "record/capture_record.h"
 #include "record/verify.h"
+#include "work_folder.h"
 
 namespace {
 
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--runs") == 0)
             runs = std::atoi(argv[i + 1]);
     }
-    const fs::path work = root / ("zav_verify_bench_" + std::to_string(::getpid()));
+    const zavtool::WorkFolder workFolder("zav_verify_bench", root);
+    const fs::path& work = workFolder.Path();
     const zav::record::Identity who = zav::record::LocalIdentity("zav_verify_bench");
 
     // One real 3-page capture, its files copied into every capture of the
@@ -214,6 +216,5 @@ int main(int argc, char** argv) {
                 finish, writtenFiles, static_cast<double>(writtenBytes) / 1e6,
                 static_cast<double>(recording.size()) / 1e6, records, 100.0 * records / finish,
                 Median(writeMs));
-    fs::remove_all(work);
     return 0;
 }

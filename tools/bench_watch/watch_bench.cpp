@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "printout.h"
+#include "work_folder.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -141,8 +142,10 @@ int main(int argc, char** argv) {
                              "[--idle-stop S] [--rate N] [--single-file] [--keep]\n");
         return 2;
     }
-    const fs::path dir =
-        fs::temp_directory_path() / ("zav_watch_bench_" + std::to_string(getpid()));
+    zavtool::WorkFolder work("zav_watch_bench");
+    if (o.keep)
+        work.Keep();
+    const fs::path dir = work.Path();
     fs::create_directories(dir / "captures");
     const std::string folder = (dir / "captures").string();
 
@@ -249,9 +252,7 @@ int main(int argc, char** argv) {
         std::printf(" %d:%ld", count, kb);
     std::printf("; peak %ld KB; exit status %d\n", peakKb,
                 WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    if (!o.keep)
-        fs::remove_all(dir);
-    else
+    if (o.keep)
         std::printf("work folder kept: %s\n", dir.string().c_str());
     return equal == o.printouts ? 0 : 1;
 }
