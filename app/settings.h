@@ -19,10 +19,11 @@ inline constexpr std::size_t kSettingBufferSize = 1024;
 // for a PDF beside each capture's report (PdfSettings). The program reads
 // these and writes them back as it found them. "Text" (0: no NAME.txt
 // beside the report) is only ever set by hand; "KeepRaw" (a number, 1: keep
-// the recording of a capture whole as NAME.raw) is read alike.
+// the recording of a capture whole as NAME.raw) and "SignKey" (the path of
+// a private key that signs each capture's record and audit lines) alike.
 inline constexpr const char* kSettingNames[] = {
-    "CaptureFolder", "CaptureFilename", "SingleFile", "Printer",
-    "Pdf",           "PdfPaper",        "Text",       "KeepRaw"};
+    "CaptureFolder", "CaptureFilename", "SingleFile", "Printer", "Pdf", "PdfPaper",
+    "Text",          "KeepRaw",         "SignKey"};
 
 // Registry value types, as the registry numbers them.
 enum RegistryType : unsigned long {

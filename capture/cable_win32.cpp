@@ -28,12 +28,18 @@ using FtGetComPortNumber = FtStatus(WINAPI*)(FtHandle, LPLONG);
 constexpr FtStatus kFtOk = 0;
 constexpr DWORD kListNumberOnly = 0x80000000;
 constexpr DWORD kListByIndexDescription = 0x40000002; // FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION
+constexpr DWORD kListByIndexSerial = 0x40000001;      // FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER
 
 using Description = std::array<char, kDescriptionSize>;
 
 class D2xx {
   public:
-    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) { list_ = Find<FtListDevices>("FT_ListDevices"); }
+    D2xx() : module_(LoadLibraryA("ftd2xx.dll")) {
+        list_ = Find<FtListDevices>("FT_ListDevices");
+        open_ = Find<FtOpen>("FT_Open");
+        close_ = Find<FtClose>("FT_Close");
+        getPort_ = Find<FtGetComPortNumber>("FT_GetComPortNumber");
+    }
     ~D2xx() {
         if (module_ != nullptr)
             FreeLibrary(module_);
@@ -43,6 +49,10 @@ class D2xx {
 
     // The library is there and can list devices.
     bool CanList() const { return list_ != nullptr; }
+    // It can also tell a device's COM port.
+    bool CanAskPorts() const {
+        return open_ != nullptr && close_ != nullptr && getPort_ != nullptr;
+    }
 
     template <typename Fn> Fn Find(const char* name) const {
         if (module_ == nullptr)
@@ -51,47 +61,60 @@ class D2xx {
         return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
     }
 
+    // The number of devices; false when the driver cannot tell.
+    bool Count(DWORD& count) const { return list_(&count, nullptr, kListNumberOnly) == kFtOk; }
+
+    // One text of the device at `index` (its description or serial number,
+    // as `flags` asks), always terminated; the driver's status.
+    FtStatus ListText(DWORD index, DWORD flags, Description& text) const {
+        FtStatus status =
+            list_(reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(index)), text.data(), flags);
+        text.back() = '\0'; // the driver's text may fill the buffer
+        return status;
+    }
+
     // One description per device, a busy device getting `busy`. False when the
     // count or a listing failed.
     bool ListDescriptions(std::vector<Description>& out, std::string_view busy) const {
         DWORD count = 0;
-        if (list_(&count, nullptr, kListNumberOnly) != kFtOk)
+        if (!Count(count))
             return false;
         out.assign(count, Description{});
         for (DWORD index = 0; index < count; ++index) {
             Description& text = out[index];
-            FtStatus status = list_(reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(index)),
-                                    text.data(), kListByIndexDescription);
+            FtStatus status = ListText(index, kListByIndexDescription, text);
             if (IsBusyListStatus(status)) {
                 text.fill('\0');
                 std::memcpy(text.data(), busy.data(), busy.size());
             } else if (status != kFtOk) {
                 return false;
             }
-            text.back() = '\0'; // the driver's text may fill the buffer
         }
+        return true;
+    }
+
+    // The COM port number of the device at `index`; false when it cannot be
+    // opened or asked, or when it has no COM port (the driver then answers -1).
+    bool DevicePort(int index, int& port) const {
+        FtHandle device = nullptr;
+        if (!CanAskPorts() || open_(index, &device) != kFtOk)
+            return false;
+        LONG number = -1;
+        FtStatus status = getPort_(device, &number);
+        close_(device);
+        if (status != kFtOk || number < 1)
+            return false;
+        port = static_cast<int>(number);
         return true;
     }
 
   private:
     HMODULE module_;
     FtListDevices list_ = nullptr;
+    FtOpen open_ = nullptr;
+    FtClose close_ = nullptr;
+    FtGetComPortNumber getPort_ = nullptr;
 };
-
-// The device's COM port number; false when it cannot be opened or asked, or
-// when it has no COM port (the driver then answers -1).
-bool DevicePort(FtOpen open, FtGetComPortNumber getPort, FtClose close, int index, int& port) {
-    FtHandle device = nullptr;
-    if (open(index, &device) != kFtOk)
-        return false;
-    LONG number = -1;
-    FtStatus status = getPort(device, &number);
-    close(device);
-    if (status != kFtOk || number < 1)
-        return false;
-    port = static_cast<int>(number);
-    return true;
-}
 
 // Each FTDI device's COM port and description, a busy device described as
 // `busy`; false when the driver cannot be asked.
@@ -102,14 +125,11 @@ bool PortDescriptions(std::vector<std::pair<int, std::string>>& out, std::string
         return false;
     if (descriptions.empty())
         return true;
-    auto open = driver.Find<FtOpen>("FT_Open");
-    auto close = driver.Find<FtClose>("FT_Close");
-    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
-    if (open == nullptr || close == nullptr || getPort == nullptr)
+    if (!driver.CanAskPorts())
         return false;
     for (std::size_t index = 0; index < descriptions.size(); ++index) {
         int port = 0;
-        if (DevicePort(open, getPort, close, static_cast<int>(index), port))
+        if (driver.DevicePort(static_cast<int>(index), port))
             out.emplace_back(port, descriptions[index].data());
     }
     return true;
@@ -179,12 +199,8 @@ int FindPrintCable(HQUOR store) {
     if (!driver.ListDescriptions(descriptions, kBusyCableText))
         return -1;
 
-    auto open = driver.Find<FtOpen>("FT_Open");
-    auto close = driver.Find<FtClose>("FT_Close");
-    auto getPort = driver.Find<FtGetComPortNumber>("FT_GetComPortNumber");
     // A driver without the usual line controls is not one this program knows.
-    bool usable = open != nullptr && close != nullptr && getPort != nullptr &&
-                  driver.Find<FARPROC>("FT_SetDtr") != nullptr &&
+    bool usable = driver.CanAskPorts() && driver.Find<FARPROC>("FT_SetDtr") != nullptr &&
                   driver.Find<FARPROC>("FT_ClrDtr") != nullptr &&
                   driver.Find<FARPROC>("FT_ClrRts") != nullptr &&
                   driver.Find<FARPROC>("FT_GetModemStatus") != nullptr &&
@@ -192,7 +208,7 @@ int FindPrintCable(HQUOR store) {
     for (std::size_t index = 0; usable && index < descriptions.size(); ++index) {
         int port = 0;
         if (IsCableDescription(descriptions[index].data()) &&
-            DevicePort(open, getPort, close, static_cast<int>(index), port))
+            driver.DevicePort(static_cast<int>(index), port))
             AppendRow(cables.get(), PortText(port));
     }
     int result = StoreCableTable(store, cables.get());
@@ -249,9 +265,24 @@ std::string PortDevice(const SerialRoots&, const std::string& name) {
     return name;
 }
 
-// The serial number is not looked up for a COM port here: the record says
-// none rather than guess which cable of several a port belongs to.
-std::string CableSerialOf(const SerialRoots&, const std::string&) {
+// The FTDI device whose COM port it is, found as FindPrintCable finds the
+// cables' ports. Asked before the port is opened: the driver cannot open a
+// device whose port is in use, and then the record names no serial number.
+std::string CableSerialOf(const SerialRoots&, const std::string& device) {
+    const int wanted = PortNumberFromText(device);
+    D2xx driver;
+    DWORD count = 0;
+    if (wanted < 1 || !driver.CanList() || !driver.Count(count))
+        return {};
+    for (DWORD index = 0; index < count; ++index) {
+        int port = 0;
+        if (!driver.DevicePort(static_cast<int>(index), port) || port != wanted)
+            continue;
+        Description serial{};
+        if (driver.ListText(index, kListByIndexSerial, serial) != kFtOk)
+            return {};
+        return serial.data();
+    }
     return {};
 }
 

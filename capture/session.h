@@ -55,6 +55,9 @@ inline constexpr char kStatusNoData[] = "No data received: nothing written";
 // Another program (on this or another computer) makes a capture of that
 // name in that folder: its claim file.
 inline constexpr char kStatusNameInUse[] = "Capture name in use by another program: %s";
+// The setting "SignKey" names a key that cannot be used: the key file and
+// why. No capture is made unsigned when signatures were asked for.
+inline constexpr char kStatusSignKeyFailed[] = "Capture not started: signing key %s: %s";
 // Stop was pressed while the instrument still sends: the recording goes on to
 // the end of its burst.
 inline constexpr char kStatusStopping[] = "Stopping at the end of the printout (%lld bytes)";

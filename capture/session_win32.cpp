@@ -8,8 +8,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <new>
@@ -17,10 +19,12 @@
 #include <vector>
 
 #include "base/utf8_names.h"
+#include "capture/cable.h"
 #include "capture/serial.h"
 #include "capture/session_control.h"
 #include "host/exports.h"
 #include "host/vok.h"
+#include "record/crypto.h"
 
 namespace {
 
@@ -116,9 +120,13 @@ class WindowsSessionEnv : public zav::CaptureSessionEnv {
         quorSetString(store_, "_Status", zav::AnsiOfUtf8(text).c_str());
     }
     bool FinishAsSingleFile(bool) override { return quorGetNumeric(store_, "SingleFile") != 0; }
+    // The key that signs the session's records: the controller keeps this
+    // environment, and so the key, until the next Start, after the thread.
+    zav::record::SigningKey& Key() { return key_; }
 
   private:
     HQUOR store_;
+    zav::record::SigningKey key_;
 };
 
 std::atomic<int> g_stop{0};
@@ -151,7 +159,31 @@ zav::CaptureRequest ReadRequest(HQUOR store) {
     request.instrument = StoreText(store, "Model", 64);
     request.keepRaw = quorGetNumeric(store, "KeepRaw") != 0;
     request.records.program = "RUDIRAVU " ZAV_PROGRAM_VERSION;
+    // Asked of the driver now: once the session holds the port it cannot be.
+    request.cableSerial = zav::CableSerialOf({}, request.port);
     return request;
+}
+
+// Loads the key that the setting "SignKey" names into `key` and has the
+// request's record and audit lines signed with it. False, with the status
+// naming the key file and why, when the key cannot be loaded: a lab that
+// asked for signatures never gets unsigned records.
+bool UseSignKey(HQUOR store, zav::CaptureRequest& request, zav::record::SigningKey& key) {
+    const std::string path =
+        zav::Utf8OfAnsi(StoreText(store, "SignKey", static_cast<int>(zav::kPathBufferSize)));
+    if (path.empty())
+        return true;
+    const int loaded = zav::record::LoadSigningKey(path, key);
+    if (loaded != zav::record::kKeyOk) {
+        std::string text(path.size() + 160, '\0');
+        const int size = std::snprintf(text.data(), text.size(), zav::kStatusSignKeyFailed,
+                                       path.c_str(), zav::record::KeyFileResultText(loaded));
+        text.resize(size < 0 ? 0 : std::min(static_cast<std::size_t>(size), text.size() - 1));
+        quorSetString(store, "_Status", zav::AnsiOfUtf8(text).c_str());
+        return false;
+    }
+    request.records.key = &key;
+    return true;
 }
 
 bool Busy() {
@@ -202,6 +234,9 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
     if (Busy())
         return 1;
     zav::CaptureRequest request = ReadRequest(store);
+    auto env = std::make_unique<WindowsSessionEnv>(store);
+    if (!UseSignKey(store, request, env->Key()))
+        return 1;
     zav::CaptureNames names;
     if (zav::CaptureNames::Make(request.folder, request.name, names) == zav::kFinishOk &&
         !MayReplace(window, names, request.replace))
@@ -209,9 +244,10 @@ ZAV_EXPORT int DP_Capture_Start(VokWnd window, std::intptr_t, std::intptr_t, std
     const int start = vokGetIndexFromTag(dlg, "Start");
     vokSetAccess(dlg, start, VOK_ACCESS_DISABLED);
     quorSetString(store, "_Status", zav::kStatusWaiting);
-    const auto started = g_session.Start(
-        request, std::make_unique<WindowsSessionEnv>(store),
-        [dlg, start](const zav::SessionOutcome&) { vokSetAccess(dlg, start, VOK_ACCESS_ENABLED); });
+    const auto started =
+        g_session.Start(request, std::move(env), [dlg, start](const zav::SessionOutcome&) {
+            vokSetAccess(dlg, start, VOK_ACCESS_ENABLED);
+        });
     if (started != zav::SessionController::kStarted) {
         // The session has ended at once and said why.
         vokSetAccess(dlg, start, VOK_ACCESS_ENABLED);

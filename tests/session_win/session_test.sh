@@ -1,16 +1,17 @@
 #!/bin/sh
 # Capture sessions of RUDIRAVU.exe under Wine, worked through guidriver:
 #   session_test.sh PREFIX WINE-RUN RUDIRAVU.exe guidriver.exe ftd2xx.dll ZAVSIM SHIM NATIVE
-#                   ARGRECORDER.exe
+#                   ARGRECORDER.exe ZAVPRINT.exe
 # COM5 is one end of a socat pty pair; the simulator sits on the other end and
 # prints the 3-page example at the full line rate when the trigger file
 # appears. NATIVE writes the example and renders capture files natively;
-# ARGRECORDER stands in for the registered web browser.
+# ARGRECORDER stands in for the registered web browser; ZAVPRINT makes the
+# signing key and checks the signed capture.
 # The Wine server opens the devices; as root it would pass over another
 # program's exclusive hold, so Wine runs without CAP_SYS_ADMIN here. Every
 # wait is bounded and everything started here is stopped here.
 set -u
-prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 sim=$6 shim=$7 native=$8 recorder=$9
+prefix=$1 winerun=$2 app=$3 driver=$4 ftd2xx=$5 sim=$6 shim=$7 native=$8 recorder=$9 zavprint=${10}
 work=$(mktemp -d /tmp/zavsession.XXXXXX)
 out=$work/out
 socatpid="" simpid="" holderpid="" apppid=""
@@ -26,7 +27,7 @@ cleanup() {
     # message they do not expect).
     [ -s "$work/http.reg" ] && wine reg import "$(winpath "$work/http.reg")" >/dev/null 2>&1
     # The settings this test set for its captures go again.
-    for value in Pdf PdfPaper Text KeepRaw; do
+    for value in Pdf PdfPaper Text KeepRaw SignKey; do
         wine reg delete "$key" /v "$value" /f >/dev/null 2>&1
     done
     # Let the Wine server end before the ptys go (see tests/dialogs).
@@ -121,7 +122,9 @@ size=$(wc -c <"$work/stream.raw")
 sum=$(md5sum <"$work/stream.raw" | cut -d' ' -f1)
 echo normal >"$work/mode"
 cp "$app" "$ftd2xx" "$work/"
-printf 'device 5 0 0 ZAV Print\n' >"$work/ftd2xx.cfg"
+# Another FTDI device first: the record names the serial number of COM5's.
+printf 'device 3 0 0 USB Serial Port\nserial FT3OTHER\ndevice 5 0 0 ZAV Print\nserial FT5ZAV01\n' \
+    >"$work/ftd2xx.cfg"
 ZAV_FTD2XX_CONFIG=$(winpath "$work/ftd2xx.cfg")
 export ZAV_FTD2XX_CONFIG
 
@@ -156,6 +159,8 @@ same_bitmaps pages001 pages002 pages003
     "pages.html pages.pdf pages.txt pages001.bmp pages001.cpt pages002.bmp pages002.cpt pages003.bmp pages003.cpt " ] ||
     fail "pages.sha256 does not name the capture's files: $(cat "$out/pages.sha256")"
 grep -q '"program": "RUDIRAVU ' "$out/pages.record.json" || fail "the record does not name the program"
+grep -q '"cable_serial": "FT5ZAV01"' "$out/pages.record.json" ||
+    fail "the record does not name the cable's serial number: $(grep cable_serial "$out/pages.record.json")"
 grep -aq '/MediaBox \[0 0 612 792\]' "$out/pages.pdf" 2>/dev/null &&
     [ "$(grep -ao '/Type /Page ' "$out/pages.pdf" | wc -l)" = 3 ] ||
     fail "Pdf and PdfPaper made no PDF of three Letter pages"
@@ -351,6 +356,29 @@ head -c 6000 "$work/stream.raw" | cmp -s - "$out/cut.raw" || fail "cut.raw does 
 grep -q '"cut.raw"' "$out/cut.record.json" || fail "the record does not list cut.raw"
 wine reg delete "$key" /v Text /f >/dev/null 2>&1
 wine reg add "$key" /v KeepRaw /t REG_DWORD /d 0 /f >/dev/null 2>&1
+drive waitfor "$main" click 2 waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." \
+    20000 click 1 >/dev/null
+app_ended || fail "the program did not end after Close"
+
+echo "== the setting SignKey: a key that cannot be read starts nothing; a key signs the capture"
+signed=$work/signed
+mkdir -p "$signed"
+labkey=$(winpath "$work/lab.key")
+wine reg add "$key" /v CaptureFolder /d "$(winpath "$signed")" /f >/dev/null 2>&1
+wine reg add "$key" /v SignKey /d "$labkey" /f >/dev/null 2>&1
+echo normal >"$work/mode"
+line_up
+start_app
+drive waitfor "$main" settext 1002 signed click 1011 \
+    expect 1003 "Capture not started: signing key $labkey: cannot read the key file" 20000 \
+    >/dev/null || fail "a missing key did not refuse the capture: $(status_text)"
+[ "$(drive waitfor "$main" enabled 1011 | tr -d '\r')" = 1 ] || fail "a missing key left Start unavailable"
+[ -z "$(ls "$signed")" ] || fail "a missing key left files: $(ls "$signed")"
+wine "$zavprint" keygen "$labkey" >/dev/null 2>&1 || fail "zavprint keygen made no key"
+record signed
+(cd "$signed" && sha256sum -c --quiet --strict signed.sha256) || fail "sha256sum -c signed.sha256 failed"
+wine "$zavprint" verify --key "$labkey.pub" "$(winpath "$signed")" >"$work/verify.txt" 2>&1 ||
+    fail "verify --key does not pass the signed capture: $(cat "$work/verify.txt")"
 drive waitfor "$main" click 2 waitfor "Thank you for using ZAV Print Utility. Have a nice day and goodbye." \
     20000 click 1 >/dev/null
 app_ended || fail "the program did not end after Close"

@@ -4,8 +4,11 @@
 //   count <status>              FT_ListDevices for the count answers this status
 //   device <com> <list> <open> <description>
 //                               one device: its COM number (-1: none), the
-//                               status of listing its description (0 OK, 1 or 3
-//                               busy, other: error), the status of FT_Open
+//                               status of listing its description or serial
+//                               number (0 OK, 1 or 3 busy, other: error), the
+//                               status of FT_Open
+//   serial <text>               the serial number of the device listed last
+//                               (without it: none, an empty text)
 //   trace <path>                append "open <index>" / "close <index>" lines
 // Without the variable or the file there are no devices.
 #include <windows.h>
@@ -23,6 +26,7 @@ struct Device {
     unsigned long listStatus = 0;
     unsigned long openStatus = 0;
     std::string description;
+    std::string serial;
 };
 
 struct Config {
@@ -55,6 +59,9 @@ Config Load() {
             config.countStatus = std::strtoul(rest, nullptr, 10);
         } else if (std::strcmp(word, "trace") == 0) {
             config.trace = rest;
+        } else if (std::strcmp(word, "serial") == 0) {
+            if (!config.devices.empty())
+                config.devices.back().serial = rest;
         } else if (std::strcmp(word, "device") == 0) {
             Device d;
             int n = 0;
@@ -102,7 +109,8 @@ FAKE_EXPORT ULONG WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
         *static_cast<DWORD*>(arg1) = static_cast<DWORD>(config.devices.size());
         return 0;
     }
-    if (flags == 0x40000002) {
+    // FT_LIST_BY_INDEX with FT_OPEN_BY_DESCRIPTION or FT_OPEN_BY_SERIAL_NUMBER.
+    if (flags == 0x40000002 || flags == 0x40000001) {
         auto index = static_cast<std::size_t>(reinterpret_cast<ULONG_PTR>(arg1));
         if (index >= config.devices.size())
             return 2; // FT_DEVICE_NOT_FOUND
@@ -110,7 +118,8 @@ FAKE_EXPORT ULONG WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
         if (d.listStatus != 0)
             return d.listStatus;
         char* out = static_cast<char*>(arg2);
-        std::strncpy(out, d.description.c_str(), 63);
+        const std::string& text = flags == 0x40000002 ? d.description : d.serial;
+        std::strncpy(out, text.c_str(), 63);
         out[63] = '\0';
         return 0;
     }
