@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <new>
 #include <random>
+#include <set>
 #include <system_error>
 
 #include "base/utf8_names.h"
@@ -47,6 +49,36 @@ std::string ReadText(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
     return a == b || IdentityOf(a.c_str()) == IdentityOf(b.c_str());
 }
+
+// Files known by name, asked whether a name leads to one of them: by its
+// name first, else by the file it leads to, with one look at the disk for
+// each name asked and one for each file given (a capture of a thousand pages
+// replacing another is two thousand names against two thousand).
+class FileSet {
+  public:
+    explicit FileSet(const std::vector<std::string>& paths) {
+        for (const std::string& path : paths) {
+            names_.insert(path);
+            const FileIdentity id = IdentityOf(path.c_str());
+            if (id.known)
+                files_.emplace(std::make_pair(id.device, id.index), &path);
+        }
+    }
+    // The name given for the file `path` leads to, or null.
+    const std::string* Find(const std::string& path) const {
+        if (const auto name = names_.find(path); name != names_.end())
+            return &*name;
+        if (files_.empty())
+            return nullptr;
+        const FileIdentity id = IdentityOf(path.c_str());
+        const auto file = id.known ? files_.find({id.device, id.index}) : files_.end();
+        return file == files_.end() ? nullptr : file->second;
+    }
+
+  private:
+    std::set<std::string> names_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const std::string*> files_;
+};
 
 SystemError MustStay(const std::string& path) {
     return {-1, "it is " + path + ", which must stay"};
@@ -269,11 +301,6 @@ bool OutputBatch::Fail(const std::string& file, const SystemError& error) {
     return false;
 }
 
-bool OutputBatch::InTheWay(const std::string& target) const {
-    return std::none_of(earlier_.begin(), earlier_.end(),
-                        [&](const std::string& earlier) { return SameFile(target, earlier); });
-}
-
 void OutputBatch::MoveBack(std::vector<Moved>& moved) {
     SystemError ignored;
     for (auto it = moved.rbegin(); it != moved.rend(); ++it)
@@ -296,22 +323,21 @@ bool OutputBatch::Commit() {
     }
     for (const auto& [path, target] : existing_)
         targets.push_back(target);
-    // Only a name in use can lead to a file that must stay or is in the way.
+    // Only a name in use can lead to a file that must stay or is in the way:
+    // one that an earlier file given to Replace does not have.
+    const FileSet earlier(earlier_);
+    const FileSet keep(keep_);
     for (const std::string& target : targets) {
         if (!NameInUse(target))
             continue;
-        for (const std::string& keep : keep_) {
-            if (SameFile(target, keep))
-                return Fail(target, MustStay(keep));
-        }
-        if (InTheWay(target))
+        if (const std::string* kept = keep.Find(target))
+            return Fail(target, MustStay(*kept));
+        if (!earlier.Find(target))
             return Fail(target, ErrnoError(EEXIST));
     }
-    for (const std::string& earlier : earlier_) {
-        for (const std::string& keep : keep_) {
-            if (SameFile(earlier, keep))
-                return Fail(earlier, MustStay(keep));
-        }
+    for (const std::string& path : earlier_) {
+        if (const std::string* kept = keep.Find(path))
+            return Fail(path, MustStay(*kept));
     }
 
     // The earlier files step aside, under names made here for them.

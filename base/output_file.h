@@ -165,8 +165,6 @@ class OutputBatch {
         std::string to;   // where its file lies meanwhile
     };
     bool Fail(const std::string& file, const SystemError& error);
-    // A target in use: true unless an earlier file given to Replace has it.
-    bool InTheWay(const std::string& target) const;
     void MoveBack(std::vector<Moved>& moved);
 
     std::deque<OutputFile> outputs_;
