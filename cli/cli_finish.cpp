@@ -102,13 +102,13 @@ const CommandInfo kFinishCommand{
                "feed (DIR/NAME001.cpt, ...), or DIR/NAME.cpt with --single-file. RAW\n"
                "itself is never changed or deleted, except DIR/NAME.tmp: the recording\n"
                "a capture session NAME kept when it could not finish becomes the\n"
-               "capture files as the session would have made them. It does not replace the files "
-               "of an earlier\n"
-               "capture NAME unless --overwrite; then exactly the new capture's files\n"
-               "are left. Everything is made whole or not at all; the record\n"
-               "DIR/NAME.sha256 and DIR/NAME.record.json last, and a line for each\n"
-               "event in DIR/audit.log. Exit status 1 when anything could not be made,\n"
-               "a page could not be drawn, or the record could not be written.",
+               "capture files as the session would have made them. It does not\n"
+               "replace the files of an earlier capture NAME unless --overwrite; then\n"
+               "exactly the new capture's files are left. Everything is made whole or\n"
+               "not at all; the record DIR/NAME.sha256 and DIR/NAME.record.json last,\n"
+               "and a line for each event in DIR/audit.log. Exit status 1 when anything\n"
+               "could not be made, a page could not be drawn, or the record could not\n"
+               "be written.",
     .options = kFinishOptions,
     .maxOperands = 1,
 };

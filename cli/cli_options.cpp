@@ -49,18 +49,36 @@ void PrintOptions(std::span<const OptionInfo> options, bool withHelp) {
     std::size_t width = withHelp ? OptionWord(kHelpOption).size() : 0;
     for (const OptionInfo& option : options)
         width = std::max(width, OptionWord(option).size());
-    const std::string column(6 + width + 2, ' ');
+    const std::size_t column = 6 + width + 2;
+    // The help's words flow into the column after the options, its lines
+    // no longer than a terminal's 80 columns wherever the column begins.
+    constexpr std::size_t kLineEnd = 79;
     auto print = [&](const OptionInfo& option, const char* lead) {
         const std::string word = OptionWord(option);
-        std::printf("%s%-*s  ", lead, static_cast<int>(width), word.c_str());
-        const char* help = option.help;
-        const char* end = std::strchr(help, '\n');
-        if (!end) {
-            std::printf("%s\n", help);
-            return;
+        std::printf("%s%-*s", lead, static_cast<int>(width), word.c_str());
+        std::size_t used = column;
+        bool first = true;
+        std::string_view rest(option.help);
+        while (!rest.empty()) {
+            const std::size_t gap = rest.find_first_of(" \n");
+            const std::string_view next = rest.substr(0, gap);
+            rest.remove_prefix(gap == std::string_view::npos ? rest.size() : gap + 1);
+            if (next.empty())
+                continue;
+            if (first) {
+                std::printf("  ");
+            } else if (used + 1 + next.size() > kLineEnd) {
+                std::printf("\n%*s", static_cast<int>(column), "");
+                used = column;
+            } else {
+                std::printf(" ");
+                ++used;
+            }
+            std::printf("%.*s", static_cast<int>(next.size()), next.data());
+            used += next.size();
+            first = false;
         }
-        std::printf("%.*s\n", static_cast<int>(end - help), help);
-        PrintLines(end + 1, column);
+        std::printf("\n");
     };
     for (const OptionInfo& option : options)
         print(option, "      ");
