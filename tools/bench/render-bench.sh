@@ -9,9 +9,9 @@
 #   tools/bench/render-bench.sh [BUILD_DIR]      (BUILD_DIR: build/native)
 #
 # Needs zavprint, zavprintout and zav_render_bench built in BUILD_DIR, and GNU
-# time (/usr/bin/time, package "time"). Works in WORK (BUILD_DIR/bench-work
-# unless told; /dev/shm/... measures the program rather than the disk), which
-# it removes at the end. The machine may be shared: the timings are medians
+# time (/usr/bin/time, package "time"). Works in a folder of its own made
+# under WORK (BUILD_DIR unless told; /dev/shm measures the program rather than
+# the disk) and removed at the end; nothing else in WORK is touched. The machine may be shared: the timings are medians
 # of alternating runs. The oscilloscope sample is read from ZAV_SAMPLES_DIR
 # (../shared/samples unless told); without it that part is left out.
 set -euo pipefail
@@ -26,9 +26,7 @@ for tool in "$zavprint" "$printout" "$bench" /usr/bin/time; do
         exit 2
     fi
 done
-work=${WORK:-$build/bench-work}
-rm -rf "$work"
-mkdir -p "$work"
+work=$(mktemp -d "${WORK:-$build}/zav-render-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 echo "== rendering against writing the same bytes into the same folder (medians)"
