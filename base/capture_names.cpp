@@ -165,12 +165,17 @@ std::vector<CaptureNames::File> CaptureNames::Files(bool mayBeOurs) const {
     const std::size_t split = FileNameOffset(base_);
     const std::string_view name = Name();
     const fs::path folder = split == 0 ? fs::path(".") : PathOf(base_.substr(0, split));
+    // Every name of the capture begins with its name: only those are kept
+    // of a folder that may hold the files of thousands of captures.
     std::map<std::string, bool> all; // name, and whether it is a folder
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::string file = Utf8Of(it->path().filename());
+        if (!StartsWith(file, name))
+            continue;
         std::error_code typeError;
-        all.emplace(Utf8Of(it->path().filename()), it->is_directory(typeError));
+        all.emplace(std::move(file), it->is_directory(typeError));
     }
     std::string sheetOf;
     for (const auto& [file, isFolder] : all) {
