@@ -34,6 +34,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -212,6 +213,9 @@ bool Print(int fd, const Options& o, const std::string& stream, bool disconnect,
     return !disconnect;
 }
 
+// The pty that --pty's link leads to, once made.
+std::string ptyName;
+
 int OpenLine(const Options& o, int& keepSlave) {
     keepSlave = -1;
     if (!o.port.empty()) {
@@ -243,7 +247,20 @@ int OpenLine(const Options& o, int& keepSlave) {
         cfmakeraw(&t);
         tcsetattr(keepSlave, TCSANOW, &t);
     }
-    unlink(o.ptyLink.c_str());
+    // Only a link (one left by an earlier run) is replaced, never a file.
+    struct stat there {};
+    if (lstat(o.ptyLink.c_str(), &there) == 0) {
+        if (!S_ISLNK(there.st_mode)) {
+            std::fprintf(stderr, "%s is there and is no link: not replaced\n", o.ptyLink.c_str());
+            if (keepSlave >= 0)
+                close(keepSlave);
+            keepSlave = -1;
+            close(master);
+            return -1;
+        }
+        unlink(o.ptyLink.c_str());
+    }
+    ptyName = name;
     if (symlink(name, o.ptyLink.c_str()) != 0) {
         std::perror(o.ptyLink.c_str());
         close(master);
@@ -360,7 +377,11 @@ int main(int argc, char** argv) {
     if (keepSlave >= 0)
         close(keepSlave);
     close(fd);
-    if (!o.ptyLink.empty())
+    // The link goes if it is still the one made here.
+    char target[256];
+    const ssize_t length =
+        o.ptyLink.empty() ? -1 : readlink(o.ptyLink.c_str(), target, sizeof target - 1);
+    if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == ptyName)
         unlink(o.ptyLink.c_str());
     return status;
 }
