@@ -1199,9 +1199,12 @@ struct Printer::Impl {
         stop = false;
     }
 
+    // Every dot still on the paper goes onto a sheet: also what lies wholly
+    // below the sheet's end, as on a sheet shorter than a line of text.
     void Finish() {
-        while (sheetHasDots) {
-            Emit();
+        while (AnyDots(0, Rows())) {
+            if (sheetHasDots)
+                Emit();
             ShiftUp(s.pageLength);
         }
         y = 0;

@@ -290,6 +290,17 @@ TEST(Epson9Paper, SheetsEndWhereThePaperLeavesThem) {
     ASSERT_EQ(sheets.size(), 2u);
     EXPECT_EQ(sheets[0].Bounds(), (Box{8, 33, 11, 35}));
     EXPECT_EQ(sheets[1].Bounds(), (Box{8, 0, 11, 17}));
+    // A sheet one dot row long (ESC "3" 1, ESC "C" 1) under a line of text:
+    // the paper moves on until every dot of it is on a sheet.
+    const Paper tall = One(S("|p"));
+    sheets = Print(S("\0333\x01|p\033C\x01"));
+    ASSERT_GT(sheets.size(), 1u);
+    int dots = 0;
+    for (const Paper& sheet : sheets) {
+        EXPECT_EQ(sheet.height, 1);
+        dots += sheet.Dots();
+    }
+    EXPECT_EQ(dots, tall.Dots());
     // ESC "@" makes the line under the head the top of the form.
     sheets = Print(S("|\n\033@|"));
     ASSERT_EQ(sheets.size(), 2u);
