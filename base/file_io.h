@@ -56,6 +56,26 @@ struct FileIdentity {
 FileIdentity IdentityOf(const char* path);
 FileIdentity IdentityOf(NativeFile file);
 
+// Looks up many files of one folder: through one handle on the folder where
+// the system has one (POSIX), so that the folder's path is not walked again
+// for each file.
+class FolderLookup {
+  public:
+    // `folder`: empty or ending with a separator, as a capture's folder is.
+    explicit FolderLookup(std::string folder);
+    ~FolderLookup();
+    FolderLookup(const FolderLookup&) = delete;
+    FolderLookup& operator=(const FolderLookup&) = delete;
+
+    // The size of the regular file `name` in the folder, links followed;
+    // false when there is none.
+    bool FileSize(const std::string& name, std::uint64_t& size) const;
+
+  private:
+    std::string folder_;
+    NativeFile handle_ = kNoNativeFile;
+};
+
 // "process 4711 on HOST", for a file that tells who holds a name.
 std::string ThisProcessText();
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/file_io.h"
 
@@ -97,6 +98,28 @@ FileIdentity IdentityOf(NativeFile file) {
         return {};
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
             true};
+}
+
+FolderLookup::FolderLookup(std::string folder) : folder_(std::move(folder)) {
+    const int fd =
+        open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    handle_ = fd < 0 ? kNoNativeFile : fd;
+}
+
+FolderLookup::~FolderLookup() {
+    if (handle_ != kNoNativeFile)
+        close(static_cast<int>(handle_));
+}
+
+bool FolderLookup::FileSize(const std::string& name, std::uint64_t& size) const {
+    struct stat status {};
+    const int found = handle_ != kNoNativeFile
+                          ? fstatat(static_cast<int>(handle_), name.c_str(), &status, 0)
+                          : stat((folder_ + name).c_str(), &status);
+    if (found != 0 || !S_ISREG(status.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
 }
 
 std::string ThisProcessText() {

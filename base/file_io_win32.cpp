@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/file_io.h"
 #include "base/utf8_names.h"
@@ -136,6 +137,20 @@ FileIdentity IdentityOf(const char* path) {
 
 FileIdentity IdentityOf(NativeFile file) {
     return IdentityOfHandle(AsHandle(file));
+}
+
+// Windows resolves each name by the folder's path: no handle is kept.
+FolderLookup::FolderLookup(std::string folder) : folder_(std::move(folder)) {}
+
+FolderLookup::~FolderLookup() = default;
+
+bool FolderLookup::FileSize(const std::string& name, std::uint64_t& size) const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(WideFileName(folder_ + name).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
 }
 
 std::string ThisProcessText() {

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <system_error>
 #include <thread>
 
@@ -12,13 +11,10 @@
 #include "base/paths.h"
 #include "base/stdio_file.h"
 #include "base/sys_error.h"
-#include "base/utf8_names.h"
 
 namespace zav::record {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kRecordFormat[] = "zavprint-record-1";
 constexpr std::string_view kSignatureHead = ",\n  \"signature\": {\"key\": \"";
@@ -58,32 +54,32 @@ std::string FileNameOf(std::string_view path) {
 } // namespace
 
 std::string SumsLine(const Sha256Digest& digest, std::string_view name) {
-    std::string escaped;
-    bool escapes = false;
+    std::string line;
+    AppendSumsLine(line, digest, name);
+    return line;
+}
+
+void AppendSumsLine(std::string& out, const Sha256Digest& digest, std::string_view name) {
+    if (name.find_first_of("\\\n\r") != std::string_view::npos)
+        out += '\\';
+    AppendHex(out, digest);
+    out += "  ";
     for (const char c : name) {
         switch (c) {
         case '\\':
-            escaped += "\\\\";
-            escapes = true;
+            out += "\\\\";
             break;
         case '\n':
-            escaped += "\\n";
-            escapes = true;
+            out += "\\n";
             break;
         case '\r':
-            escaped += "\\r";
-            escapes = true;
+            out += "\\r";
             break;
         default:
-            escaped += c;
+            out += c;
         }
     }
-    std::string line = escapes ? "\\" : "";
-    line += ToHex(digest);
-    line += "  ";
-    line += escaped;
-    line += '\n';
-    return line;
+    out += '\n';
 }
 
 bool ParseSums(std::string_view text, std::vector<SumsEntry>& entries, std::size_t* badLine) {
@@ -262,13 +258,15 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
     if (size >= kSmall) {
         pending_.emplace_back(bytes, size);
         gathering_ = false;
+    } else if (!gathering_ || pending_.back().size() + size > kGather) {
+        // A file of one small piece (a page capture) takes no more room.
+        pending_.emplace_back(bytes, size);
+        gathering_ = true;
     } else {
-        if (!gathering_ || pending_.back().size() + size > kGather) {
-            pending_.emplace_back();
-            pending_.back().reserve(kGather);
-            gathering_ = true;
-        }
-        pending_.back().append(bytes, size);
+        std::string& block = pending_.back();
+        if (block.capacity() < block.size() + size)
+            block.reserve(kGather);
+        block.append(bytes, size);
     }
     pendingBytes_ += size;
     next_ += size;
@@ -321,26 +319,35 @@ void RecordedFile::HandOver(bool last, bool whole) {
 }
 
 void RecordedFile::Hash(const std::vector<std::string>& blocks) {
+    if (!hash_)
+        hash_.emplace();
     for (const std::string& block : blocks)
-        hash_.Update(block);
+        hash_->Update(block);
 }
 
 void RecordedFile::Ended(bool whole) {
-    if (!whole) {
+    if (received_) {
+        if (!hash_)
+            hash_.emplace();
+        owner_.SetReceived(next_, hash_->Finish());
+    } else if (!whole) {
         owner_.Abandoned(name_);
     } else if (readBack_ && !overlapped_) {
         owner_.Complete(name_, readDone_ ? "" : "it could not be read to be hashed", next_,
                         readDigest_);
     } else {
+        if (!hash_)
+            hash_.emplace();
         std::string whyNot;
         if (overlapped_)
             whyNot = "parts were written twice, so its hash is not known";
         else if (gaps_)
             whyNot = "parts of it were never written";
-        else if (!hash_.Valid())
+        else if (!hash_->Valid())
             whyNot = "no hash could be made";
-        owner_.Complete(name_, whyNot, next_, hash_.Finish());
+        owner_.Complete(name_, whyNot, next_, hash_->Finish());
     }
+    hash_.reset();
     recorded_ = true;
 }
 
@@ -379,8 +386,9 @@ std::string CaptureRecord::Name() const {
 void CaptureRecord::Received(const void* data, std::size_t size) {
     if (receivedDone_)
         return;
-    received_.Update(data, size);
-    receivedBytes_ += size;
+    if (!received_)
+        received_.reset(new RecordedFile(*this, {}, true));
+    received_->Written(data, size);
 }
 
 void CaptureRecord::SetReceived(std::uint64_t bytes, const Sha256Digest& digest) {
@@ -450,13 +458,13 @@ void CaptureRecord::Failed(std::string why) {
 }
 
 void CaptureRecord::CheckSizesOnDisk() {
-    const std::string folder = Folder();
+    const FolderLookup folder(Folder());
     for (auto it = files_.begin(); it != files_.end();) {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(PathOf(folder + it->first), error);
-        if (error || size != it->second.size) {
-            missing_[it->first] = error ? "gone before the record was written"
-                                        : "its size changed before the record was written";
+        std::uint64_t size = 0;
+        const bool found = folder.FileSize(it->first, size);
+        if (!found || size != it->second.size) {
+            missing_[it->first] = !found ? "gone before the record was written"
+                                         : "its size changed before the record was written";
             it = files_.erase(it);
         } else {
             ++it;
@@ -464,56 +472,86 @@ void CaptureRecord::CheckSizesOnDisk() {
     }
 }
 
+// The record as JSON, written here directly: a record lists thousands of
+// files. One member a line, and in the lists one file a line.
 std::string CaptureRecord::RecordText(bool complete) {
-    Json record = Json::Object();
-    record.Add("format", Json::String(kRecordFormat));
-    record.Add("capture", Json::String(Name()));
-    record.Add("started", Json::String(UtcTimeText(started_)));
-    record.Add("ended", Json::String(UtcTimeText(ended_)));
-    record.Add("complete", Json::Bool(complete));
-    Json received = Json::Object();
-    received.Add("bytes", Json::Number(receivedBytes_));
-    received.Add("sha256", Json::String(ToHex(receivedDigest_)));
-    record.Add("received", std::move(received));
-    record.Add("instrument", Json::String(source_.instrument));
-    record.Add("port", Json::String(source_.port));
-    record.Add("cable_serial", Json::String(source_.cableSerial));
-    record.Add("computer", Json::String(who_.computer));
-    record.Add("user", Json::String(who_.user));
-    record.Add("program", Json::String(who_.program));
-    record.Add("printer", Json::String(source_.printer));
-    record.Add("pages", Json::Number(pages_));
-    Json files = Json::Array();
+    std::string out;
+    out.reserve(1024 + files_.size() * 140 + missing_.size() * 100);
+    const auto member = [&out](std::string_view key) {
+        out += out.empty() ? "{\n  " : ",\n  ";
+        AppendJsonString(out, key);
+        out += ": ";
+    };
+    const auto text = [&](std::string_view key, std::string_view value) {
+        member(key);
+        AppendJsonString(out, value);
+    };
+    const auto number = [&](std::string_view key, std::uint64_t value) {
+        member(key);
+        out += std::to_string(value);
+    };
+    const auto digest = [&out](const Sha256Digest& value) {
+        out += '"';
+        AppendHex(out, value);
+        out += '"';
+    };
+    text("format", kRecordFormat);
+    text("capture", Name());
+    text("started", UtcTimeText(started_));
+    text("ended", UtcTimeText(ended_));
+    member("complete");
+    out += complete ? "true" : "false";
+    member("received");
+    out += "{\"bytes\": " + std::to_string(receivedBytes_) + ", \"sha256\": ";
+    digest(receivedDigest_);
+    out += '}';
+    text("instrument", source_.instrument);
+    text("port", source_.port);
+    text("cable_serial", source_.cableSerial);
+    text("computer", who_.computer);
+    text("user", who_.user);
+    text("program", who_.program);
+    text("printer", source_.printer);
+    number("pages", pages_);
+    member("files");
+    out += '[';
     for (const auto& [name, entry] : files_) {
-        Json file = Json::Object();
-        file.Add("name", Json::String(name));
-        file.Add("bytes", Json::Number(entry.size));
-        file.Add("sha256", Json::String(ToHex(entry.digest)));
-        files.Push(std::move(file));
+        out += out.back() == '[' ? "\n    " : ",\n    ";
+        out += "{\"name\": ";
+        AppendJsonString(out, name);
+        out += ", \"bytes\": " + std::to_string(entry.size) + ", \"sha256\": ";
+        digest(entry.digest);
+        out += '}';
     }
-    record.Add("files", std::move(files));
-    Json missing = Json::Array();
+    out += files_.empty() ? "]" : "\n  ]";
+    member("missing");
+    out += '[';
     for (const auto& [name, why] : missing_) {
-        Json file = Json::Object();
-        file.Add("name", Json::String(name));
-        file.Add("why", Json::String(why));
-        missing.Push(std::move(file));
+        out += out.back() == '[' ? "\n    " : ",\n    ";
+        out += "{\"name\": ";
+        AppendJsonString(out, name);
+        out += ", \"why\": ";
+        AppendJsonString(out, why);
+        out += '}';
     }
-    record.Add("missing", std::move(missing));
+    out += missing_.empty() ? "]" : "\n  ]";
     if (!failure_.empty())
-        record.Add("failure", Json::String(failure_));
-    return ToJson(record, true) + "\n";
+        text("failure", failure_);
+    out += "\n}\n";
+    return out;
 }
 
 RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
     std::string ignored;
     std::string& why = error ? *error : ignored;
+    if (received_ && !receivedDone_)
+        received_->Closed(true);
     hasher_->End(); // every file's hash is known from here
     std::lock_guard<std::mutex> lock(mutex_);
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();
-    if (!receivedDone_) {
-        receivedDigest_ = received_.Finish();
+    if (!receivedDone_) { // nothing was received
+        receivedDigest_ = Sha256().Finish();
         receivedDone_ = true;
     }
     for (const std::string& name : receivedFiles_) {
@@ -540,8 +578,9 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
         }
     };
     std::string sums;
+    sums.reserve(files_.size() * 96);
     for (const auto& [name, entry] : files_)
-        sums += SumsLine(entry.digest, name);
+        AppendSumsLine(sums, entry.digest, name);
     std::string sumsError;
     if (!WriteWhole(CaptureNames(base_).Checksums(), sums, sumsError)) {
         missing_[FileNameOf(CaptureNames(base_).Checksums())] = sumsError;

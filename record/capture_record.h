@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,7 @@ namespace zav::record {
 // feed or a carriage return is written with "\\", "\n", "\r" and the line
 // starts with a backslash.
 std::string SumsLine(const Sha256Digest& digest, std::string_view name);
+void AppendSumsLine(std::string& out, const Sha256Digest& digest, std::string_view name);
 struct SumsEntry {
     std::string name;
     Sha256Digest digest{};
@@ -86,7 +88,8 @@ class RecordedFile {
   private:
     friend class CaptureRecord;
     friend class HashWorker;
-    RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+    RecordedFile(CaptureRecord& owner, std::string name, bool received = false)
+        : owner_(owner), name_(std::move(name)), received_(received) {}
     // Hands the blocks in `pending_` to the hashing thread; with `last`, then
     // the file's end: whole or not.
     void HandOver(bool last, bool whole = false);
@@ -97,7 +100,8 @@ class RecordedFile {
 
     CaptureRecord& owner_;
     const std::string name_;
-    Sha256 hash_;                      // the hashing thread's
+    const bool received_;              // not a file: the bytes received
+    std::optional<Sha256> hash_;       // the hashing thread's, from its first block to the end
     std::vector<std::string> pending_; // blocks in file order, not handed over yet
     std::size_t pendingBytes_ = 0;
     bool gathering_ = false; // the last pending block takes small pieces
@@ -148,7 +152,7 @@ class CaptureRecord final : public OutputObserver {
     // When the last byte came; Write takes the time it runs otherwise.
     void Ended(std::chrono::system_clock::time_point when) { ended_ = when; }
     // Every byte received, in order, from one thread at a time, all before
-    // Write.
+    // Write; hashed on the record's hashing thread.
     void Received(const void* data, std::size_t size);
     // The bytes received as a whole, when they were hashed otherwise (a
     // recording finished later, read once by the finishing step).
@@ -200,7 +204,7 @@ class CaptureRecord final : public OutputObserver {
     CaptureSource source_;
     std::chrono::system_clock::time_point started_;
     std::chrono::system_clock::time_point ended_{};
-    Sha256 received_;
+    std::unique_ptr<RecordedFile> received_; // what Received was given
     std::uint64_t receivedBytes_ = 0;
     Sha256Digest receivedDigest_{};
     bool receivedDone_ = false;

@@ -153,13 +153,19 @@ bool StartCrypto() {
 }
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text(bytes.size() * 2, '0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        text[2 * i] = kDigits[bytes[i] >> 4];
-        text[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
+    std::string text;
+    AppendHex(text, bytes);
     return text;
+}
+
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[at + 2 * i] = kDigits[bytes[i] >> 4];
+        out[at + 2 * i + 1] = kDigits[bytes[i] & 15];
+    }
 }
 
 bool ParseHex(std::string_view text, std::span<std::uint8_t> out) {

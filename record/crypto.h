@@ -25,6 +25,7 @@ bool StartCrypto();
 
 // Lower-case hexadecimal of the bytes.
 std::string ToHex(std::span<const std::uint8_t> bytes);
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes);
 // Reads exactly 2 * out.size() hexadecimal digits (either case).
 bool ParseHex(std::string_view text, std::span<std::uint8_t> out);
 
