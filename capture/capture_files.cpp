@@ -3,6 +3,7 @@
 #include "base/capture_names.h"
 #include "base/output_file.h"
 #include "base/stdio_file.h"
+#include "record/capture_record.h"
 #include "render/epson9.h"
 
 #include <cstdint>
@@ -30,14 +31,22 @@ struct ByteReader {
     std::size_t end = 0;
     bool atEnd = false;
     bool failed = false;
+    record::CaptureRecord* received = nullptr; // takes every byte read
+
+    std::size_t Read(std::uint8_t* to, std::size_t size) {
+        const std::size_t got = atEnd ? 0 : std::fread(to, 1, size, file);
+        if (got == 0) {
+            atEnd = true;
+            failed = failed || std::ferror(file) != 0;
+        } else if (received) {
+            received->Received(to, got);
+        }
+        return got;
+    }
 
     bool Refill() {
         pos = 0;
-        end = atEnd ? 0 : std::fread(block.get(), 1, kIoBlock, file);
-        if (end == 0) {
-            atEnd = true;
-            failed = failed || std::ferror(file) != 0;
-        }
+        end = Read(block.get(), kIoBlock);
         return end != 0;
     }
 
@@ -57,12 +66,9 @@ struct ByteReader {
         block[0] = block[pos];
         pos = 0;
         end = 1;
-        const std::size_t more = atEnd ? 0 : std::fread(block.get() + 1, 1, kIoBlock - 1, file);
-        if (more == 0) {
-            atEnd = true;
-            failed = failed || std::ferror(file) != 0;
+        const std::size_t more = Read(block.get() + 1, kIoBlock - 1);
+        if (more == 0)
             return !failed;
-        }
         end += more;
         return false;
     }
@@ -244,7 +250,8 @@ struct Splitter {
 
 FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
                             PageCompleteFn onPage, void* context, unsigned* pagesKept,
-                            std::string* failedFile, SystemError* error, PrinterModel printer) {
+                            std::string* failedFile, SystemError* error, PrinterModel printer,
+                            record::CaptureRecord* received) {
     if (pagesKept)
         *pagesKept = 0;
     if (std::strlen(basePath) > kMaxBasePathLength)
@@ -258,6 +265,7 @@ FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBat
 
     Splitter split(rawPath, basePath, batch, onPage, context);
     split.in.file = raw.get();
+    split.in.received = received;
     split.in.block.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
     split.out.block.reset(new (std::nothrow) std::uint8_t[kIoBlock]);
     if (!split.in.block || !split.out.block)
@@ -276,6 +284,9 @@ FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBat
         split.in.failed = split.in.failed || readFailed;
     } else {
         ok = split.Copy();
+    }
+    // Every byte of the recording is read, also what no page keeps.
+    while (ok && split.in.Refill()) {
     }
     if (ok && split.in.failed)
         ok = split.Fail(kFinishCannotReadRaw, rawPath);

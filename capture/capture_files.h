@@ -68,10 +68,13 @@ using PageCompleteFn = bool (*)(const char* capturePath, const char* readFrom, v
 // The Epson 9-pin model cuts where its sheets end instead (epson9::PageCuts):
 // each page file holds one printed sheet (more only when one command ends
 // several), no byte is dropped, and no command is cut, whatever its data holds.
+// `received` (may be null) is given every byte of the recording as it is read
+// (CaptureRecord::Received), all of them when the split succeeds.
 FinishResult SplitIntoPages(const char* rawPath, const char* basePath, OutputBatch& batch,
                             PageCompleteFn onPage, void* context, unsigned* pagesKept,
                             std::string* failedFile = nullptr, SystemError* error = nullptr,
-                            PrinterModel printer = PrinterModel::Basic);
+                            PrinterModel printer = PrinterModel::Basic,
+                            record::CaptureRecord* received = nullptr);
 
 struct FinishOptions {
     bool singleFile = false; // one capture file (base path + ".cpt") instead of pages
@@ -106,6 +109,9 @@ struct FinishOptions {
     // named as missing. The caller feeds it the bytes received and writes
     // it once the step is over. Null: no record.
     record::CaptureRecord* record = nullptr;
+    // The recording holds the bytes received, which the record did not take
+    // as they came: the step gives it every byte as it reads them.
+    bool recordReceived = false;
 };
 
 // What became of one page.

@@ -202,8 +202,8 @@ bool RecordingSize(const char* path, std::uintmax_t& size) {
     return !error;
 }
 
-// A copy of the recording as the capture file `copy`.
-bool CopyRecording(const char* rawPath, OutputFile& copy) {
+// Reads the recording whole: into `copy` and `received` (either may be null).
+bool ReadRecording(const char* rawPath, OutputFile* copy, record::CaptureRecord* received) {
     UniqueFile in = OpenFile(rawPath, "rb");
     if (!in)
         return false;
@@ -212,10 +212,17 @@ bool CopyRecording(const char* rawPath, OutputFile& copy) {
         return false;
     std::size_t got = 0;
     while ((got = std::fread(block.get(), 1, 64 * 1024, in.get())) > 0) {
-        if (!copy.Write(block.get(), got))
+        if (received)
+            received->Received(block.get(), got);
+        if (copy && !copy->Write(block.get(), got))
             return false;
     }
-    return std::ferror(in.get()) == 0 && copy.Close();
+    return std::ferror(in.get()) == 0 && (!copy || copy->Close());
+}
+
+// The record that is to take the bytes received from the recording, or null.
+record::CaptureRecord* ReceivedFromRecording(const FinishOptions& options) {
+    return options.recordReceived ? options.record : nullptr;
 }
 
 // Single-file mode: the recording becomes base path + ".cpt".
@@ -230,14 +237,17 @@ FinishResult MakeSingleFile(const char* rawPath, const CaptureNames& names, Maki
     // The recording itself, where it lies or moved: the bytes received.
     if (rawIsCapture || !options.keepRaw)
         making.receivedFile = capture;
-    if (rawIsCapture) {
-        // Used where it lies.
-    } else if (options.keepRaw) {
+    if (!rawIsCapture && options.keepRaw) {
         OutputFile& copy = making.files.Add(capture);
-        if (!CopyRecording(rawPath, copy))
+        if (!ReadRecording(rawPath, &copy, ReceivedFromRecording(options)))
             return making.Fail(kFinishCannotStoreSingle, capture, copy.Error());
     } else {
-        making.files.AddExisting(rawPath, capture);
+        // Used where it lies, or moved there.
+        if (ReceivedFromRecording(options) &&
+            !ReadRecording(rawPath, nullptr, ReceivedFromRecording(options)))
+            return making.Fail(kFinishCannotReadRaw, rawPath);
+        if (!rawIsCapture)
+            making.files.AddExisting(rawPath, capture);
     }
     making.out.pageCount = 1;
     OnCaptureFile(capture.c_str(), rawPath, &making);
@@ -246,9 +256,9 @@ FinishResult MakeSingleFile(const char* rawPath, const CaptureNames& names, Maki
 
 FinishResult MakePages(const char* rawPath, const char* basePath, Making& making) {
     unsigned kept = 0;
-    const FinishResult result =
-        SplitIntoPages(rawPath, basePath, making.files, OnCaptureFile, &making, &kept,
-                       &making.out.failedFile, &making.out.error, making.options.printer);
+    const FinishResult result = SplitIntoPages(
+        rawPath, basePath, making.files, OnCaptureFile, &making, &kept, &making.out.failedFile,
+        &making.out.error, making.options.printer, ReceivedFromRecording(making.options));
     making.out.pageCount = kept;
     if (result == kFinishOk && making.sheets && !making.options.onCaptureFile &&
         !making.out.pages.empty()) {
@@ -347,7 +357,7 @@ FinishResult Finish(const char* rawPath, const char* basePath, const FinishOptio
         if (NameInUse(kept))
             return making.Fail(kFinishInTheWay, kept);
         OutputFile& copy = making.files.Add(kept);
-        if (!CopyRecording(rawPath, copy))
+        if (!ReadRecording(rawPath, &copy, nullptr))
             return making.Fail(kFinishCannotKeepRaw, kept, copy.Error());
     }
     if (options.pdf) {

@@ -196,18 +196,18 @@ int RunFinish(int argc, char** argv) {
         std::printf("recovering the kept recording %s\n", raw);
     }
 
-    // The bytes received are the recording's, as it is read here.
+    // The bytes received are the recording's, as finishing reads it.
     CaptureTrail trail(names, {ProgramIdentity(), signKey.Valid() ? &signKey : nullptr},
                        {"", "", "", PrinterModelName(options.printer)});
-    record::Sha256Digest received{};
-    std::uint64_t size = 0;
-    const bool readable = record::Sha256OfFile(raw, received, size) && size > 0;
+    std::error_code sizeError;
+    const bool readable = std::filesystem::file_size(PathOf(raw), sizeError) > 0 && !sizeError &&
+                          OpenFile(raw, "rb") != nullptr;
     // The name is held until the record is written.
     NameClaim claim;
     if (readable && claim.Take(names.Claim()) == NameClaim::kClaimed) {
         options.claim = &claim;
-        trail.Record().SetReceived(size, received);
         options.record = &trail.Record();
+        options.recordReceived = true;
         trail.BeforeFinish(raw, options.replace, recovering);
     }
 
