@@ -123,8 +123,7 @@ class HashWorker {
         RecordedFile* file = nullptr;
         std::vector<std::string> blocks;
         std::size_t bytes = 0;
-        bool last = false;  // then the file ended ...
-        bool whole = false; // ... whole or not
+        bool last = false; // then the file's hash is finished
     };
 
     ~HashWorker() { End(); }
@@ -148,7 +147,8 @@ class HashWorker {
                 jobs_.push_back(std::move(job));
                 // The thread is woken for some work at a time: a wake-up for
                 // every small file costs the writer more than its hash.
-                const bool wake = waiting_ && (queued_ >= kWakeBytes || jobs_.size() >= kWakeJobs);
+                const bool wake =
+                    waiting_ && (hurry_ || queued_ >= kWakeBytes || jobs_.size() >= kWakeJobs);
                 lock.unlock();
                 if (wake)
                     work_.notify_one();
@@ -156,6 +156,15 @@ class HashWorker {
             }
         }
         Do(job);
+    }
+
+    // Every job given from now on is started at once: the end is near.
+    void Hurry() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hurry_ = true;
+        }
+        work_.notify_one();
     }
 
     // Waits until every job given is done, and ends the thread.
@@ -174,13 +183,11 @@ class HashWorker {
     static constexpr std::size_t kWakeBytes = 4u << 20;
     static constexpr std::size_t kWakeJobs = 256;
 
-    // No exception leaves a job: a file whose end was not recorded counts as
-    // missing.
+    // No exception leaves a job: a file whose hash was not finished counts
+    // as missing.
     static void Do(const Job& job) noexcept {
         try {
-            job.file->Hash(job.blocks);
-            if (job.last)
-                job.file->Ended(job.whole);
+            job.file->Hash(job.blocks, job.last);
         } catch (...) {
         }
     }
@@ -190,7 +197,8 @@ class HashWorker {
         for (;;) {
             waiting_ = true;
             work_.wait(lock, [this] {
-                return ending_ || queued_ >= kWakeBytes || jobs_.size() >= kWakeJobs;
+                return ending_ || (hurry_ && !jobs_.empty()) || queued_ >= kWakeBytes ||
+                       jobs_.size() >= kWakeJobs;
             });
             waiting_ = false;
             if (jobs_.empty())
@@ -216,12 +224,13 @@ class HashWorker {
     std::size_t queued_ = 0; // bytes in jobs_
     bool ending_ = false;
     bool waiting_ = false; // for work
+    bool hurry_ = false;   // no work waits for more
     bool tried_ = false;   // to start the thread
     std::thread thread_;
 };
 
 void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t size) {
-    if (size == 0 || closed_)
+    if (size == 0 || completed_ || closed_)
         return;
     end_ = std::max(end_, offset + size);
     if (readBack_)
@@ -283,72 +292,75 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
 }
 
 void RecordedFile::Complete(const std::string& workPath) {
-    if (closed_ || overlapped_)
+    if (completed_ || closed_)
         return;
+    completed_ = true;
+    gaps_ = !ahead_.empty();
+    ahead_.clear();
+    held_ = 0;
+    if (overlapped_ || gaps_) {
+        pending_.clear();
+        gathering_ = false;
+        pendingBytes_ = 0;
+        return;
+    }
     if (!readBack_) {
-        HandOver(false);
+        HandOver(true);
         return;
     }
     std::uint64_t size = 0;
-    readDone_ = Sha256OfFile(workPath, readDigest_, size) && size == end_;
+    readDone_ = Sha256OfFile(workPath, digest_, size) && size == end_;
     next_ = size;
 }
 
 void RecordedFile::Closed(bool whole) {
     if (closed_)
         return;
-    closed_ = true;
-    gaps_ = !ahead_.empty();
-    ahead_.clear();
-    if (!whole || readBack_ || overlapped_) {
+    if (!whole) {
+        // Nothing more of it is hashed.
+        ahead_.clear();
         pending_.clear();
         gathering_ = false;
         pendingBytes_ = 0;
+    } else if (!completed_ && !readBack_) {
+        Complete({}); // a writer without a work file ends here
     }
-    HandOver(true, whole);
+    whole_ = whole;
+    closed_ = true;
 }
 
-void RecordedFile::HandOver(bool last, bool whole) {
+void RecordedFile::HandOver(bool last) {
     if (pending_.empty() && !last)
         return;
-    HashWorker::Job job{this, std::move(pending_), pendingBytes_, last, whole};
+    HashWorker::Job job{this, std::move(pending_), pendingBytes_, last};
     pending_.clear();
     gathering_ = false;
     pendingBytes_ = 0;
     owner_.hasher_->Run(std::move(job));
 }
 
-void RecordedFile::Hash(const std::vector<std::string>& blocks) {
+void RecordedFile::Hash(const std::vector<std::string>& blocks, bool last) {
     if (!hash_)
         hash_.emplace();
     for (const std::string& block : blocks)
         hash_->Update(block);
+    if (last) {
+        hashed_ = hash_->Valid();
+        digest_ = hash_->Finish();
+        hash_.reset();
+    }
 }
 
-void RecordedFile::Ended(bool whole) {
-    if (received_) {
-        if (!hash_)
-            hash_.emplace();
-        owner_.SetReceived(next_, hash_->Finish());
-    } else if (!whole) {
-        owner_.Abandoned(name_);
-    } else if (readBack_ && !overlapped_) {
-        owner_.Complete(name_, readDone_ ? "" : "it could not be read to be hashed", next_,
-                        readDigest_);
-    } else {
-        if (!hash_)
-            hash_.emplace();
-        std::string whyNot;
-        if (overlapped_)
-            whyNot = "parts were written twice, so its hash is not known";
-        else if (gaps_)
-            whyNot = "parts of it were never written";
-        else if (!hash_->Valid())
-            whyNot = "no hash could be made";
-        owner_.Complete(name_, whyNot, next_, hash_->Finish());
-    }
-    hash_.reset();
-    recorded_ = true;
+std::string RecordedFile::WhyNotHashed() const {
+    if (overlapped_)
+        return "parts were written twice, so its hash is not known";
+    if (gaps_)
+        return "parts of it were never written";
+    if (readBack_)
+        return readDone_ ? "" : "it could not be read to be hashed";
+    if (!hashed_)
+        return "no hash could be made";
+    return {};
 }
 
 const char* RecordResultText(int result) {
@@ -387,7 +399,7 @@ void CaptureRecord::Received(const void* data, std::size_t size) {
     if (receivedDone_)
         return;
     if (!received_)
-        received_.reset(new RecordedFile(*this, {}, true));
+        received_.reset(new RecordedFile(*this, {}));
     received_->Written(data, size);
 }
 
@@ -412,11 +424,6 @@ std::unique_ptr<OutputTap> CaptureRecord::Opened(const std::string& target) {
     return std::make_unique<RecordedTap>(Track(target));
 }
 
-void CaptureRecord::Abandoned(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    abandoned_.push_back(name);
-}
-
 RecordedFile& CaptureRecord::Track(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     tracked_.push_back(std::unique_ptr<RecordedFile>(new RecordedFile(*this, FileNameOf(path))));
@@ -425,7 +432,6 @@ RecordedFile& CaptureRecord::Track(const std::string& path) {
 
 void CaptureRecord::Complete(const std::string& name, std::string whyNot, std::uint64_t size,
                              const Sha256Digest& digest) {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!whyNot.empty()) {
         files_.erase(name);
         missing_[name] = std::move(whyNot);
@@ -437,6 +443,7 @@ void CaptureRecord::Complete(const std::string& name, std::string whyNot, std::u
 
 void CaptureRecord::AddFile(const std::string& path, std::uint64_t size,
                             const Sha256Digest& digest) {
+    std::lock_guard<std::mutex> lock(mutex_);
     Complete(FileNameOf(path), {}, size, digest);
 }
 
@@ -457,9 +464,35 @@ void CaptureRecord::Failed(std::string why) {
     failure_ = std::move(why);
 }
 
+void CaptureRecord::SettleTracked(const std::vector<std::optional<std::uint64_t>>& onDisk) {
+    auto disk = onDisk.begin();
+    for (const auto& file : tracked_) {
+        const std::optional<std::uint64_t> size = *disk++;
+        if (!file->closed_) {
+            if (!files_.count(file->name_))
+                missing_.emplace(file->name_, "not finished");
+        } else if (!file->whole_) {
+            abandoned_.push_back(file->name_);
+        } else {
+            std::string whyNot = file->WhyNotHashed();
+            if (whyNot.empty() && !size)
+                whyNot = "gone before the record was written";
+            else if (whyNot.empty() && *size != file->next_)
+                whyNot = "its size changed before the record was written";
+            Complete(file->name_, std::move(whyNot), file->next_, file->digest_);
+            if (const auto listed = files_.find(file->name_); listed != files_.end())
+                listed->second.checked = true;
+        }
+    }
+}
+
 void CaptureRecord::CheckSizesOnDisk() {
     const FolderLookup folder(Folder());
     for (auto it = files_.begin(); it != files_.end();) {
+        if (it->second.checked) {
+            ++it;
+            continue;
+        }
         std::uint64_t size = 0;
         const bool found = folder.FileSize(it->first, size);
         if (!found || size != it->second.size) {
@@ -546,21 +579,32 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
     std::string& why = error ? *error : ignored;
     if (received_ && !receivedDone_)
         received_->Closed(true);
-    hasher_->End(); // every file's hash is known from here
+    hasher_->Hurry();
     std::lock_guard<std::mutex> lock(mutex_);
+    // What lies on the disk is looked up while the last blocks are hashed.
+    std::vector<std::optional<std::uint64_t>> onDisk(tracked_.size());
+    {
+        const FolderLookup folder(Folder());
+        auto disk = onDisk.begin();
+        for (const auto& file : tracked_) {
+            std::uint64_t size = 0;
+            if (file->closed_ && file->whole_ && folder.FileSize(file->name_, size))
+                *disk = size;
+            ++disk;
+        }
+    }
+    hasher_->End(); // every file's hash is known from here
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();
-    if (!receivedDone_) { // nothing was received
-        receivedDigest_ = Sha256().Finish();
+    if (!receivedDone_) {
+        receivedBytes_ = received_ ? received_->next_ : 0;
+        receivedDigest_ = received_ ? received_->digest_ : Sha256().Finish();
         receivedDone_ = true;
     }
+    SettleTracked(onDisk);
     for (const std::string& name : receivedFiles_) {
         files_[name] = Entry{receivedBytes_, receivedDigest_};
         missing_.erase(name);
-    }
-    for (const auto& file : tracked_) {
-        if (!file->recorded_ && !files_.count(file->name_))
-            missing_.emplace(file->name_, "not finished");
     }
     // A failed capture names what it did not make whole; a finished one may
     // leave out a file on purpose (the bitmap of a page not drawn).

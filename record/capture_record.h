@@ -67,8 +67,9 @@ class CaptureRecord;
 //
 // The hashing itself is done by the record's hashing thread, not the
 // writer's: the writer hands it copies of the blocks in file order (a block
-// held ahead is handed as it is held), kHandOver bytes at a time and at
-// Complete and Closed.
+// held ahead is handed as it is held), kHandOver bytes at a time and the
+// rest at Complete, after which the thread finishes the file's hash. What
+// the record lists of the file is settled when the record is written.
 class RecordedFile {
   public:
     static constexpr std::size_t kMaxHeldAhead = 32u << 20;
@@ -88,20 +89,21 @@ class RecordedFile {
   private:
     friend class CaptureRecord;
     friend class HashWorker;
-    RecordedFile(CaptureRecord& owner, std::string name, bool received = false)
-        : owner_(owner), name_(std::move(name)), received_(received) {}
-    // Hands the blocks in `pending_` to the hashing thread; with `last`, then
-    // the file's end: whole or not.
-    void HandOver(bool last, bool whole = false);
-    // On the hashing thread: the blocks, in file order, and at the end what
-    // the record lists.
-    void Hash(const std::vector<std::string>& blocks);
-    void Ended(bool whole);
+    RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+    // Hands the blocks in `pending_` to the hashing thread; with `last`, the
+    // hash is then finished.
+    void HandOver(bool last);
+    // On the hashing thread: the blocks, in file order, and the end.
+    void Hash(const std::vector<std::string>& blocks, bool last);
+    // Why the file cannot be listed with its hash; empty when it can. Once
+    // the hashing thread ended.
+    std::string WhyNotHashed() const;
 
     CaptureRecord& owner_;
     const std::string name_;
-    const bool received_;              // not a file: the bytes received
     std::optional<Sha256> hash_;       // the hashing thread's, from its first block to the end
+    Sha256Digest digest_{};            // ... and what it gave
+    bool hashed_ = false;              // ... when it could
     std::vector<std::string> pending_; // blocks in file order, not handed over yet
     std::size_t pendingBytes_ = 0;
     bool gathering_ = false; // the last pending block takes small pieces
@@ -111,14 +113,14 @@ class RecordedFile {
     // is filled. A file written from its end (a bottom-up bitmap in several
     // blocks) is held here whole until its first block comes.
     std::map<std::uint64_t, std::string> ahead_;
-    std::size_t held_ = 0;  // bytes in ahead_
-    bool readBack_ = false; // too much ahead: hashed from the work file
-    bool readDone_ = false; // ... and it was
-    Sha256Digest readDigest_{};
-    bool overlapped_ = false; // a block overwrote bytes already hashed
-    bool gaps_ = false;       // blocks after a gap never filled
-    bool closed_ = false;
-    std::atomic<bool> recorded_{false}; // the record knows what became of it
+    std::size_t held_ = 0;            // bytes in ahead_
+    bool readBack_ = false;           // too much ahead: hashed from the work file
+    bool readDone_ = false;           // ... and it was
+    bool overlapped_ = false;         // a block overwrote bytes already hashed
+    bool gaps_ = false;               // blocks after a gap never filled
+    bool completed_ = false;          // all its bytes were handed over
+    bool whole_ = false;              // closed whole under its name
+    std::atomic<bool> closed_{false}; // the writer is done with it: set last
 };
 
 class HashWorker;
@@ -192,8 +194,11 @@ class CaptureRecord final : public OutputObserver {
     struct Entry {
         std::uint64_t size = 0;
         Sha256Digest digest{};
+        bool checked = false; // its size on the disk was found right
     };
-    void Abandoned(const std::string& name);
+    // What the record lists of each tracked file, given what lies on the
+    // disk of those closed whole (by tracked_'s order; not found: nullopt).
+    void SettleTracked(const std::vector<std::optional<std::uint64_t>>& onDisk);
     void Complete(const std::string& name, std::string whyNot, std::uint64_t size,
                   const Sha256Digest& digest);
     void CheckSizesOnDisk();
@@ -204,7 +209,7 @@ class CaptureRecord final : public OutputObserver {
     CaptureSource source_;
     std::chrono::system_clock::time_point started_;
     std::chrono::system_clock::time_point ended_{};
-    std::unique_ptr<RecordedFile> received_; // what Received was given
+    std::unique_ptr<RecordedFile> received_; // what Received was given, as a file
     std::uint64_t receivedBytes_ = 0;
     Sha256Digest receivedDigest_{};
     bool receivedDone_ = false;
