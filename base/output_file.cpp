@@ -196,9 +196,20 @@ bool OutputFile::Write(const void* data, std::size_t size) {
 }
 
 bool OutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+    return WriteBlockAt(offset, data, size, nullptr);
+}
+
+bool OutputFile::WriteAt(std::uint64_t offset, const SharedBytes& bytes) {
+    return bytes ? WriteBlockAt(offset, bytes->data(), bytes->size(), &bytes) : Create();
+}
+
+bool OutputFile::WriteBlockAt(std::uint64_t offset, const void* data, std::size_t size,
+                              const SharedBytes* shared) {
     if (!Create() || !Flush())
         return false;
-    if (tap_)
+    if (tap_ && shared)
+        tap_->WrittenShared(offset, *shared);
+    else if (tap_)
         tap_->Written(offset, data, size);
     end_ = std::max(end_, offset + size);
     SystemError error;

@@ -33,6 +33,10 @@
 
 namespace zav {
 
+// Bytes that several readers share and nobody changes (a page bitmap that is
+// a file and a page of the PDF).
+using SharedBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
 // What an observer keeps of one output file.
 class OutputTap {
   public:
@@ -40,6 +44,10 @@ class OutputTap {
     // Bytes handed to the file at `offset`, in the order they are written
     // (a bitmap is written from its end).
     virtual void Written(std::uint64_t offset, const void* data, std::size_t size) = 0;
+    // The same for bytes the tap may keep as they are, without a copy.
+    virtual void WrittenShared(std::uint64_t offset, const SharedBytes& bytes) {
+        Written(offset, bytes->data(), bytes->size());
+    }
     // Every byte is in the closed work file `workPath`, which has not taken
     // its name yet: a tap that did not keep what it was shown may read it
     // there once.
@@ -88,6 +96,8 @@ class OutputFile {
     // Appends, through a buffer.
     bool Write(const void* data, std::size_t size);
     bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Writes `bytes` at `offset`; the observer may keep them without a copy.
+    bool WriteAt(std::uint64_t offset, const SharedBytes& bytes);
     // Forces what was written so far to the disk.
     bool Sync();
     // Writes what is buffered and closes the work file, which stays. False
@@ -108,6 +118,9 @@ class OutputFile {
     friend class OutputBatch;
     bool Fail(const SystemError& error);
     bool Flush();
+    // `shared`, when given, holds the block's bytes for the observer.
+    bool WriteBlockAt(std::uint64_t offset, const void* data, std::size_t size,
+                      const SharedBytes* shared);
     void Done(bool whole);
 
     std::string target_;

@@ -27,12 +27,15 @@ namespace zav {
 
 namespace {
 
-// The bytes of a page bitmap as the renderer writes them, for the PDF, up to
-// a size worth holding in memory; a larger page is read back from its file.
+// A page bitmap is handed to the PDF in memory up to this size; a larger page
+// is read back from its file.
+constexpr std::size_t kMaxPageInMemory = 32u << 20;
+
+// The bytes of a page bitmap as the renderer writes them, for the PDF.
 class PageCopy final : public BlockOutput {
   public:
     bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
-        if (tooLarge_ || offset + size > kMaxPageCopy) {
+        if (tooLarge_ || offset + size > kMaxPageInMemory) {
             Drop();
             return false;
         }
@@ -46,7 +49,6 @@ class PageCopy final : public BlockOutput {
     std::vector<std::uint8_t> Take() { return std::move(copy_.bytes); }
 
   private:
-    static constexpr std::uint64_t kMaxPageCopy = 32u << 20;
     void Drop() {
         tooLarge_ = true;
         copy_.bytes = {};
@@ -163,13 +165,15 @@ bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
         return TakeSheets(*making, making->out.pages.back(), sheets);
     }
     OutputFile& bitmap = making->files.Add(page.bitmap);
-    PageCopy copy;
+    SharedBytes bytes; // the bitmap's, for the PDF and the record alike
     PageGeometry geometry;
     PageText& text = making->page; // its room is kept from page to page
     text.Clear();
-    const bool words = making->text || making->pdf;
-    page.renderResult = RenderCaptureFileTo(readFrom, bitmap, making->pdf ? &copy : nullptr,
-                                            &geometry, words ? &text : nullptr);
+    TextSink* words = making->text || making->pdf ? &text : nullptr;
+    page.renderResult =
+        making->pdf
+            ? RenderCaptureFileShared(readFrom, bitmap, bytes, kMaxPageInMemory, &geometry, words)
+            : RenderCaptureFileTo(readFrom, bitmap, nullptr, &geometry, words);
     if (page.renderResult == kRenderCannotCreate) {
         making->out.pages.push_back(page);
         making->Fail(kFinishCannotWriteBitmap, page.bitmap, bitmap.Error());
@@ -189,7 +193,7 @@ bool OnCaptureFile(const char* path, const char* readFrom, void* context) {
         page.empty = geometry.rows == 0 || geometry.rasterWidth == 0;
         // The PDF takes the page while the next one is split and rendered.
         if (making->pdf)
-            making->pdf->Add(bitmap.WorkPath(), copy.Take(), std::exchange(text, PageText{}));
+            making->pdf->Add(bitmap.WorkPath(), std::move(bytes), std::exchange(text, PageText{}));
     }
     making->out.pages.push_back(page);
     return true;

@@ -40,6 +40,9 @@ class RecordedTap final : public OutputTap {
     void Written(std::uint64_t offset, const void* data, std::size_t size) override {
         file_.Written(offset, data, size);
     }
+    void WrittenShared(std::uint64_t offset, const SharedBytes& bytes) override {
+        file_.WrittenShared(offset, bytes);
+    }
     void Complete(const std::string& workPath) override { file_.Complete(workPath); }
     void Closed(bool whole) override { file_.Closed(whole); }
 
@@ -121,7 +124,7 @@ class HashWorker {
   public:
     struct Job {
         RecordedFile* file = nullptr;
-        std::vector<std::string> blocks;
+        std::vector<RecordedFile::Block> blocks;
         std::size_t bytes = 0;
         bool last = false; // then the file's hash is finished
     };
@@ -230,12 +233,24 @@ class HashWorker {
 };
 
 void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t size) {
+    Take(offset, static_cast<const char*>(data), size, nullptr);
+}
+
+void RecordedFile::WrittenShared(std::uint64_t offset, const SharedBytes& bytes) {
+    if (bytes)
+        Take(offset, reinterpret_cast<const char*>(bytes->data()), bytes->size(), &bytes);
+}
+
+void RecordedFile::Take(std::uint64_t offset, const char* bytes, std::size_t size,
+                        const SharedBytes* shared) {
     if (size == 0 || completed_ || closed_)
         return;
     end_ = std::max(end_, offset + size);
     if (readBack_)
         return;
-    const char* bytes = static_cast<const char*>(data);
+    const auto held = [&] {
+        return shared ? Block{{}, *shared} : Block{std::string(bytes, size), {}};
+    };
     if (offset < next_) {
         overlapped_ = true;
         return;
@@ -246,7 +261,7 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
         auto after = ahead_.lower_bound(offset);
         if ((after != ahead_.end() && after->first < offset + size) ||
             (after != ahead_.begin() &&
-             std::prev(after)->first + std::prev(after)->second.size() > offset))
+             std::prev(after)->first + std::prev(after)->second.Bytes().size() > offset))
             overlapped_ = true;
         else if (held_ + size > kMaxHeldAhead) {
             // More than is worth holding: the work file is read instead.
@@ -257,22 +272,22 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
             gathering_ = false;
             pendingBytes_ = 0;
         } else {
-            ahead_.emplace(offset, std::string(bytes, size));
+            ahead_.emplace(offset, held());
             held_ += size;
         }
         return;
     }
     // Small pieces gather into blocks of kGather bytes.
     constexpr std::size_t kSmall = 4096, kGather = 64 * 1024;
-    if (size >= kSmall) {
-        pending_.emplace_back(bytes, size);
+    if (shared || size >= kSmall) {
+        pending_.push_back(held());
         gathering_ = false;
-    } else if (!gathering_ || pending_.back().size() + size > kGather) {
+    } else if (!gathering_ || pending_.back().own.size() + size > kGather) {
         // A file of one small piece (a page capture) takes no more room.
-        pending_.emplace_back(bytes, size);
+        pending_.push_back(held());
         gathering_ = true;
     } else {
-        std::string& block = pending_.back();
+        std::string& block = pending_.back().own;
         if (block.capacity() < block.size() + size)
             block.reserve(kGather);
         block.append(bytes, size);
@@ -280,11 +295,12 @@ void RecordedFile::Written(std::uint64_t offset, const void* data, std::size_t s
     pendingBytes_ += size;
     next_ += size;
     while (!ahead_.empty() && ahead_.begin()->first == next_) {
-        auto held = ahead_.extract(ahead_.begin());
-        next_ += held.mapped().size();
-        held_ -= held.mapped().size();
-        pendingBytes_ += held.mapped().size();
-        pending_.push_back(std::move(held.mapped()));
+        auto block = ahead_.extract(ahead_.begin());
+        const std::size_t blockSize = block.mapped().Bytes().size();
+        next_ += blockSize;
+        held_ -= blockSize;
+        pendingBytes_ += blockSize;
+        pending_.push_back(std::move(block.mapped()));
         gathering_ = false;
     }
     if (pendingBytes_ >= kHandOver)
@@ -339,11 +355,11 @@ void RecordedFile::HandOver(bool last) {
     owner_.hasher_->Run(std::move(job));
 }
 
-void RecordedFile::Hash(const std::vector<std::string>& blocks, bool last) {
+void RecordedFile::Hash(const std::vector<Block>& blocks, bool last) {
     if (!hash_)
         hash_.emplace();
-    for (const std::string& block : blocks)
-        hash_->Update(block);
+    for (const Block& block : blocks)
+        hash_->Update(block.Bytes());
     if (last) {
         hashed_ = hash_->Valid();
         digest_ = hash_->Finish();

@@ -78,6 +78,8 @@ class RecordedFile {
     void Written(std::uint64_t offset, const void* data, std::size_t size);
     // Appends at the end of what was written so far.
     void Written(const void* data, std::size_t size) { Written(end_, data, size); }
+    // Bytes kept as they are (shared with other readers), not copied.
+    void WrittenShared(std::uint64_t offset, const SharedBytes& bytes);
     // All bytes are in the closed file `workPath`: read there when they
     // could not be held.
     void Complete(const std::string& workPath);
@@ -89,22 +91,34 @@ class RecordedFile {
   private:
     friend class CaptureRecord;
     friend class HashWorker;
+    // Bytes of the file: a copy of its own, or bytes shared with others.
+    struct Block {
+        std::string own;
+        SharedBytes shared;
+        std::string_view Bytes() const {
+            return shared ? std::string_view(reinterpret_cast<const char*>(shared->data()),
+                                             shared->size())
+                          : std::string_view(own);
+        }
+    };
     RecordedFile(CaptureRecord& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+    // Written and WrittenShared (`shared` not null: it holds the bytes).
+    void Take(std::uint64_t offset, const char* bytes, std::size_t size, const SharedBytes* shared);
     // Hands the blocks in `pending_` to the hashing thread; with `last`, the
     // hash is then finished.
     void HandOver(bool last);
     // On the hashing thread: the blocks, in file order, and the end.
-    void Hash(const std::vector<std::string>& blocks, bool last);
+    void Hash(const std::vector<Block>& blocks, bool last);
     // Why the file cannot be listed with its hash; empty when it can. Once
     // the hashing thread ended.
     std::string WhyNotHashed() const;
 
     CaptureRecord& owner_;
     const std::string name_;
-    std::optional<Sha256> hash_;       // the hashing thread's, from its first block to the end
-    Sha256Digest digest_{};            // ... and what it gave
-    bool hashed_ = false;              // ... when it could
-    std::vector<std::string> pending_; // blocks in file order, not handed over yet
+    std::optional<Sha256> hash_; // the hashing thread's, from its first block to the end
+    Sha256Digest digest_{};      // ... and what it gave
+    bool hashed_ = false;        // ... when it could
+    std::vector<Block> pending_; // blocks in file order, not handed over yet
     std::size_t pendingBytes_ = 0;
     bool gathering_ = false; // the last pending block takes small pieces
     std::uint64_t next_ = 0; // bytes hashed, in file order
@@ -112,7 +126,7 @@ class RecordedFile {
     // Blocks written ahead of `next_`, by offset, until the gap before them
     // is filled. A file written from its end (a bottom-up bitmap in several
     // blocks) is held here whole until its first block comes.
-    std::map<std::uint64_t, std::string> ahead_;
+    std::map<std::uint64_t, Block> ahead_;
     std::size_t held_ = 0;            // bytes in ahead_
     bool readBack_ = false;           // too much ahead: hashed from the work file
     bool readDone_ = false;           // ... and it was

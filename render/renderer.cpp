@@ -451,19 +451,28 @@ RenderResult ReadCapture(const char* path, FileBytes& capture) {
     return kRenderOk;
 }
 
+// The capture file read and its page measured (told to `geometry` too):
+// kRenderOk when there is a page to draw.
+RenderResult ReadAndMeasure(const char* path, FileBytes& capture, PageGeometry& page,
+                            PageGeometry* geometry) {
+    if (const RenderResult read = ReadCapture(path, capture); read != kRenderOk)
+        return read;
+    page = MeasurePage({capture.data.get(), capture.size});
+    if (geometry)
+        *geometry = page;
+    return CheckPage(page);
+}
+
 } // namespace
 
 RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
                                  PageGeometry* geometry, TextSink* text) {
     FileBytes capture;
-    if (const RenderResult read = ReadCapture(path, capture); read != kRenderOk)
-        return read;
+    PageGeometry page;
+    if (const RenderResult ready = ReadAndMeasure(path, capture, page, geometry);
+        ready != kRenderOk)
+        return ready; // nothing written
     const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
-    const PageGeometry page = MeasurePage(bytes);
-    if (geometry)
-        *geometry = page;
-    if (const RenderResult check = CheckPage(page); check != kRenderOk)
-        return check; // nothing written
     FileBlockOutput out(bitmap);
     CopyingBlockOutput copying(out, copy ? *copy : out);
     const RenderResult result =
@@ -471,6 +480,41 @@ RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutp
     if (result == kRenderOk && !bitmap.Close())
         return kRenderCannotCreate;
     return result;
+}
+
+RenderResult RenderCaptureFileShared(const char* path, OutputFile& bitmap, SharedBytes& bytes,
+                                     std::size_t maxInMemory, PageGeometry* geometry,
+                                     TextSink* text) {
+    bytes.reset();
+    FileBytes capture;
+    PageGeometry page;
+    if (const RenderResult ready = ReadAndMeasure(path, capture, page, geometry);
+        ready != kRenderOk)
+        return ready; // nothing written
+    const std::span<const std::uint8_t> input{capture.data.get(), capture.size};
+    const std::uint64_t size = kPageBitmapHeaderSize + page.rows * page.RowBytes();
+    VectorBlockOutput memory;
+    if (size <= maxInMemory) {
+        try {
+            memory.bytes.resize(static_cast<std::size_t>(size));
+        } catch (const std::bad_alloc&) {
+            memory.bytes = {};
+        }
+    }
+    if (memory.bytes.empty()) {
+        FileBlockOutput out(bitmap);
+        const RenderResult result = WritePageBitmap(input, page, out, text);
+        return result == kRenderOk && !bitmap.Close() ? kRenderCannotCreate : result;
+    }
+    const RenderResult result = WritePageBitmap(input, page, memory, text);
+    if (result != kRenderOk)
+        return result;
+    bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(memory.bytes));
+    if (!bitmap.WriteAt(0, bytes) || !bitmap.Close()) {
+        bytes.reset();
+        return kRenderCannotCreate;
+    }
+    return kRenderOk;
 }
 
 RenderResult RenderCaptureFile(const char* path, BlockOutput* copy, TextSink* text,

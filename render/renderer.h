@@ -18,6 +18,8 @@
 #include <span>
 #include <vector>
 
+#include "base/output_file.h"
+
 namespace zav {
 
 class BlockOutput;
@@ -57,6 +59,14 @@ RenderResult RenderCaptureFile(const char* path, BlockOutput* copy = nullptr,
 // (may be null) receives the page's size, also when nothing was printed on it.
 RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
                                  PageGeometry* page, TextSink* text = nullptr);
+// The same, the page drawn in memory and written to `bitmap` at once:
+// `bytes` receives the bitmap file's bytes, which the caller may hand on to
+// other readers (the file's observer keeps them without a copy). A bitmap of
+// more than `maxInMemory` bytes, or one no memory can be had for, is written
+// block by block instead, and `bytes` stays null.
+RenderResult RenderCaptureFileShared(const char* path, OutputFile& bitmap, SharedBytes& bytes,
+                                     std::size_t maxInMemory, PageGeometry* page,
+                                     TextSink* text = nullptr);
 
 // The characters of the capture file at `path` without drawing the page:
 // what rendering it would tell `text`. Returns kRenderOk, kRenderCannotOpen,

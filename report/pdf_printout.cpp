@@ -160,7 +160,7 @@ struct PrintoutPdf::Work {
     struct Page {
         std::size_t index;
         std::string bitmap;
-        std::vector<std::uint8_t> bytes; // the bitmap file's, when given
+        SharedBytes bytes; // the bitmap file's, when given
         PageText text;
     };
     std::deque<Page> queue;               // pages to make
@@ -221,8 +221,8 @@ struct PrintoutPdf::Work {
             // read back from its file is read whole first.
             PdfImage pixels;
             bool read = false;
-            if (!page.bytes.empty()) {
-                read = ViewPageBitmap(page.bytes, pixels);
+            if (page.bytes && !page.bytes->empty()) {
+                read = ViewPageBitmap(*page.bytes, pixels);
             } else if ((read = ReadPageBitmap(page.bitmap.c_str(), maker.pixels))) {
                 const PageBitmapPixels& bitmap = maker.pixels;
                 pixels.width = bitmap.width;
@@ -288,7 +288,7 @@ struct PrintoutPdf::Work {
                     return;
                 const Page page = std::move(queue.front());
                 queue.pop_front();
-                queuedBytes -= page.bytes.size();
+                queuedBytes -= page.bytes ? page.bytes->size() : 0;
                 lock.unlock();
                 MakePage(page, maker);
                 lock.lock();
@@ -338,6 +338,17 @@ PrintoutPdf::~PrintoutPdf() {
 }
 
 void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes, PageText text) {
+    SharedBytes shared;
+    try {
+        if (!bytes.empty())
+            shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    } catch (const std::bad_alloc&) {
+        // read back from its file
+    }
+    Add(bitmap, std::move(shared), std::move(text));
+}
+
+void PrintoutPdf::Add(const std::string& bitmap, SharedBytes bytes, PageText text) {
     Work& w = *work_;
     if (w.finished || w.Result() != kPdfOk)
         return;
@@ -355,9 +366,9 @@ void PrintoutPdf::Add(const std::string& bitmap, std::vector<std::uint8_t> bytes
         bool wake = false;
         {
             std::lock_guard<std::mutex> lock(w.mutex);
-            if (w.queuedBytes + bytes.size() > kMaxQueuedBytes)
+            if (bytes && w.queuedBytes + bytes->size() > kMaxQueuedBytes)
                 bytes = {};
-            w.queuedBytes += bytes.size();
+            w.queuedBytes += bytes ? bytes->size() : 0;
             w.queue.push_back({index, bitmap, std::move(bytes), std::move(text)});
             wake = w.queue.size() >= kPagesPerWake || w.queuedBytes >= kBytesPerWake;
         }
@@ -435,7 +446,7 @@ PdfResult WritePrintoutPdf(const std::string& pdfPath, const std::vector<std::st
         return kPdfNoPages;
     PrintoutPdf pdf(pdfPath, options);
     for (std::size_t i = 0; i < bitmaps.size(); ++i)
-        pdf.Add(bitmaps[i], {}, i < texts.size() ? texts[i] : PageText{});
+        pdf.Add(bitmaps[i], SharedBytes{}, i < texts.size() ? texts[i] : PageText{});
     return pdf.Finish(failedFile);
 }
 

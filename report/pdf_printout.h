@@ -84,6 +84,8 @@ class PrintoutPdf {
     // reading it back; `text` is the page's text, put over it. After a
     // failure further pages are ignored.
     void Add(const std::string& bitmap, std::vector<std::uint8_t> bytes = {}, PageText text = {});
+    // The same with bytes that others read too (nothing here changes them).
+    void Add(const std::string& bitmap, SharedBytes bytes, PageText text = {});
     // A PdfResult, as WritePrintoutPdf gives it; call once. `error` (may be
     // null) receives the system's reason of a failed write.
     PdfResult Finish(std::string* failedFile = nullptr, SystemError* error = nullptr);
