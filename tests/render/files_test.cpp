@@ -73,6 +73,17 @@ TEST(RenderFiles, SuccessLeavesOnlyCaptureAndBitmap) {
     zav::VectorBlockOutput copy;
     ASSERT_EQ(zav::RenderCaptureFile(dir.File("run003.cpt").c_str(), &copy), zav::kRenderOk);
     EXPECT_EQ(copy.bytes, zavtest::ReadBytes(dir.File("run003.bmp")));
+    // Drawn in memory and shared, or too large for that: the same file.
+    for (const std::size_t maxInMemory : {std::size_t{1} << 20, std::size_t{100}}) {
+        zav::OutputFile bitmap(dir.File("shared.bmp"));
+        zav::SharedBytes bytes;
+        ASSERT_EQ(zav::RenderCaptureFileShared(dir.File("run003.cpt").c_str(), bitmap, bytes,
+                                               maxInMemory, nullptr),
+                  zav::kRenderOk);
+        ASSERT_TRUE(bitmap.Commit());
+        EXPECT_EQ(zavtest::ReadBytes(dir.File("shared.bmp")), copy.bytes);
+        EXPECT_EQ(bytes ? *bytes : Bytes{}, maxInMemory > 100 ? copy.bytes : Bytes{});
+    }
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.tmp")), Text("kept"));
     EXPECT_EQ(zavtest::ReadBytes(dir.File("run003.$$$")), Text("old"));
 }
