@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -126,7 +127,8 @@ class HashWorker {
         RecordedFile* file = nullptr;
         std::vector<RecordedFile::Block> blocks;
         std::size_t bytes = 0;
-        bool last = false; // then the file's hash is finished
+        bool last = false;          // then the file's hash is finished
+        std::function<void()> task; // instead of a file's blocks
     };
 
     ~HashWorker() { End(); }
@@ -183,14 +185,17 @@ class HashWorker {
 
   private:
     static constexpr std::size_t kMaxQueued = 64u << 20;
-    static constexpr std::size_t kWakeBytes = 4u << 20;
+    static constexpr std::size_t kWakeBytes = 1u << 20;
     static constexpr std::size_t kWakeJobs = 256;
 
     // No exception leaves a job: a file whose hash was not finished counts
     // as missing.
     static void Do(const Job& job) noexcept {
         try {
-            job.file->Hash(job.blocks, job.last);
+            if (job.task)
+                job.task();
+            else
+                job.file->Hash(job.blocks, job.last);
         } catch (...) {
         }
     }
@@ -348,7 +353,7 @@ void RecordedFile::Closed(bool whole) {
 void RecordedFile::HandOver(bool last) {
     if (pending_.empty() && !last)
         return;
-    HashWorker::Job job{this, std::move(pending_), pendingBytes_, last};
+    HashWorker::Job job{this, std::move(pending_), pendingBytes_, last, {}};
     pending_.clear();
     gathering_ = false;
     pendingBytes_ = 0;
@@ -597,18 +602,29 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
         received_->Closed(true);
     hasher_->Hurry();
     std::lock_guard<std::mutex> lock(mutex_);
-    // What lies on the disk is looked up while the last blocks are hashed.
-    std::vector<std::optional<std::uint64_t>> onDisk(tracked_.size());
-    {
-        const FolderLookup folder(Folder());
-        auto disk = onDisk.begin();
-        for (const auto& file : tracked_) {
+    // What lies on the disk is looked up here while the last blocks are
+    // hashed, and then on the hashing thread too: each takes the next file.
+    const std::vector<const RecordedFile*> files = [this] {
+        std::vector<const RecordedFile*> all;
+        all.reserve(tracked_.size());
+        for (const auto& file : tracked_)
+            all.push_back(file.get());
+        return all;
+    }();
+    std::vector<std::optional<std::uint64_t>> onDisk(files.size());
+    const FolderLookup folder(Folder());
+    std::atomic<std::size_t> next{0};
+    const auto lookUp = [&] {
+        for (std::size_t i = 0; (i = next.fetch_add(1)) < files.size();) {
             std::uint64_t size = 0;
-            if (file->closed_ && file->whole_ && folder.FileSize(file->name_, size))
-                *disk = size;
-            ++disk;
+            if (files[i]->closed_ && files[i]->whole_ && folder.FileSize(files[i]->name_, size))
+                onDisk[i] = size;
         }
-    }
+    };
+    HashWorker::Job job;
+    job.task = lookUp;
+    hasher_->Run(std::move(job));
+    lookUp();
     hasher_->End(); // every file's hash is known from here
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();
