@@ -500,9 +500,13 @@ void CaptureRecord::SettleTracked(const std::vector<std::optional<std::uint64_t>
                 whyNot = "gone before the record was written";
             else if (whyNot.empty() && *size != file->next_)
                 whyNot = "its size changed before the record was written";
-            Complete(file->name_, std::move(whyNot), file->next_, file->digest_);
-            if (const auto listed = files_.find(file->name_); listed != files_.end())
-                listed->second.checked = true;
+            if (!whyNot.empty()) {
+                Complete(file->name_, std::move(whyNot), file->next_, file->digest_);
+                continue;
+            }
+            if (!missing_.empty())
+                missing_.erase(file->name_);
+            files_.insert_or_assign(file->name_, Entry{file->next_, file->digest_, true});
         }
     }
 }
