@@ -106,8 +106,9 @@ struct FinishOptions {
     bool storeRaw = false;
     // The capture's record: every file the step writes is hashed as it is
     // written, the files put in place whole are listed in it and the others
-    // named as missing. The caller feeds it the bytes received and writes
-    // it once the step is over. Null: no record.
+    // named as missing. The caller feeds it the bytes received (or leaves
+    // that to the step: recordReceived) and writes it once the step is over.
+    // Null: no record.
     record::CaptureRecord* record = nullptr;
     // The recording holds the bytes received, which the record did not take
     // as they came: the step gives it every byte as it reads them.
