@@ -384,6 +384,8 @@ bool OutputBatch::Commit() {
     for (OutputFile* out : placing) {
         if (!place(out->WorkPath(), out->Target()))
             return false;
+        if (out->tap_)
+            out->tap_->Placed();
     }
     for (const auto& [path, target] : existing_) {
         if (!place(path, target))

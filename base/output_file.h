@@ -52,6 +52,9 @@ class OutputTap {
     // its name yet: a tap that did not keep what it was shown may read it
     // there once.
     virtual void Complete(const std::string& workPath) { (void)workPath; }
+    // The file took its target name in a batch that may still move it back
+    // (Closed says whether it stays): a tap may look at it there.
+    virtual void Placed() {}
     // The file is done: `whole` when it now lies complete under its target
     // name, false when it was abandoned.
     virtual void Closed(bool whole) = 0;

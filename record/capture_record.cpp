@@ -45,6 +45,7 @@ class RecordedTap final : public OutputTap {
         file_.WrittenShared(offset, bytes);
     }
     void Complete(const std::string& workPath) override { file_.Complete(workPath); }
+    void Placed() override { file_.Placed(); }
     void Closed(bool whole) override { file_.Closed(whole); }
 
   private:
@@ -350,6 +351,21 @@ void RecordedFile::Closed(bool whole) {
     closed_ = true;
 }
 
+void RecordedFile::Placed() {
+    if (closed_)
+        return;
+    HashWorker::Job job;
+    job.task = [this] {
+        if (!owner_.folder_)
+            owner_.folder_.emplace(owner_.Folder());
+        std::uint64_t size = 0;
+        if (owner_.folder_->FileSize(name_, size))
+            sizeOnDisk_ = size;
+        looked_ = true;
+    };
+    owner_.hasher_->Run(std::move(job));
+}
+
 void RecordedFile::HandOver(bool last) {
     if (pending_.empty() && !last)
         return;
@@ -606,30 +622,27 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
         received_->Closed(true);
     hasher_->Hurry();
     std::lock_guard<std::mutex> lock(mutex_);
-    // What lies on the disk is looked up here while the last blocks are
-    // hashed, and then on the hashing thread too: each takes the next file.
-    const std::vector<const RecordedFile*> files = [this] {
-        std::vector<const RecordedFile*> all;
-        all.reserve(tracked_.size());
-        for (const auto& file : tracked_)
-            all.push_back(file.get());
-        return all;
-    }();
-    std::vector<std::optional<std::uint64_t>> onDisk(files.size());
-    const FolderLookup folder(Folder());
-    std::atomic<std::size_t> next{0};
-    const auto lookUp = [&] {
-        for (std::size_t i = 0; (i = next.fetch_add(1)) < files.size();) {
+    // What lies on the disk, looked up by the hashing thread after its last
+    // blocks: as each file took its name, or now.
+    std::vector<std::optional<std::uint64_t>> onDisk(tracked_.size());
+    HashWorker::Job job;
+    job.task = [this, &onDisk] {
+        if (!folder_)
+            folder_.emplace(Folder());
+        auto disk = onDisk.begin();
+        for (const auto& file : tracked_) {
             std::uint64_t size = 0;
-            if (files[i]->closed_ && files[i]->whole_ && folder.FileSize(files[i]->name_, size))
-                onDisk[i] = size;
+            if (file->closed_ && file->whole_) {
+                if (file->looked_)
+                    *disk = file->sizeOnDisk_;
+                else if (folder_->FileSize(file->name_, size))
+                    *disk = size;
+            }
+            ++disk;
         }
     };
-    HashWorker::Job job;
-    job.task = lookUp;
     hasher_->Run(std::move(job));
-    lookUp();
-    hasher_->End(); // every file's hash is known from here
+    hasher_->End(); // every file's hash and size is known from here
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();
     if (!receivedDone_) {

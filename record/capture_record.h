@@ -11,8 +11,9 @@
 // the record's SHA-256.
 //
 // A record never lists a file that was not written whole: a file is listed
-// only once its writer says it is complete, and one whose size on the disk is
-// not what was written by then is named as missing instead.
+// only once its writer says it is complete, and one whose size on the disk
+// (looked up once it took its name) is not what was written is named as
+// missing instead.
 #pragma once
 
 #include <atomic>
@@ -83,6 +84,9 @@ class RecordedFile {
     // All bytes are in the closed file `workPath`: read there when they
     // could not be held.
     void Complete(const std::string& workPath);
+    // It took its name (and may still be moved back): its size there is
+    // looked up on the hashing thread.
+    void Placed();
     // A file not `whole` is missing when the capture failed, and left out
     // of the record when it succeeded (a page that could not be drawn has no
     // bitmap).
@@ -127,14 +131,16 @@ class RecordedFile {
     // is filled. A file written from its end (a bottom-up bitmap in several
     // blocks) is held here whole until its first block comes.
     std::map<std::uint64_t, Block> ahead_;
-    std::size_t held_ = 0;            // bytes in ahead_
-    bool readBack_ = false;           // too much ahead: hashed from the work file
-    bool readDone_ = false;           // ... and it was
-    bool overlapped_ = false;         // a block overwrote bytes already hashed
-    bool gaps_ = false;               // blocks after a gap never filled
-    bool completed_ = false;          // all its bytes were handed over
-    bool whole_ = false;              // closed whole under its name
-    std::atomic<bool> closed_{false}; // the writer is done with it: set last
+    std::size_t held_ = 0;                    // bytes in ahead_
+    bool readBack_ = false;                   // too much ahead: hashed from the work file
+    bool readDone_ = false;                   // ... and it was
+    bool overlapped_ = false;                 // a block overwrote bytes already hashed
+    bool gaps_ = false;                       // blocks after a gap never filled
+    bool completed_ = false;                  // all its bytes were handed over
+    bool looked_ = false;                     // the hashing thread looked it up once Placed ...
+    std::optional<std::uint64_t> sizeOnDisk_; // ... and found this
+    bool whole_ = false;                      // closed whole under its name
+    std::atomic<bool> closed_{false};         // the writer is done with it: set last
 };
 
 class HashWorker;
@@ -224,6 +230,7 @@ class CaptureRecord final : public OutputObserver {
     std::chrono::system_clock::time_point started_;
     std::chrono::system_clock::time_point ended_{};
     std::unique_ptr<RecordedFile> received_; // what Received was given, as a file
+    std::optional<FolderLookup> folder_;     // the hashing thread's
     std::uint64_t receivedBytes_ = 0;
     Sha256Digest receivedDigest_{};
     bool receivedDone_ = false;
