@@ -451,32 +451,35 @@ RenderResult ReadCapture(const char* path, FileBytes& capture) {
     return kRenderOk;
 }
 
+// A capture file in memory and the size of its page.
+struct MeasuredCapture {
+    FileBytes file;
+    PageGeometry page;
+    std::span<const std::uint8_t> Bytes() const { return {file.data.get(), file.size}; }
+};
+
 // The capture file read and its page measured (told to `geometry` too):
 // kRenderOk when there is a page to draw.
-RenderResult ReadAndMeasure(const char* path, FileBytes& capture, PageGeometry& page,
-                            PageGeometry* geometry) {
-    if (const RenderResult read = ReadCapture(path, capture); read != kRenderOk)
+RenderResult ReadAndMeasure(const char* path, MeasuredCapture& capture, PageGeometry* geometry) {
+    if (const RenderResult read = ReadCapture(path, capture.file); read != kRenderOk)
         return read;
-    page = MeasurePage({capture.data.get(), capture.size});
+    capture.page = MeasurePage(capture.Bytes());
     if (geometry)
-        *geometry = page;
-    return CheckPage(page);
+        *geometry = capture.page;
+    return CheckPage(capture.page);
 }
 
 } // namespace
 
 RenderResult RenderCaptureFileTo(const char* path, OutputFile& bitmap, BlockOutput* copy,
                                  PageGeometry* geometry, TextSink* text) {
-    FileBytes capture;
-    PageGeometry page;
-    if (const RenderResult ready = ReadAndMeasure(path, capture, page, geometry);
-        ready != kRenderOk)
+    MeasuredCapture capture;
+    if (const RenderResult ready = ReadAndMeasure(path, capture, geometry); ready != kRenderOk)
         return ready; // nothing written
-    const std::span<const std::uint8_t> bytes{capture.data.get(), capture.size};
     FileBlockOutput out(bitmap);
     CopyingBlockOutput copying(out, copy ? *copy : out);
-    const RenderResult result =
-        WritePageBitmap(bytes, page, copy ? static_cast<BlockOutput&>(copying) : out, text);
+    const RenderResult result = WritePageBitmap(
+        capture.Bytes(), capture.page, copy ? static_cast<BlockOutput&>(copying) : out, text);
     if (result == kRenderOk && !bitmap.Close())
         return kRenderCannotCreate;
     return result;
@@ -486,12 +489,10 @@ RenderResult RenderCaptureFileShared(const char* path, OutputFile& bitmap, Share
                                      std::size_t maxInMemory, PageGeometry* geometry,
                                      TextSink* text) {
     bytes.reset();
-    FileBytes capture;
-    PageGeometry page;
-    if (const RenderResult ready = ReadAndMeasure(path, capture, page, geometry);
-        ready != kRenderOk)
+    MeasuredCapture capture;
+    if (const RenderResult ready = ReadAndMeasure(path, capture, geometry); ready != kRenderOk)
         return ready; // nothing written
-    const std::span<const std::uint8_t> input{capture.data.get(), capture.size};
+    const PageGeometry& page = capture.page;
     const std::uint64_t size = kPageBitmapHeaderSize + page.rows * page.RowBytes();
     VectorBlockOutput memory;
     if (size <= maxInMemory) {
@@ -503,10 +504,10 @@ RenderResult RenderCaptureFileShared(const char* path, OutputFile& bitmap, Share
     }
     if (memory.bytes.empty()) {
         FileBlockOutput out(bitmap);
-        const RenderResult result = WritePageBitmap(input, page, out, text);
+        const RenderResult result = WritePageBitmap(capture.Bytes(), page, out, text);
         return result == kRenderOk && !bitmap.Close() ? kRenderCannotCreate : result;
     }
-    const RenderResult result = WritePageBitmap(input, page, memory, text);
+    const RenderResult result = WritePageBitmap(capture.Bytes(), page, memory, text);
     if (result != kRenderOk)
         return result;
     bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(memory.bytes));
