@@ -123,12 +123,17 @@ struct Checker {
             hash.Update("\n", 1);
             expected = hash.Finish();
             const std::string_view event = line.Event();
+            const Json* record = line.body.Find("record");
+            Sha256Digest named{};
+            const bool namesRecord = record && record->Text() && ParseHex(*record->Text(), named);
+            // A failure that wrote no record leaves the capture's record as
+            // it was (an earlier capture's stays).
             if (line.wellFormed && !line.Capture().empty() &&
-                (event == "finished" || event == "failed" || event == "replaced")) {
+                (event == "finished" || event == "replaced" ||
+                 (event == "failed" && namesRecord))) {
                 LastWord& last = lastWords[std::string(line.Capture())];
                 last.line = i + 1;
-                const Json* record = line.body.Find("record");
-                last.recordDigest = record && record->Text() ? *record->Text() : std::string();
+                last.recordDigest = namesRecord ? *record->Text() : std::string();
             }
         }
         if (!lines.empty())

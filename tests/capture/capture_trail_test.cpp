@@ -196,6 +196,9 @@ TEST_F(Trail, FailedFinishLeavesNoRecordAndNeverTakesAnEarlierOne) {
     EXPECT_EQ(Read(CaptureNames(Path("old")).Record()), earlier);
     EXPECT_EQ(Sha256sum("old"), 0);
     EXPECT_EQ(Events().back(), "failed");
+    // ... and verify still takes it for the capture's record.
+    for (const std::string& fault : Faults())
+        EXPECT_EQ(fault.find("old.record.json"), std::string::npos) << fault;
 }
 
 // A file written from its end, more than the record holds in memory: hashed
