@@ -354,6 +354,7 @@ void RecordedFile::Closed(bool whole) {
 void RecordedFile::Placed() {
     if (closed_)
         return;
+    placed_ = true;
     HashWorker::Job job;
     job.task = [this] {
         if (!owner_.folder_)
@@ -622,26 +623,31 @@ RecordResult CaptureRecord::Write(const SigningKey* key, std::string* error) {
         received_->Closed(true);
     hasher_->Hurry();
     std::lock_guard<std::mutex> lock(mutex_);
-    // What lies on the disk, looked up by the hashing thread after its last
-    // blocks: as each file took its name, or now.
+    // What lies on the disk: the hashing thread looked up each placed file as
+    // it took its name and hands that on after its last blocks; the others
+    // are looked up here meanwhile.
     std::vector<std::optional<std::uint64_t>> onDisk(tracked_.size());
+    const auto whole = [](const RecordedFile& file) { return file.closed_ && file.whole_; };
     HashWorker::Job job;
-    job.task = [this, &onDisk] {
-        if (!folder_)
-            folder_.emplace(Folder());
+    job.task = [this, &onDisk, &whole] {
         auto disk = onDisk.begin();
         for (const auto& file : tracked_) {
-            std::uint64_t size = 0;
-            if (file->closed_ && file->whole_) {
-                if (file->looked_)
-                    *disk = file->sizeOnDisk_;
-                else if (folder_->FileSize(file->name_, size))
-                    *disk = size;
-            }
+            if (file->placed_ && file->looked_ && whole(*file))
+                *disk = file->sizeOnDisk_;
             ++disk;
         }
     };
     hasher_->Run(std::move(job));
+    {
+        const FolderLookup folder(Folder());
+        auto disk = onDisk.begin();
+        for (const auto& file : tracked_) {
+            std::uint64_t size = 0;
+            if (!file->placed_ && whole(*file) && folder.FileSize(file->name_, size))
+                *disk = size;
+            ++disk;
+        }
+    }
     hasher_->End(); // every file's hash and size is known from here
     if (ended_ == std::chrono::system_clock::time_point{})
         ended_ = std::chrono::system_clock::now();

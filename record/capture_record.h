@@ -137,6 +137,7 @@ class RecordedFile {
     bool overlapped_ = false;                 // a block overwrote bytes already hashed
     bool gaps_ = false;                       // blocks after a gap never filled
     bool completed_ = false;                  // all its bytes were handed over
+    bool placed_ = false;                     // Placed was told (the writer's)
     bool looked_ = false;                     // the hashing thread looked it up once Placed ...
     std::optional<std::uint64_t> sizeOnDisk_; // ... and found this
     bool whole_ = false;                      // closed whole under its name

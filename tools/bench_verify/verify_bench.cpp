@@ -212,7 +212,8 @@ int main(int argc, char** argv) {
     const double records = Median(recordMs);
     std::printf("finish 1000 pages with PDF: median %.1f ms; records of its %zu files "
                 "(%.1f MB written, %.1f MB received): median %.1f ms = %.1f%% of finishing, "
-                "of which writing the record, checksums and audit line %.1f ms\n",
+                "of which Write (the hashing thread's last blocks, the record, checksums "
+                "and audit line) %.1f ms\n",
                 finish, writtenFiles, static_cast<double>(writtenBytes) / 1e6,
                 static_cast<double>(recording.size()) / 1e6, records, 100.0 * records / finish,
                 Median(writeMs));
