@@ -241,14 +241,14 @@ FinishResult MakeSingleFile(const char* rawPath, const CaptureNames& names, Maki
     // The recording itself, where it lies or moved: the bytes received.
     if (rawIsCapture || !options.keepRaw)
         making.receivedFile = capture;
+    record::CaptureRecord* received = ReceivedFromRecording(options);
     if (!rawIsCapture && options.keepRaw) {
         OutputFile& copy = making.files.Add(capture);
-        if (!ReadRecording(rawPath, &copy, ReceivedFromRecording(options)))
+        if (!ReadRecording(rawPath, &copy, received))
             return making.Fail(kFinishCannotStoreSingle, capture, copy.Error());
     } else {
         // Used where it lies, or moved there.
-        if (ReceivedFromRecording(options) &&
-            !ReadRecording(rawPath, nullptr, ReceivedFromRecording(options)))
+        if (received && !ReadRecording(rawPath, nullptr, received))
             return making.Fail(kFinishCannotReadRaw, rawPath);
         if (!rawIsCapture)
             making.files.AddExisting(rawPath, capture);

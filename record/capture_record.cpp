@@ -468,28 +468,26 @@ RecordedFile& CaptureRecord::Track(const std::string& path) {
     return *tracked_.back();
 }
 
-void CaptureRecord::Complete(const std::string& name, std::string whyNot, std::uint64_t size,
-                             const Sha256Digest& digest) {
-    if (!whyNot.empty()) {
-        files_.erase(name);
-        missing_[name] = std::move(whyNot);
-        return;
-    }
-    files_[name] = Entry{size, digest};
-    missing_.erase(name);
+void CaptureRecord::List(const std::string& name, const Entry& entry) {
+    if (!missing_.empty())
+        missing_.erase(name);
+    files_.insert_or_assign(name, entry);
+}
+
+void CaptureRecord::Miss(const std::string& name, std::string why) {
+    files_.erase(name);
+    missing_[name] = std::move(why);
 }
 
 void CaptureRecord::AddFile(const std::string& path, std::uint64_t size,
                             const Sha256Digest& digest) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Complete(FileNameOf(path), {}, size, digest);
+    List(FileNameOf(path), Entry{size, digest});
 }
 
 void CaptureRecord::AddMissing(const std::string& path, std::string why) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string name = FileNameOf(path);
-    files_.erase(name);
-    missing_[name] = std::move(why);
+    Miss(FileNameOf(path), std::move(why));
 }
 
 void CaptureRecord::SetPages(unsigned pages) {
@@ -517,13 +515,10 @@ void CaptureRecord::SettleTracked(const std::vector<std::optional<std::uint64_t>
                 whyNot = "gone before the record was written";
             else if (whyNot.empty() && *size != file->next_)
                 whyNot = "its size changed before the record was written";
-            if (!whyNot.empty()) {
-                Complete(file->name_, std::move(whyNot), file->next_, file->digest_);
-                continue;
-            }
-            if (!missing_.empty())
-                missing_.erase(file->name_);
-            files_.insert_or_assign(file->name_, Entry{file->next_, file->digest_, true});
+            if (whyNot.empty())
+                List(file->name_, Entry{file->next_, file->digest_, true});
+            else
+                Miss(file->name_, std::move(whyNot));
         }
     }
 }

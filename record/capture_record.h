@@ -220,8 +220,9 @@ class CaptureRecord final : public OutputObserver {
     // What the record lists of each tracked file, given what lies on the
     // disk of those closed whole (by tracked_'s order; not found: nullopt).
     void SettleTracked(const std::vector<std::optional<std::uint64_t>>& onDisk);
-    void Complete(const std::string& name, std::string whyNot, std::uint64_t size,
-                  const Sha256Digest& digest);
+    // The file in the record's list, or named as missing; with mutex_ held.
+    void List(const std::string& name, const Entry& entry);
+    void Miss(const std::string& name, std::string why);
     void CheckSizesOnDisk();
     std::string RecordText(bool complete);
 
